@@ -1,0 +1,108 @@
+// The database layer: the few ADO objects the system uses (a Connection
+// and a Recordset), over ODBC. Errors are numbered as ADO numbers them, so
+// the callers' error handling reads the same as on the original platform.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace corvane::ado {
+
+// HRESULTs as signed 32-bit numbers, the way the run logs print them.
+inline constexpr int32_t adErrGeneric = -2147467259;           // 0x80004005 E_FAIL: unreachable or lost database
+inline constexpr int32_t adErrStatementRefused = -2147217900;  // 0x80040E14: the database refused the statement
+
+enum CursorType : int { adOpenUnspecified = -1, adOpenForwardOnly = 0, adOpenKeyset = 1, adOpenDynamic = 2, adOpenStatic = 3 };
+enum LockType : int { adLockUnspecified = -1, adLockReadOnly = 1, adLockPessimistic = 2, adLockOptimistic = 3 };
+enum ObjectState : int { adStateClosed = 0, adStateOpen = 1 };
+
+// A field value: std::nullopt is SQL NULL, distinct from an empty text.
+using FieldValue = std::optional<std::string>;
+
+// One record of the provider (driver): native number, SQLSTATE, message.
+struct ErrorRecord {
+  int32_t Number = 0;
+  std::string SQLState;
+  std::string Description;
+};
+
+// Raised by every failing operation. Number is the HRESULT (see above),
+// Source names the component, Description says what happened in words.
+class AdoError : public std::runtime_error {
+ public:
+  AdoError(int32_t number, std::string source, std::string description)
+      : std::runtime_error(description), Number(number), Source(std::move(source)), Description(std::move(description)) {}
+  int32_t Number;
+  std::string Source;
+  std::string Description;
+};
+
+class Connection;
+
+// A result of a query. Fields are addressed by 0-based position in the
+// SELECT list (or table order for "select *") or by name without regard to
+// case. Recordsets opened with adOpenDynamic + adLockOptimistic can change
+// the current row and write it back with Update at a cost that does not
+// grow with the table.
+class Recordset {
+ public:
+  virtual ~Recordset() = default;
+  Recordset(const Recordset&) = delete;
+  Recordset& operator=(const Recordset&) = delete;
+
+  virtual void Open(const std::string& source, Connection& activeConnection, int cursorType = adOpenUnspecified,
+                    int lockType = adLockUnspecified, int options = -1) = 0;
+  virtual int State() const = 0;
+  virtual bool IsEOF() const = 0;  // ADO's EOF (EOF itself is a C macro)
+  virtual int FieldCount() const = 0;
+  virtual std::string FieldName(int index) const = 0;
+  // Throws AdoError for an unknown name (ADO: item not found in collection).
+  virtual int FieldIndex(const std::string& name) const = 0;
+  virtual FieldValue GetValue(int index) const = 0;
+  FieldValue GetValue(const std::string& name) const { return GetValue(FieldIndex(name)); }
+  virtual void SetValue(int index, FieldValue value) = 0;
+  void SetValue(const std::string& name, FieldValue value) { SetValue(FieldIndex(name), std::move(value)); }
+  virtual void Update() = 0;
+  virtual void MoveFirst() = 0;
+  virtual void MoveNext() = 0;
+  virtual void Close() = 0;
+
+ protected:
+  Recordset() = default;
+};
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Opens with an ODBC connection string; user and password, when not
+  // empty, are passed as UID and PWD. Throws AdoError (adErrGeneric) when
+  // the database cannot be reached; the driver's records go to Errors().
+  virtual void Open(const std::string& connectionString, const std::string& user = "",
+                    const std::string& password = "", int options = -1) = 0;
+  // Runs any statement. Always returns a Recordset: open (State() == 1)
+  // for a row-returning statement, closed otherwise.
+  virtual std::unique_ptr<Recordset> Execute(const std::string& text) = 0;
+  // A new, closed recordset to Open() on this connection.
+  virtual std::unique_ptr<Recordset> CreateRecordset() = 0;
+  virtual const std::vector<ErrorRecord>& Errors() const = 0;
+  virtual void ClearErrors() = 0;
+  virtual int State() const = 0;
+  virtual void Close() = 0;
+  // The driver's DBMS name (SQL_DBMS_NAME), e.g. "SQLite", "PostgreSQL".
+  virtual std::string DbmsName() const = 0;
+
+ protected:
+  Connection() = default;
+};
+
+// A new, closed connection backed by ODBC (unixODBC).
+std::unique_ptr<Connection> CreateConnection();
+
+}  // namespace corvane::ado

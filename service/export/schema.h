@@ -1,0 +1,26 @@
+// The GAL tables: the temporary table's column list per database kind and
+// the final table's column lists from the column selection and switches.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "service/host/parameters/column_switches.h"
+
+namespace corvane::service {
+
+// The text that follows "CREATE TABLE " + TempTableName: " (ENTRY_ID ...)"
+// for "MSSQL", "ORACLE" (with its primary key named tableName + "_ENTRY_ID")
+// and any other kind. `longTextType` is the OTHER kind's type for the two
+// long columns ("memo", or "text" where the database has no memo).
+std::string TempTableColumnList(const std::string& databaseType, const std::string& tableName,
+                                const std::string& longTextType = "memo");
+
+struct FinalTableLists {
+  std::string selectList;      // " entry_id, GIVEN_NAME,..." with the address part
+  std::string definitionList;  // "entry_id memo, GIVEN_NAME varchar(255),..."
+};
+FinalTableLists BuildFinalTableLists(const parameters::ColumnSelection& boxes, int16_t NoParse, int16_t NoSMTP,
+                                     const std::string& longTextType = "memo");
+
+}  // namespace corvane::service

@@ -1,0 +1,82 @@
+// The state of the service program's one window, `ServiceMain`, and the
+// collaborators handed to it. Every procedure of the service (start-up,
+// scheduler, update run, database procedures, passes) works on this state,
+// as the original form's procedures worked on the form's fields.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/ado/ado.h"
+#include "platform/ntservice/service_control.h"
+#include "service/host/clock.h"
+#include "service/host/parameters/column_switches.h"
+#include "service/host/run_log.h"
+
+namespace corvane::service {
+
+// Thrown where the service process must end (a missing setting, a GAL count
+// of 0, too many failures). The host catches it, closes the log file and
+// exits with `exitCode`.
+struct EndServiceProcess {
+  std::string reason;
+  int exitCode = 1;
+};
+
+struct ServiceMain {
+  ServiceMain(RunLog& log, ntservice::ServiceControl& control, const Clock& clk, std::function<void()> doEvents)
+      : runLog(log), NTService1(control), clock(clk), DoEvents(std::move(doEvents)) {}
+
+  // Collaborators.
+  RunLog& runLog;
+  ntservice::ServiceControl& NTService1;
+  const Clock& clock;
+  std::function<void()> DoEvents;  // let the window process pending messages once
+  // Creates the database connections of the service (tests swap it).
+  std::function<std::unique_ptr<ado::Connection>()> NewConnection = [] { return ado::CreateConnection(); };
+
+  // Process-wide state.
+  bool DebugMode = false;
+  bool FileLogging = false;
+  bool RunInProgress = false;
+  bool StartupRunDone = false;
+  bool isrunning = false;
+  bool StopRequested = false;
+  bool DOS = false;
+  bool DistList = false;
+  int16_t ToDoCount = 0;
+  int16_t NoExtraEvents = 0;
+  int16_t NoParse = 0;
+  int16_t NoSMTP = 0;
+  int16_t ScheduleType = 9;
+  int16_t TickCount = 0;
+  std::string connectionstring;
+  std::string TempTableName = "TEMP_GAL";
+  std::string TableName = "GAL";
+  std::string DistListFile;
+
+  // Database state (set by the update run).
+  std::unique_ptr<ado::Connection> ServiceConnection;
+  std::string DatabaseType;
+
+  // Controls.
+  std::string lblversion;
+  std::string lblstatus;
+  std::string Label1;
+  parameters::ColumnSelection chkDBFields{};  // values of the 44 column boxes
+
+  // Helpers over the collaborators.
+  void WriteLog(const std::string& message) { runLog.WriteLog(message); }
+  std::string GetSetting(const std::string& key, const std::string& defaultValue) {
+    return NTService1.GetSetting("Parameters", key, defaultValue);
+  }
+  void SaveSetting(const std::string& key, const std::string& value) { NTService1.SaveSetting("Parameters", key, value); }
+  void LogEvent(int16_t type, int32_t id, const std::string& text) { NTService1.LogEvent(type, id, text); }
+  // "now" in the system's default form, e.g. "12/7/2026 10:05:03 AM".
+  std::string Now() const;
+};
+
+}  // namespace corvane::service
