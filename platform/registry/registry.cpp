@@ -1,0 +1,228 @@
+#include "platform/registry/registry.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fmt/format.h>
+
+#include "platform/registry/hive_format.h"
+
+namespace corvane::registry {
+
+namespace {
+
+// A file descriptor closed on scope exit.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string Errno(const std::filesystem::path& file, const char* what) {
+  return fmt::format("{}: {}: {}", file.string(), what, std::strerror(errno));
+}
+
+std::string ReadWhole(const std::filesystem::path& file, bool& exists) {
+  Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == ENOENT) {
+      exists = false;
+      return {};
+    }
+    throw RegistryError(Errno(file, "cannot open the registry hive"));
+  }
+  exists = true;
+  std::string text;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw RegistryError(Errno(file, "cannot read the registry hive"));
+    }
+    if (n == 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
+  return text;
+}
+
+HiveContents Load(const std::filesystem::path& file) {
+  bool exists = false;
+  std::string text = ReadWhole(file, exists);
+  if (!exists) return {};
+  return ParseHive(text, file.string());
+}
+
+void WriteAll(int fd, const std::string& text, const std::filesystem::path& file) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw RegistryError(Errno(file, "cannot write"));
+    }
+    done += static_cast<size_t>(n);
+  }
+}
+
+// Replaces the hive atomically: temporary file beside it, fsync, rename,
+// fsync of the folder. The hive is mode 0600 (it holds a password).
+void Store(const std::filesystem::path& file, const HiveContents& contents) {
+  std::filesystem::path tmp = file;
+  tmp += fmt::format(".tmp.{}", ::getpid());
+  Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (fd.get() < 0) throw RegistryError(Errno(tmp, "cannot create"));
+  try {
+    WriteAll(fd.get(), FormatHive(contents), tmp);
+    if (::fsync(fd.get()) != 0) throw RegistryError(Errno(tmp, "cannot flush"));
+    if (::close(fd.release()) != 0) throw RegistryError(Errno(tmp, "cannot close"));
+    if (::rename(tmp.c_str(), file.c_str()) != 0) throw RegistryError(Errno(file, "cannot replace"));
+  } catch (...) {
+    ::unlink(tmp.c_str());
+    throw;
+  }
+  std::filesystem::path dir = file.parent_path().empty() ? "." : file.parent_path();
+  Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dirFd.get() >= 0) ::fsync(dirFd.get());
+}
+
+// Holds the exclusive writer lock of a hive for one read-modify-write.
+class WriteLock {
+ public:
+  explicit WriteLock(const std::filesystem::path& file) : fd_(-1) {
+    std::filesystem::path dir = file.parent_path();
+    if (!dir.empty()) {
+      std::error_code ec;
+      std::filesystem::create_directories(dir, ec);
+    }
+    std::filesystem::path lock = file;
+    lock += ".lock";
+    Fd fd(::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (fd.get() < 0) throw RegistryError(Errno(lock, "cannot open the lock file"));
+    while (::flock(fd.get(), LOCK_EX) != 0) {
+      if (errno != EINTR) throw RegistryError(Errno(lock, "cannot lock"));
+    }
+    fd_ = fd.release();
+  }
+  ~WriteLock() { ::close(fd_); }  // closing releases the lock
+  WriteLock(const WriteLock&) = delete;
+  WriteLock& operator=(const WriteLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+template <typename Change>
+auto Modify(const std::filesystem::path& file, Change change) {
+  WriteLock lock(file);
+  HiveContents contents = Load(file);
+  auto result = change(contents);
+  Store(file, contents);
+  return result;
+}
+
+}  // namespace
+
+std::string Value::AsText() const {
+  if (type == ValueType::Dword) return std::to_string(dword);
+  return text;
+}
+
+std::filesystem::path CorvaneHome() {
+  const char* home = std::getenv("CORVANE_HOME");
+  if (home && *home) return home;
+  return "/var/lib/corvane";
+}
+
+Hive Hive::Machine() { return Hive(CorvaneHome() / "registry.hive"); }
+
+Hive::Hive(std::filesystem::path file) : file_(std::move(file)) {}
+
+std::optional<Value> Hive::Get(std::string_view key, std::string_view name) const {
+  HiveContents contents = Load(file_);
+  const HiveKey* k = contents.FindKey(key);
+  if (!k) return std::nullopt;
+  for (const auto& v : k->values)
+    if (EqualsNoCase(v.name, name)) return v.value;
+  return std::nullopt;
+}
+
+bool Hive::KeyExists(std::string_view key) const { return Load(file_).FindKey(key) != nullptr; }
+
+std::vector<NamedValue> Hive::List(std::string_view key) const {
+  HiveContents contents = Load(file_);
+  const HiveKey* k = contents.FindKey(key);
+  return k ? k->values : std::vector<NamedValue>{};
+}
+
+std::vector<std::string> Hive::Keys() const {
+  std::vector<std::string> out;
+  for (const auto& k : Load(file_).keys) out.push_back(k.path);
+  return out;
+}
+
+void Hive::CreateKey(std::string_view key) {
+  Modify(file_, [&](HiveContents& c) {
+    c.FindOrAddKey(key);
+    return 0;
+  });
+}
+
+void Hive::Set(std::string_view key, std::string_view name, const Value& value) {
+  Modify(file_, [&](HiveContents& c) {
+    HiveKey& k = c.FindOrAddKey(key);
+    for (auto& v : k.values) {
+      if (EqualsNoCase(v.name, name)) {
+        v.value = value;
+        return 0;
+      }
+    }
+    k.values.push_back(NamedValue{std::string(name), value});
+    return 0;
+  });
+}
+
+bool Hive::Delete(std::string_view key, std::string_view name) {
+  return Modify(file_, [&](HiveContents& c) {
+    HiveKey* k = c.FindKey(key);
+    if (!k) return false;
+    for (auto it = k->values.begin(); it != k->values.end(); ++it) {
+      if (EqualsNoCase(it->name, name)) {
+        k->values.erase(it);
+        return true;
+      }
+    }
+    return false;
+  });
+}
+
+bool Hive::DeleteKey(std::string_view key) {
+  return Modify(file_, [&](HiveContents& c) {
+    size_t before = c.keys.size();
+    std::erase_if(c.keys, [&](const HiveKey& k) {
+      if (EqualsNoCase(k.path, key)) return true;
+      return k.path.size() > key.size() && k.path[key.size()] == '\\' && EqualsNoCase(k.path.substr(0, key.size()), key);
+    });
+    return c.keys.size() != before;
+  });
+}
+
+}  // namespace corvane::registry
