@@ -1,0 +1,9 @@
+#include <iostream>
+
+#include "tools/corvane-reg/reg_command.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  auto hive = corvane::registry::Hive::Machine();
+  return corvane::tools::RunRegCommand(args, hive, std::cin, std::cout, std::cerr);
+}

@@ -1,0 +1,86 @@
+#include "tools/corvane-reg/reg_command.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace corvane::tools {
+namespace {
+
+class RegCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/corvane-reg-XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    hive_ = registry::Hive(dir_ / "registry.hive");
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  int Run(std::vector<std::string> args, const std::string& input = "") {
+    std::istringstream in(input);
+    out_.str("");
+    err_.str("");
+    return RunRegCommand(args, hive_, in, out_, err_);
+  }
+
+  std::filesystem::path dir_;
+  registry::Hive hive_{""};
+  std::ostringstream out_, err_;
+};
+
+TEST_F(RegCommandTest, AddAndQueryRoundTripEveryType) {
+  EXPECT_EQ(Run({"add", "/v", "ToDoCount", "/t", "REG_DWORD", "/d", "10"}), 0) << err_.str();
+  EXPECT_EQ(Run({"add", "/v", "RunSQLAfterCmd", "/t", "REG_EXPAND_SZ", "/d", "update x set y='%z%'"}), 0);
+  EXPECT_EQ(Run({"add", "/v", "DOS", "/d", "True"}), 0);
+  EXPECT_EQ(hive_.Get(registry::kParametersKeyPath, "todocount"), registry::Value::Number(10));
+  EXPECT_EQ(hive_.Get(registry::kParametersKeyPath, "RunSQLAfterCmd"), registry::Value::ExpandSz("update x set y='%z%'"));
+  EXPECT_EQ(hive_.Get(registry::kParametersKeyPath, "DOS"), registry::Value::Sz("True"));
+
+  ASSERT_EQ(Run({"query"}), 0);
+  EXPECT_NE(out_.str().find("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Corvane Service\\Parameters\n"),
+            std::string::npos);
+  EXPECT_NE(out_.str().find("    ToDoCount    REG_DWORD    0xa\n"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("    DOS    REG_SZ    True\n"), std::string::npos);
+  ASSERT_EQ(Run({"query", "HKLM\\SYSTEM\\CurrentControlSet\\Services\\Corvane Service\\Parameters", "/v", "dos"}), 0);
+  EXPECT_EQ(out_.str().find("ToDoCount"), std::string::npos);
+}
+
+TEST_F(RegCommandTest, OverwriteAndDeleteAskUnlessForced) {
+  ASSERT_EQ(Run({"add", "/v", "NoParse", "/d", "0"}), 0);
+  EXPECT_EQ(Run({"add", "/v", "NoParse", "/d", "1"}, "no\n"), 1);
+  EXPECT_EQ(hive_.Get(registry::kParametersKeyPath, "NoParse")->text, "0");
+  EXPECT_EQ(Run({"add", "/v", "NoParse", "/d", "1"}, "yes\n"), 0);
+  EXPECT_EQ(Run({"add", "/v", "NoParse", "/d", "0", "/f"}), 0);
+  EXPECT_EQ(hive_.Get(registry::kParametersKeyPath, "NoParse")->text, "0");
+  EXPECT_EQ(Run({"delete", "/v", "NoParse"}, ""), 1);  // no answer: nothing deleted
+  EXPECT_TRUE(hive_.Get(registry::kParametersKeyPath, "NoParse"));
+  EXPECT_EQ(Run({"delete", "/v", "NoParse", "/f"}), 0);
+  EXPECT_FALSE(hive_.Get(registry::kParametersKeyPath, "NoParse"));
+  EXPECT_EQ(Run({"delete", "/v", "NoParse", "/f"}), 1);
+}
+
+TEST_F(RegCommandTest, BadInputIsRefusedWithAMessage) {
+  EXPECT_EQ(Run({}), 1);
+  EXPECT_EQ(Run({"frobnicate"}), 1);
+  EXPECT_EQ(Run({"add", "/v", "X"}), 1);
+  EXPECT_EQ(Run({"add", "/v", "X", "/t", "REG_BINARY", "/d", "1"}), 1);
+  EXPECT_EQ(Run({"add", "/v", "X", "/t", "REG_DWORD", "/d", "ten"}), 1);
+  EXPECT_EQ(Run({"add", "/v", "X", "/t", "REG_DWORD", "/d", "-1"}), 1);
+  EXPECT_EQ(Run({"query", "SOFTWARE\\Missing"}), 1);
+  EXPECT_NE(err_.str().find("unable to find"), std::string::npos);
+  EXPECT_EQ(Run({"query", "/x"}), 1);
+}
+
+TEST_F(RegCommandTest, AHandEditedHiveIsReadAndADamagedOneReported) {
+  std::ofstream(dir_ / "registry.hive") << "[SYSTEM\\CurrentControlSet\\Services\\Corvane Service\\Parameters]\n"
+                                           "\"RunSQLPreParse\"=\"1\"\n";
+  ASSERT_EQ(Run({"query", "/v", "RunSQLPreParse"}), 0);
+  EXPECT_NE(out_.str().find("RunSQLPreParse    REG_SZ    1"), std::string::npos);
+  std::ofstream(dir_ / "registry.hive") << "[K]\nbroken\n";
+  EXPECT_EQ(Run({"query"}), 1);
+  EXPECT_NE(err_.str().find("registry.hive:2:"), std::string::npos) << err_.str();
+}
+
+}  // namespace
+}  // namespace corvane::tools
