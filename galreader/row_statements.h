@@ -1,0 +1,48 @@
+// The row writer: one GAL row record into the temporary table, first by one
+// combined INSERT, and when the database refuses it, "line by line": the
+// entry identifier alone and then one UPDATE per column, so a value the
+// database will not take costs that column only.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "galreader/gal_record.h"
+#include "platform/ado/ado.h"
+
+namespace corvane::galreader {
+
+// Longest combined insert that is executed, in bytes.
+inline constexpr size_t kMaxInsertLength = 4096;
+
+// The quoting rule for every column but bus_add_country: the value is cut at
+// each apostrophe-like character (U+0027, U+0060, U+2018, U+2019, U+00B4),
+// empty pieces are dropped and the rest joined with "''". The result holds
+// no quote that could end its literal.
+std::string EscapeSqlText(std::string_view value);
+
+// The quoting rule for bus_add_country: every U+0027 doubled, nothing else.
+std::string EscapeCountryText(std::string_view value);
+
+// Both rules applied to a record: the country rule to bus_add_country,
+// EscapeSqlText to all other values.
+GalRecord EscapeGalRecord(const GalRecord& record);
+
+// The combined insert of an escaped record. In debug-log mode writes one
+// "X" before each of the values 1 to 44.
+std::string BuildCombinedInsert(const std::string& tableName, const GalRecord& escaped, bool debugLog);
+
+// The second attempt's statements, in order: the key insert, then one
+// update per column (45 in all).
+std::string BuildKeyInsert(const std::string& tableName, const GalRecord& escaped);
+std::string BuildColumnUpdate(const std::string& tableName, size_t step, const GalRecord& escaped);
+inline constexpr size_t kRetryStatementCount = 45;
+
+// Writes one record; every database error is logged and absorbed.
+void WriteGalRow(ado::Connection& connection, const std::string& tableName, const GalRecord& record, bool debugLog);
+
+// The second attempt for a combined insert that raised `error`.
+void RetryByColumn(ado::Connection& connection, const std::string& tableName, const GalRecord& escaped,
+                   const std::string& failedStatement, const ado::AdoError& error, bool debugLog);
+
+}  // namespace corvane::galreader

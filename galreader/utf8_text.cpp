@@ -1,0 +1,67 @@
+#include "galreader/utf8_text.h"
+
+#include <cstdint>
+
+namespace corvane::galreader {
+
+namespace {
+
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
+// Length of the well-formed character starting at text[pos], or 0 when the
+// byte there does not start one (RFC 3629: no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+size_t WellFormedLength(std::string_view text, size_t pos) {
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
+  const uint8_t lead = byte(pos);
+  if (lead < 0x80) return 1;
+  size_t length = 0;
+  uint8_t low = 0x80, high = 0xBF;  // allowed range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (pos + length > text.size()) return 0;
+  if (byte(pos + 1) < low || byte(pos + 1) > high) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if (byte(pos + i) < 0x80 || byte(pos + i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string ToValidUtf8(std::string_view text) {
+  // Fast path: most directory values are plain ASCII or well-formed.
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t length = WellFormedLength(text, pos);
+    if (length == 0) break;
+    pos += length;
+  }
+  if (pos == text.size()) return std::string(text);
+
+  std::string result(text.substr(0, pos));
+  while (pos < text.size()) {
+    const size_t length = WellFormedLength(text, pos);
+    if (length == 0) {
+      result += kReplacementCharacter;
+      ++pos;
+    } else {
+      result.append(text.substr(pos, length));
+      pos += length;
+    }
+  }
+  return result;
+}
+
+}  // namespace corvane::galreader
