@@ -1,0 +1,137 @@
+#include "platform/ado/odbc_connection.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/ado/odbc_recordset.h"
+
+namespace corvane::ado::odbc {
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+Dialect DialectOf(const std::string& dbmsName) {
+  const std::string name = Lower(dbmsName);
+  if (name.find("sqlite") != std::string::npos) return Dialect::SQLite;
+  if (name.find("postgres") != std::string::npos) return Dialect::PostgreSQL;
+  if (name.find("oracle") != std::string::npos) return Dialect::Oracle;
+  return Dialect::Other;
+}
+
+}  // namespace
+
+OdbcConnection::~OdbcConnection() { Close(); }
+
+void OdbcConnection::Open(const std::string& connectionString, const std::string& user, const std::string& password,
+                          int /*options*/) {
+  if (dbc_) throw AdoError(adErrObjectOpen, "ADODB.Connection", "Operation is not allowed when the object is open.");
+  errors_.clear();
+  std::string text = connectionString;
+  if (!user.empty()) text += ";UID=" + user;
+  if (!password.empty()) text += ";PWD=" + password;
+
+  Handle dbc(SQL_HANDLE_DBC, Environment());
+  SQLSetConnectAttr(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
+  SQLCHAR completed[2048];
+  SQLSMALLINT completedLength = 0;
+  SQLRETURN rc = SQLDriverConnect(dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, completed,
+                                  sizeof completed, &completedLength, SQL_DRIVER_NOPROMPT);
+  if (!Ok(rc)) {
+    errors_ = Diagnostics(SQL_HANDLE_DBC, dbc.get());
+    throw AdoError(adErrGeneric, kSource, DescriptionOf(errors_, "The database could not be reached."));
+  }
+  dbc_ = std::move(dbc);
+
+  SQLCHAR name[256] = {};
+  SQLSMALLINT nameLength = 0;
+  if (Ok(SQLGetInfo(dbc_.get(), SQL_DBMS_NAME, name, sizeof name, &nameLength)))
+    dbmsName_ = reinterpret_cast<const char*>(name);
+  dialect_ = DialectOf(dbmsName_);
+  try {
+    PrepareSession();
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+// Session settings the system's statements rely on.
+void OdbcConnection::PrepareSession() {
+  Handle stmt = NewStatement();
+  if (dialect_ == Dialect::SQLite) {
+    // A case-sensitive like can use the unique index on entry_id; the
+    // default (case-insensitive) one scans the table for every row copied.
+    ExecDirect(stmt, "PRAGMA case_sensitive_like=ON");
+  } else if (dialect_ == Dialect::PostgreSQL) {
+    // Backslashes in literals are ordinary characters (directory names,
+    // addresses), never escapes.
+    ExecDirect(stmt, "SET standard_conforming_strings = on");
+  }
+}
+
+std::unique_ptr<Recordset> OdbcConnection::Execute(const std::string& text) {
+  Handle stmt = NewStatement();
+  errors_.clear();
+  ExecDirect(stmt, text);
+  SQLSMALLINT columns = 0;
+  SQLNumResultCols(stmt.get(), &columns);
+  auto rs = std::make_unique<OdbcRecordset>();
+  if (columns > 0) rs->OpenExecuted(*this, text, std::move(stmt));
+  return rs;
+}
+
+std::unique_ptr<Recordset> OdbcConnection::CreateRecordset() { return std::make_unique<OdbcRecordset>(); }
+
+void OdbcConnection::Close() {
+  // Recordsets still open on this connection close first: their statement
+  // handles belong to it.
+  while (!recordsets_.empty()) recordsets_.back()->Close();
+  if (dbc_) {
+    SQLDisconnect(dbc_.get());
+    dbc_.Reset();
+  }
+}
+
+Handle OdbcConnection::NewStatement() {
+  if (!dbc_) throw AdoError(adErrObjectClosed, "ADODB.Connection", "Operation is not allowed when the object is closed.");
+  Handle stmt(SQL_HANDLE_STMT, dbc_.get());
+  return stmt;
+}
+
+void OdbcConnection::ExecDirect(Handle& stmt, const std::string& text) {
+  std::string copy = text;
+  Check(SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(copy.data()), static_cast<SQLINTEGER>(copy.size())), stmt);
+}
+
+void OdbcConnection::Raise(const Handle& h) {
+  errors_ = Diagnostics(h.type(), h.get());
+  const bool lost = IsConnectionFailure(errors_) || ConnectionDead();
+  throw AdoError(lost ? adErrGeneric : adErrStatementRefused, kSource, DescriptionOf(errors_, "Unspecified error"));
+}
+
+bool OdbcConnection::ConnectionDead() const {
+  if (!dbc_) return true;
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  if (!Ok(SQLGetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr))) return false;
+  return dead == SQL_CD_TRUE;
+}
+
+std::string OdbcConnection::NextCursorName() { return "corvane_rs_" + std::to_string(++cursorCounter_); }
+
+void OdbcConnection::Register(OdbcRecordset* rs) { recordsets_.push_back(rs); }
+
+void OdbcConnection::Unregister(OdbcRecordset* rs) {
+  recordsets_.erase(std::remove(recordsets_.begin(), recordsets_.end(), rs), recordsets_.end());
+}
+
+}  // namespace corvane::ado::odbc
+
+namespace corvane::ado {
+
+std::unique_ptr<Connection> CreateConnection() { return std::make_unique<odbc::OdbcConnection>(); }
+
+}  // namespace corvane::ado

@@ -1,0 +1,61 @@
+// The ODBC-backed Connection. Private to platform/ado.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/ado/ado.h"
+#include "platform/ado/odbc_support.h"
+
+namespace corvane::ado::odbc {
+
+// What the recordset needs to know about the database behind the driver.
+enum class Dialect { SQLite, PostgreSQL, Oracle, Other };
+
+class OdbcRecordset;
+
+class OdbcConnection : public Connection {
+ public:
+  OdbcConnection() = default;
+  ~OdbcConnection() override;
+
+  void Open(const std::string& connectionString, const std::string& user, const std::string& password,
+            int options) override;
+  std::unique_ptr<Recordset> Execute(const std::string& text) override;
+  std::unique_ptr<Recordset> CreateRecordset() override;
+  const std::vector<ErrorRecord>& Errors() const override { return errors_; }
+  void ClearErrors() override { errors_.clear(); }
+  int State() const override { return dbc_ ? adStateOpen : adStateClosed; }
+  void Close() override;
+  std::string DbmsName() const override { return dbmsName_; }
+
+  // For the recordsets of this connection.
+  Dialect dialect() const { return dialect_; }
+  // A new statement handle; throws when the connection is closed.
+  Handle NewStatement();
+  // Runs `text` on `stmt`; throws AdoError (with Errors() filled) when refused.
+  void ExecDirect(Handle& stmt, const std::string& text);
+  // Throws AdoError for a failed call on `h` unless `rc` is a success or SQL_NO_DATA.
+  void Check(SQLRETURN rc, const Handle& h) {
+    if (!Ok(rc) && rc != SQL_NO_DATA) Raise(h);
+  }
+  [[noreturn]] void Raise(const Handle& h);
+  void ResetErrors() { errors_.clear(); }
+  // A cursor name not yet used on this connection.
+  std::string NextCursorName();
+  void Register(OdbcRecordset* rs);
+  void Unregister(OdbcRecordset* rs);
+
+ private:
+  bool ConnectionDead() const;
+  void PrepareSession();
+
+  Handle dbc_;
+  std::vector<ErrorRecord> errors_;
+  std::string dbmsName_;
+  Dialect dialect_ = Dialect::Other;
+  unsigned cursorCounter_ = 0;
+  std::vector<OdbcRecordset*> recordsets_;
+};
+
+}  // namespace corvane::ado::odbc
