@@ -126,7 +126,15 @@ typedef ULONG* LPULONG;
 #define CONVENIENT_DEPTH 0x00000001
 #define TBL_BATCH 0x00000002
 #define FL_FULLSTRING 0x00000000
+#define FL_SUBSTRING 0x00000001
+#define FL_PREFIX 0x00000002
+#define FL_IGNORECASE 0x00010000
+#define RELOP_LT 0
+#define RELOP_LE 1
+#define RELOP_GT 2
+#define RELOP_GE 3
 #define RELOP_EQ 4
+#define RELOP_NE 5
 
 // Object types.
 #define MAPI_ABCONT 4
@@ -138,6 +146,8 @@ typedef ULONG* LPULONG;
 #define DT_DISTLIST 1
 #define DT_FORUM 2
 #define DT_REMOTE_MAILUSER 6
+#define DT_GLOBAL 0x00020000
+#define DT_CONTAINER 0x00000100
 
 struct MAPIUID {
   BYTE ab[16];
@@ -319,3 +329,9 @@ ULONG MAPIFreeBuffer(LPVOID lpBuffer);
 void FreeProws(LPSRowSet lpRows);
 HRESULT HrQueryAllRows(LPMAPITABLE lpTable, LPSPropTagArray lpPropTags, LPSRestriction lpRestriction,
                        LPSSortOrderSet lpSortOrderSet, LONG crowsMax, LPSRowSet* lppRows);
+
+// Details of the last failure of this layer on the calling thread (which
+// step, which directory, which line or attribute), in words a person can
+// act on; empty when nothing has failed yet. Never contains a password.
+// Each failure is also written as one line to standard error.
+const char* MAPIGetLastErrorText();

@@ -1,0 +1,81 @@
+#include "platform/mapi/directory.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <array>
+#include <utility>
+
+namespace corvane::mapi {
+
+const std::vector<std::string>* DirEntry::Get(std::string_view name) const {
+  for (size_t i = 0; i < used_; ++i)
+    if (attrs[i].name == name) return &attrs[i].values;
+  return nullptr;
+}
+
+const std::string* DirEntry::First(std::string_view name) const {
+  const auto* v = Get(name);
+  return v && !v->empty() ? &v->front() : nullptr;
+}
+
+void DirEntry::Add(std::string_view name, std::string value) {
+  for (size_t i = 0; i < used_; ++i) {
+    if (attrs[i].name == name) {
+      attrs[i].values.push_back(std::move(value));
+      return;
+    }
+  }
+  if (used_ == attrs.size()) attrs.emplace_back();
+  DirAttribute& a = attrs[used_++];
+  a.name.assign(name);
+  a.values.clear();
+  a.values.push_back(std::move(value));
+}
+
+void DirEntry::Clear() {
+  dn.clear();
+  used_ = 0;
+}
+
+std::string CanonicalAttributeName(std::string_view description) {
+  std::string name(description.substr(0, description.find(';')));
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 15> kAliases{{
+      {"countryname", "c"},
+      {"street", "streetaddress"},
+      {"friendlycountryname", "co"},
+      {"localityname", "l"},
+      {"stateorprovincename", "st"},
+      {"fax", "facsimiletelephonenumber"},
+      {"mobiletelephonenumber", "mobile"},
+      {"pagertelephonenumber", "pager"},
+      {"hometelephonenumber", "homephone"},
+      {"surname", "sn"},
+      {"gn", "givenname"},
+      {"commonname", "cn"},
+      {"rfc822mailbox", "mail"},
+      {"userid", "uid"},
+      {"organizationname", "o"},
+  }};
+  for (const auto& [alias, canonical] : kAliases)
+    if (name == alias) return std::string(canonical);
+  return name;
+}
+
+HRESULT OpenDirectorySource(const std::string& server, std::unique_ptr<DirectorySource>& out) {
+  auto starts = [&server](std::string_view p) {
+    return server.size() >= p.size() &&
+           std::equal(p.begin(), p.end(), server.begin(),
+                      [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+  };
+  if (starts("ldap://") || starts("ldaps://") || starts("ldapi://")) return OpenLdapSource(server, out);
+  // A path: anything with a slash, or a name that exists as a file.
+  struct stat st {};
+  if (server.find('/') != std::string::npos || stat(server.c_str(), &st) == 0) return OpenLdifSource(server, out);
+  return OpenLdapSource(server, out);
+}
+
+}  // namespace corvane::mapi

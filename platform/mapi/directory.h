@@ -1,0 +1,78 @@
+// Directory entries as the address book reads them, and the sources that
+// deliver them one at a time: an LDIF file or an LDAP server. A source is
+// read in passes; each pass streams the whole directory from the start, so
+// memory stays bounded whatever the directory's size.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/mapi/mapi.h"
+
+namespace corvane::mapi {
+
+struct DirAttribute {
+  std::string name;  // canonical: lower case, options and aliases resolved
+  std::vector<std::string> values;
+};
+
+// An entry's attributes are attrs[0] to attrs[size() - 1]; the vector may
+// hold spare room beyond, kept to spare allocations from entry to entry.
+struct DirEntry {
+  std::string dn;
+  std::vector<DirAttribute> attrs;
+
+  // Values of an attribute by canonical name; nullptr when absent.
+  const std::vector<std::string>* Get(std::string_view name) const;
+  // First value, or nullptr.
+  const std::string* First(std::string_view name) const;
+  // Adds a value, creating the attribute when needed.
+  void Add(std::string_view name, std::string value);
+  void Clear();  // keeps the allocated room for the next entry
+  size_t size() const { return used_; }
+
+ private:
+  size_t used_ = 0;
+};
+
+// Lower-cases an attribute description, drops its options ("cn;lang-en"
+// is "cn") and maps the standard aliases onto the names the address book
+// uses ("street" is "streetaddress", "friendlycountryname" is "co", ...).
+std::string CanonicalAttributeName(std::string_view description);
+
+class EntryStream {
+ public:
+  virtual ~EntryStream() = default;
+  // Reads the next entry into `entry`; sets `end` when none is left. On a
+  // failure the details are in MAPIGetLastErrorText().
+  virtual HRESULT Next(DirEntry& entry, bool& end) = 0;
+};
+
+// Which attributes a pass needs: a scan (counting, names of managers,
+// finding the mailbox) or a full read of every mapped attribute.
+enum class Pass { Scan, Read };
+
+class DirectorySource {
+ public:
+  virtual ~DirectorySource() = default;
+  virtual HRESULT Open(Pass pass, std::unique_ptr<EntryStream>& out) = 0;
+  // True where the address book is what the server's own address-book
+  // attribute says (a server named by host name, as Active Directory).
+  virtual bool RequiresAddressBookAttribute() const { return false; }
+  // Names the directory for messages (never carries a password).
+  virtual std::string Describe() const = 0;
+};
+
+// Chooses the source from the configured server text: an ldap://,
+// ldaps:// or ldapi:// URL, the path of an LDIF file, or a host name.
+// Connects and binds for LDAP, so connection and credential failures
+// surface here.
+HRESULT OpenDirectorySource(const std::string& server, std::unique_ptr<DirectorySource>& out);
+
+// The two kinds, for callers (tests, tools) that want one directly.
+HRESULT OpenLdifSource(const std::string& path, std::unique_ptr<DirectorySource>& out);
+HRESULT OpenLdapSource(const std::string& server, std::unique_ptr<DirectorySource>& out);
+
+}  // namespace corvane::mapi

@@ -1,0 +1,303 @@
+#include "platform/mapi/gal_entry.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include <fmt/format.h>
+
+#include "platform/mapi/last_error.h"
+
+namespace corvane::mapi {
+namespace {
+
+bool IEquals(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+bool IStartsWith(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && IEquals(s.substr(0, prefix.size()), prefix);
+}
+
+bool HasClass(const DirEntry& e, std::string_view cls) {
+  const auto* v = e.Get("objectclass");
+  return v && std::any_of(v->begin(), v->end(), [cls](const std::string& c) { return IEquals(c, cls); });
+}
+
+bool IsGroup(const DirEntry& e) {
+  return HasClass(e, "group") || HasClass(e, "groupOfNames") || HasClass(e, "groupOfUniqueNames");
+}
+
+// Single-valued mapping: a property and the attributes that can fill it,
+// the first present one winning.
+struct TextMapping {
+  ULONG tag;
+  std::initializer_list<std::string_view> attributes;
+};
+
+const TextMapping kTextMappings[] = {
+    {PR_LOCALITY, {"l"}},
+    {PR_COUNTRY, {"co", "c"}},
+    {PR_POST_OFFICE_BOX, {"postofficebox"}},
+    {PR_POSTAL_CODE, {"postalcode"}},
+    {PR_STATE_OR_PROVINCE, {"st"}},
+    {PR_STREET_ADDRESS, {"streetaddress"}},
+    {PR_PRIMARY_FAX_NUMBER, {"facsimiletelephonenumber"}},
+    {PR_BUSINESS_HOME_PAGE, {"wwwhomepage"}},
+    {PR_BUSINESS_TELEPHONE_NUMBER, {"telephonenumber"}},
+    {PR_BUSINESS2_TELEPHONE_NUMBER, {"othertelephone"}},
+    {PR_DEPARTMENT_NAME, {"department", "departmentnumber"}},
+    {PR_GIVEN_NAME, {"givenname"}},
+    {PR_INITIALS, {"initials"}},
+    {PR_SURNAME, {"sn"}},
+    {PR_EMS_AB_DISPLAY_NAME_PRINTABLE, {"displaynameprintable"}},
+    {PR_TITLE, {"title"}},
+    {PR_COMPANY_NAME, {"company", "o"}},
+    {PR_OFFICE_LOCATION, {"physicaldeliveryofficename", "roomnumber"}},
+    {PR_HOME_TELEPHONE_NUMBER, {"homephone"}},
+    {PR_HOME2_TELEPHONE_NUMBER, {"otherhomephone"}},
+    {PR_HOME_ADDRESS_STREET, {"homepostaladdress"}},
+    {PR_ASSISTANT, {"msexchassistantname"}},
+    {PR_ASSISTANT_TELEPHONE_NUMBER, {"telephoneassistant"}},
+    {PR_MOBILE_TELEPHONE_NUMBER, {"mobile"}},
+    {PR_PAGER_TELEPHONE_NUMBER, {"pager"}},
+    {PR_ACCOUNT, {"mailnickname", "samaccountname", "uid"}},
+    {PR_EMS_AB_EXTENSION_ATTRIBUTE_1, {"extensionattribute1"}},
+    {PR_EMS_AB_EXTENSION_ATTRIBUTE_2, {"extensionattribute2"}},
+    {PR_EMS_AB_EXTENSION_ATTRIBUTE_3, {"extensionattribute3"}},
+    {PR_EMS_AB_EXTENSION_ATTRIBUTE_4, {"extensionattribute4"}},
+    {PR_COMMENT, {"info", "description"}},
+    {PR_PERSONAL_HOME_PAGE, {"url", "labeleduri"}},
+};
+
+// Attributes whose values become text in a row (or decide membership).
+const std::string_view kTextAttributes[] = {
+    "displayname", "cn", "manager", "proxyaddresses", "mail", "msexchrecipientdisplaytype",
+};
+
+bool ValidUtf8(std::string_view s) {
+  size_t i = 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  while (i < s.size()) {
+    unsigned char c = p[i];
+    if (c == 0) return false;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    int n;
+    uint32_t cp;
+    if ((c & 0xE0) == 0xC0) n = 1, cp = c & 0x1F;
+    else if ((c & 0xF0) == 0xE0) n = 2, cp = c & 0x0F;
+    else if ((c & 0xF8) == 0xF0) n = 3, cp = c & 0x07;
+    else return false;
+    if (i + n >= s.size()) return false;
+    for (int k = 1; k <= n; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if ((n == 1 && cp < 0x80) || (n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) || cp > 0x10FFFF ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += n + 1;
+  }
+  return true;
+}
+
+HRESULT CheckValues(const DirEntry& e, std::string_view attribute) {
+  const auto* values = e.Get(attribute);
+  if (!values) return S_OK;
+  for (const auto& v : *values)
+    if (!ValidUtf8(v))
+      return Fail(MAPI_E_CORRUPT_DATA,
+                  fmt::format("entry \"{}\": attribute {} holds binary data or text that is not UTF-8", e.dn,
+                              attribute));
+  return S_OK;
+}
+
+// Splits a DN into RDNs at unescaped commas.
+std::vector<std::string_view> SplitDn(std::string_view dn) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  for (size_t i = 0; i < dn.size(); ++i) {
+    if (dn[i] == '\\') {
+      ++i;
+    } else if (dn[i] == ',' || dn[i] == ';') {
+      parts.push_back(dn.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  if (start < dn.size() || !parts.empty()) parts.push_back(dn.substr(start));
+  return parts;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ' && !(s.size() > 1 && s[s.size() - 2] == '\\')) s.remove_suffix(1);
+  return s;
+}
+
+// "Type=value" with blanks around '=' removed and the type in lower case.
+std::string CanonicalRdn(std::string_view rdn, bool lower_value) {
+  rdn = Trim(rdn);
+  size_t eq = rdn.find('=');
+  std::string out;
+  if (eq == std::string_view::npos) {
+    out.assign(rdn);
+  } else {
+    std::string_view type = Trim(rdn.substr(0, eq));
+    std::string_view value = Trim(rdn.substr(eq + 1));
+    out.reserve(rdn.size());
+    for (char c : type) out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    out.push_back('=');
+    out.append(value);
+    if (!lower_value) return out;
+  }
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+}  // namespace
+
+bool IsRecipient(const DirEntry& e) {
+  if (HasClass(e, "computer")) return false;
+  return HasClass(e, "person") || HasClass(e, "user") || HasClass(e, "contact") || IsGroup(e) ||
+         HasClass(e, "publicFolder");
+}
+
+bool IsAddressBookEntry(const DirEntry& e, bool require_address_book_attribute) {
+  if (!IsRecipient(e)) return false;
+  if (const auto* hidden = e.First("msexchhidefromaddresslists"); hidden && IEquals(*hidden, "TRUE")) return false;
+  const auto* lists = e.Get("showinaddressbook");
+  if (!lists) return !require_address_book_attribute;
+  return std::any_of(lists->begin(), lists->end(), [](const std::string& dn) {
+    auto rdns = SplitDn(dn);
+    return !rdns.empty() && CanonicalRdn(rdns.front(), true) == "cn=default global address list";
+  });
+}
+
+bool MatchesMailbox(const DirEntry& e, std::string_view mailbox) {
+  if (mailbox.empty()) return false;
+  for (std::string_view attr : {"samaccountname", "uid", "mailnickname", "mail"}) {
+    if (const auto* v = e.Get(attr))
+      for (const auto& value : *v)
+        if (IEquals(value, mailbox)) return true;
+  }
+  if (const auto* v = e.Get("proxyaddresses")) {
+    for (const auto& value : *v) {
+      if (IEquals(value, mailbox)) return true;
+      if (IStartsWith(value, "smtp:") && IEquals(std::string_view(value).substr(5), mailbox)) return true;
+    }
+  }
+  return false;
+}
+
+LONG DisplayTypeOf(const DirEntry& e) {
+  if (const auto* v = e.First("msexchrecipientdisplaytype")) {
+    char* end = nullptr;
+    long long n = std::strtoll(v->c_str(), &end, 10);
+    if (end && *end == '\0' && !v->empty()) return static_cast<LONG>(static_cast<unsigned long long>(n) & 0xFF);
+  }
+  if (IsGroup(e)) return DT_DISTLIST;
+  if (HasClass(e, "publicFolder")) return DT_FORUM;
+  if (HasClass(e, "contact")) return DT_REMOTE_MAILUSER;
+  bool has_mailbox = e.Get("homemdb") || e.Get("msexchhomeservername");
+  if (e.Get("targetaddress") && !has_mailbox) return DT_REMOTE_MAILUSER;
+  return DT_MAILUSER;
+}
+
+std::string CanonicalDn(std::string_view dn) {
+  std::string out;
+  for (std::string_view rdn : SplitDn(dn)) {
+    if (!out.empty()) out.push_back(',');
+    out += CanonicalRdn(rdn, true);
+  }
+  return out;
+}
+
+std::string PermanentEntryId(std::string_view dn, LONG display_type) {
+  std::string id(4, '\0');
+  id.append(reinterpret_cast<const char*>(kExchangeProviderUid), 16);
+  auto put32 = [&id](uint32_t v) {
+    for (int i = 0; i < 4; ++i) id.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  put32(1);
+  put32(static_cast<uint32_t>(display_type));
+  auto rdns = SplitDn(dn);
+  if (rdns.empty()) id.push_back('/');
+  for (auto it = rdns.rbegin(); it != rdns.rend(); ++it) {
+    id.push_back('/');
+    id += CanonicalRdn(*it, false);
+  }
+  id.push_back('\0');
+  return id;
+}
+
+const std::string* DisplayNameOf(const DirEntry& e) {
+  if (const auto* v = e.First("displayname")) return v;
+  return e.First("cn");
+}
+
+HRESULT CheckTextAttributes(const DirEntry& e) {
+  if (!ValidUtf8(e.dn))
+    return Fail(MAPI_E_CORRUPT_DATA, fmt::format("an entry's name is not UTF-8 text: \"{}\"", e.dn));
+  for (std::string_view a : kTextAttributes)
+    if (HRESULT hr = CheckValues(e, a); FAILED(hr)) return hr;
+  for (const auto& m : kTextMappings)
+    for (std::string_view a : m.attributes)
+      if (HRESULT hr = CheckValues(e, a); FAILED(hr)) return hr;
+  return S_OK;
+}
+
+HRESULT BuildGalRow(const DirEntry& e, const NameIndex& names, Row& row) {
+  if (HRESULT hr = CheckTextAttributes(e); FAILED(hr)) return hr;
+  row.clear();
+  LONG display_type = DisplayTypeOf(e);
+  row.push_back(Prop::Binary(PR_ENTRYID, PermanentEntryId(e.dn, display_type)));
+  row.push_back(Prop::Long(PR_OBJECT_TYPE, display_type == DT_DISTLIST ? MAPI_DISTLIST : MAPI_MAILUSER));
+  row.push_back(Prop::Long(PR_DISPLAY_TYPE, display_type));
+  if (const auto* name = DisplayNameOf(e)) row.push_back(Prop::String(PR_DISPLAY_NAME, *name));
+  for (const auto& m : kTextMappings) {
+    for (std::string_view a : m.attributes) {
+      if (const auto* v = e.First(a)) {
+        row.push_back(Prop::String(m.tag, *v));
+        break;
+      }
+    }
+  }
+  if (const auto* manager = e.First("manager")) {
+    auto it = names.find(CanonicalDn(*manager));
+    if (it != names.end()) row.push_back(Prop::String(PR_MANAGER_NAME, it->second));
+  }
+  if (const auto* proxies = e.Get("proxyaddresses")) {
+    row.push_back(Prop::MvString(PR_EMS_AB_PROXY_ADDRESSES, *proxies));
+  } else if (const auto* mail = e.First("mail")) {
+    row.push_back(Prop::MvString(PR_EMS_AB_PROXY_ADDRESSES, {"SMTP:" + *mail}));
+  }
+  return S_OK;
+}
+
+const std::vector<std::string>& ScanAttributes() {
+  static const std::vector<std::string> kList = {
+      "objectClass", "displayName",    "cn",          "msExchHideFromAddressLists", "showInAddressBook",
+      "sAMAccountName", "uid",         "mailNickname", "mail",                      "proxyAddresses"};
+  return kList;
+}
+
+const std::vector<std::string>& ReadAttributes() {
+  static const std::vector<std::string> kList = [] {
+    std::vector<std::string> list = {"objectClass",  "displayName", "cn",         "manager",
+                                     "proxyAddresses", "mail",      "msExchRecipientDisplayType",
+                                     "msExchHideFromAddressLists",  "showInAddressBook",
+                                     "homeMDB",      "msExchHomeServerName",      "targetAddress"};
+    for (const auto& m : kTextMappings)
+      for (std::string_view a : m.attributes) list.emplace_back(a);
+    return list;
+  }();
+  return kList;
+}
+
+}  // namespace corvane::mapi

@@ -1,0 +1,61 @@
+// How a directory entry appears in the global address list: which entries
+// belong to it, the properties of its row (attribute mapping of Active
+// Directory with fallbacks for plain inetOrgPerson directories), its
+// display type and its permanent entry identifier.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/mapi/directory.h"
+#include "platform/mapi/prop_row.h"
+
+namespace corvane::mapi {
+
+// The Exchange address-book provider identifier.
+inline constexpr BYTE kExchangeProviderUid[16] = {0xDC, 0xA7, 0x40, 0xC8, 0xC0, 0x42, 0x10, 0x1A,
+                                                  0xB4, 0xB9, 0x08, 0x00, 0x2B, 0x2F, 0xE1, 0x82};
+
+// A recipient (user, contact, group, public folder) that is not hidden
+// from address lists; where `require_address_book_attribute`, it must also
+// name the global address list in showInAddressBook (an entry that has
+// that attribute must name it in any case).
+bool IsAddressBookEntry(const DirEntry& e, bool require_address_book_attribute);
+bool IsRecipient(const DirEntry& e);
+
+// The mailbox text names the entry: account name (sAMAccountName, uid,
+// mailNickname), mail address, or a proxy address with or without its
+// "smtp:" prefix; compared without regard to case.
+bool MatchesMailbox(const DirEntry& e, std::string_view mailbox);
+
+LONG DisplayTypeOf(const DirEntry& e);
+
+// Lower-cases attribute types and values and drops blanks around the
+// separators, so that two spellings of one name compare equal.
+std::string CanonicalDn(std::string_view dn);
+
+// Exchange permanent entry identifier: four zero flag bytes, the provider
+// identifier, version 1, the display type, then the X.500 form of the
+// distinguished name ("/dc=example/ou=staff/cn=jsmith") and a NUL.
+std::string PermanentEntryId(std::string_view dn, LONG display_type);
+
+// Display names by canonical DN, for the manager's name.
+using NameIndex = std::unordered_map<std::string, std::string>;
+
+// Every text attribute the row is built from must be UTF-8 without NUL
+// characters; MAPI_E_CORRUPT_DATA names the entry and attribute otherwise.
+HRESULT CheckTextAttributes(const DirEntry& e);
+
+// The entry's row: every property the address book serves; the ones the
+// entry lacks are left out (they read back as MAPI_E_NOT_FOUND).
+HRESULT BuildGalRow(const DirEntry& e, const NameIndex& names, Row& row);
+
+// The display name: displayName, else cn.
+const std::string* DisplayNameOf(const DirEntry& e);
+
+// Attribute names a pass asks an LDAP server for.
+const std::vector<std::string>& ScanAttributes();
+const std::vector<std::string>& ReadAttributes();
+
+}  // namespace corvane::mapi

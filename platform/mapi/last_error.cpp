@@ -1,0 +1,20 @@
+#include "platform/mapi/last_error.h"
+
+#include <fmt/format.h>
+
+#include <cstdio>
+
+namespace corvane::mapi {
+namespace {
+thread_local std::string last_error;
+}
+
+HRESULT Fail(HRESULT hr, const std::string& text) {
+  last_error = fmt::format("{} (0x{:08X})", text, static_cast<uint32_t>(hr));
+  std::fprintf(stderr, "corvane-mapi: %s\n", last_error.c_str());
+  return hr;
+}
+
+}  // namespace corvane::mapi
+
+const char* MAPIGetLastErrorText() { return corvane::mapi::last_error.c_str(); }

@@ -1,0 +1,15 @@
+// Where this layer leaves the details of a failure: the calling thread's
+// last-error text (MAPIGetLastErrorText) and one line on standard error.
+#pragma once
+
+#include <string>
+
+#include "platform/mapi/mapi.h"
+
+namespace corvane::mapi {
+
+// Records the text as the last error, writes it to standard error, and
+// returns hr so callers can write `return Fail(hr, ...)`.
+HRESULT Fail(HRESULT hr, const std::string& text);
+
+}  // namespace corvane::mapi
