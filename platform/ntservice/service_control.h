@@ -27,6 +27,8 @@ class ServiceControl {
   virtual void SetInteractive(bool interactive) = 0;
   virtual bool Install() = 0;
   virtual bool Uninstall() = 0;
+  // Why the last Install or Uninstall failed, in words (empty when unknown).
+  virtual std::string LastError() const { return {}; }
   virtual void SetDebug(bool debug) = 0;
   virtual void SetControlsAccepted(int controls) = 0;
   // Connects to the service manager: from here on requests reach the handlers.

@@ -1,0 +1,193 @@
+#include "platform/ntservice/systemd_service_control.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <signal.h>
+#include <syslog.h>
+#include <systemd/sd-bus.h>
+#include <systemd/sd-journal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <system_error>
+
+#include <QCoreApplication>
+#include <fmt/format.h>
+
+#include "platform/ntservice/event_file.h"
+#include "platform/ntservice/signal_bridge.h"
+#include "platform/ntservice/unit_file.h"
+
+namespace corvane::ntservice {
+namespace fs = std::filesystem;
+namespace {
+
+int JournalPriority(int16_t type) {
+  switch (type) {
+    case EVENTLOG_ERROR_TYPE: return LOG_ERR;
+    case EVENTLOG_WARNING_TYPE: return LOG_WARNING;
+    default: return LOG_INFO;
+  }
+}
+
+// Writes `text` to `file` through a temporary file in the same folder,
+// flushed to disk before it replaces the file, so the file is either the
+// old one or the complete new one.
+void WriteFileAtomically(const fs::path& file, const std::string& text) {
+  fs::path temp = file;
+  temp += ".tmp";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot create " + temp.string());
+  size_t done = 0;
+  int error = 0;
+  while (done < text.size() && error == 0) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno != EINTR) error = errno;
+    if (n > 0) done += static_cast<size_t>(n);
+  }
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temp.c_str(), file.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(temp.c_str());
+    throw std::system_error(error, std::generic_category(), "cannot write " + file.string());
+  }
+}
+
+}  // namespace
+
+SystemdSettings SystemdSettings::FromEnvironment() {
+  SystemdSettings s;
+  s.home = registry::CorvaneHome();
+  const char* unitDir = std::getenv("CORVANE_UNIT_DIR");
+  s.unitDir = unitDir != nullptr && *unitDir != '\0' ? fs::path(unitDir) : fs::path("/etc/systemd/system");
+  std::error_code ec;
+  s.program = fs::read_symlink("/proc/self/exe", ec);
+  s.journal = fs::exists("/run/systemd/journal", ec);
+  s.systemdRunning = fs::exists("/run/systemd/system", ec);
+  return s;
+}
+
+SystemdServiceControl::SystemdServiceControl(SystemdSettings settings)
+    : settings_(std::move(settings)), hive_(registry::Hive::Machine()) {}
+
+SystemdServiceControl::~SystemdServiceControl() = default;
+
+fs::path SystemdServiceControl::UnitFile() const { return settings_.unitDir / UnitFileName(ServiceName()); }
+
+bool SystemdServiceControl::Install() {
+  lastError_.clear();
+  fs::path unit = UnitFile();
+  try {
+    std::error_code ec;
+    fs::create_directories(settings_.home, ec);
+    WriteFileAtomically(unit, UnitFileText({DisplayName(), settings_.program, settings_.home}));
+  } catch (const std::exception& e) {
+    lastError_ = e.what();
+    return false;
+  }
+  try {
+    hive_.CreateKey(registry::kParametersKeyPath);
+  } catch (const std::exception& e) {
+    // Without its parameters key the service cannot be configured: take
+    // the unit back so no half-installed service is left.
+    lastError_ = e.what();
+    ::unlink(unit.c_str());
+    return false;
+  }
+  ReloadSystemd();
+  return true;
+}
+
+bool SystemdServiceControl::Uninstall() {
+  lastError_.clear();
+  fs::path unit = UnitFile();
+  if (::unlink(unit.c_str()) != 0) {
+    lastError_ = errno == ENOENT ? fmt::format("{} is not installed ({} does not exist)", ServiceName(), unit.string())
+                                 : fmt::format("cannot remove {}: {}", unit.string(), std::strerror(errno));
+    return false;
+  }
+  ReloadSystemd();
+  return true;
+}
+
+void SystemdServiceControl::ReloadSystemd() {
+  if (!settings_.systemdRunning) return;
+  sd_bus* bus = nullptr;
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  int r = sd_bus_open_system(&bus);
+  if (r >= 0) {
+    r = sd_bus_call_method(bus, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                           "org.freedesktop.systemd1.Manager", "Reload", &error, nullptr, nullptr);
+  }
+  if (r < 0) {
+    std::fprintf(stderr, "systemd was not reloaded (%s); run: systemctl daemon-reload\n",
+                 error.message != nullptr ? error.message : std::strerror(-r));
+  }
+  sd_bus_error_free(&error);
+  sd_bus_unref(bus);
+}
+
+void SystemdServiceControl::StartService() {
+  if (signals_ || QCoreApplication::instance() == nullptr) return;
+  signals_ = std::make_unique<SignalBridge>([this](int signal) { OnSignal(signal); });
+}
+
+void SystemdServiceControl::OnSignal(int signal) {
+  bool success = false;
+  switch (signal) {
+    case SIGTERM:
+    case SIGINT:
+      if (OnStop) OnStop();
+      QCoreApplication::exit(0);
+      break;
+    case SIGUSR1:
+      if (OnPause) OnPause(success);
+      break;
+    case SIGUSR2:
+      if (OnContinue) OnContinue(success);
+      break;
+    default: break;
+  }
+}
+
+void SystemdServiceControl::StopService() { ::kill(::getpid(), SIGTERM); }
+
+bool SystemdServiceControl::LogEvent(int16_t type, int32_t id, const std::string& text) {
+  if (settings_.journal) {
+    sd_journal_send("MESSAGE=%s", text.c_str(), "PRIORITY=%d", JournalPriority(type), "CORVANE_EVENT_TYPE=%d",
+                    static_cast<int>(type), "CORVANE_EVENT_ID=%d", static_cast<int>(id), "SYSLOG_IDENTIFIER=%s",
+                    "CorvaneService", nullptr);
+  }
+  if (debug_) std::fprintf(stderr, "event %d %d: %s\n", static_cast<int>(type), static_cast<int>(id), text.c_str());
+  return AppendLine(EventsFile(), EventLine(std::time(nullptr), type, id, text));
+}
+
+std::string SystemdServiceControl::KeyOf(const std::string& section) const {
+  if (strcasecmp(section.c_str(), "Parameters") == 0) return std::string(registry::kParametersKeyPath);
+  return std::string(registry::kServiceKeyPath) + "\\" + section;
+}
+
+std::string SystemdServiceControl::GetSetting(const std::string& section, const std::string& key,
+                                              const std::string& defaultValue) {
+  auto value = hive_.Get(KeyOf(section), key);
+  return value ? value->AsText() : defaultValue;
+}
+
+void SystemdServiceControl::SaveSetting(const std::string& section, const std::string& key, const std::string& value) {
+  std::string path = KeyOf(section);
+  auto existing = hive_.Get(path, key);
+  bool expand = existing && existing->type == registry::ValueType::ExpandString;
+  hive_.Set(path, key, expand ? registry::Value::ExpandSz(value) : registry::Value::Sz(value));
+}
+
+void SystemdServiceControl::MsgBox(const std::string& text, const std::string& /*title*/) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+  if (!::isatty(STDERR_FILENO)) LogEvent(EVENTLOG_ERROR_TYPE, 109, text);
+}
+
+}  // namespace corvane::ntservice

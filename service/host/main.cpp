@@ -1,0 +1,66 @@
+// CorvaneService: the service program. It reads its settings, handles its
+// command line and then runs its Timer on the event loop until systemd (or
+// the person who started it) stops it, or an update run ends the process.
+#include <filesystem>
+#include <system_error>
+
+#include "platform/ntservice/event_loop.h"
+#include "platform/ntservice/systemd_service_control.h"
+#include "platform/registry/registry.h"
+#include "service/host/clock.h"
+#include "service/host/run_log.h"
+#include "service/host/service_host.h"
+#include "service/host/service_main.h"
+
+#ifdef CORVANE_HAVE_UPDATE_RUN
+#include "service/export/update_run.h"
+#endif
+
+namespace {
+
+using namespace corvane;
+
+service::UpdateRun TheUpdateRun() {
+#ifdef CORVANE_HAVE_UPDATE_RUN
+  return [](service::ServiceMain& w, bool& result) { service::UpdateGAL(w, result); };
+#else
+  return [](service::ServiceMain& w, bool& result) {
+    w.WriteLog("This build has no update run.");
+    result = true;
+  };
+#endif
+}
+
+std::filesystem::path ProgramFolder() {
+  std::error_code ec;
+  return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  service::StartupOptions options;
+  options.commandLine = service::CommandLine(argc, argv);  // before the loop sees argv
+  options.programFolder = ProgramFolder();
+  options.home = registry::CorvaneHome();
+  options.computerName = service::ComputerName();
+
+  ntservice::EventLoop loop(argc, argv);
+  service::SystemClock clock;
+  service::RunLog runLog(clock);
+  ntservice::SystemdServiceControl control(ntservice::SystemdSettings::FromEnvironment());
+  service::ServiceMain w(runLog, control, clock, {});
+  auto timer = loop.CreateTimer(service::kBuiltTimerInterval);
+  service::ServiceHost host(w, *timer, TheUpdateRun());
+  host.RequestExit = [&loop](int exitCode) { loop.Quit(exitCode); };
+  w.DoEvents = host.GuardedDoEvents(loop.ProcessPendingOnce());
+
+  int exitCode = 0;
+  if (auto early = host.Startup(options)) {
+    exitCode = *early;
+  } else {
+    exitCode = loop.Run();
+  }
+  host.Unload();
+  return exitCode;
+}

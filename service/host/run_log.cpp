@@ -1,0 +1,67 @@
+#include "service/host/run_log.h"
+
+#include <fmt/format.h>
+
+#include "service/host/parameters/parameters.h"
+
+namespace corvane::service {
+namespace {
+
+constexpr size_t kTrimAbove = 60000;  // characters
+constexpr size_t kKeep = 30000;       // characters
+
+// Byte length of the first `count` characters of UTF-8 text, or npos when
+// the text has no more than `count` characters.
+size_t PrefixBytes(const std::string& text, size_t count) {
+  size_t chars = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      if (chars == count) return i;
+      ++chars;
+    }
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
+RunLog::RunLog(const Clock& clock) : clock_(clock) {}
+
+RunLog::~RunLog() { CloseFile(); }
+
+void RunLog::WriteLog(const std::string& message) {
+  try {
+    // Text is UTF-8: lengths count characters, and the cut never splits one.
+    if (txtlog_.size() > kTrimAbove && PrefixBytes(txtlog_, kTrimAbove) != std::string::npos) {
+      txtlog_.resize(PrefixBytes(txtlog_, kKeep));
+    }
+    const auto now = parameters::ToDateTime(clock_.Now());
+    const std::string entry = fmt::format("{:02}:{:02} {}", now.hour, now.minute, message);
+    txtlog_.insert(0, entry + "\r\n");
+    if (file_ != nullptr) {
+      // The window's entry ends in a line break and writing it as a line
+      // adds another, so each entry in the file is followed by an empty
+      // line. Linux line ends (LF) throughout the file.
+      std::fputs((entry + "\n\n").c_str(), file_);
+      std::fflush(file_);
+    }
+    if (OnEntry) OnEntry(entry);
+  } catch (...) {
+    // The run log never reports a failure to its caller.
+  }
+}
+
+bool RunLog::OpenFile(const std::filesystem::path& path) {
+  CloseFile();
+  file_ = std::fopen(path.c_str(), "we");
+  return file_ != nullptr;
+}
+
+void RunLog::CloseFile() {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+}
+
+}  // namespace corvane::service

@@ -1,0 +1,118 @@
+// The Timer's schedule check: after a short warm-up, every tick reads the
+// schedule afresh and starts an update run when it is due. The run executes
+// inside the tick; it lets pending messages through once per row, so a
+// tick can arrive while a run is still going (the run's own guard and
+// RunInProgress turn such a tick's run away).
+#include <cstdio>
+
+#include "service/host/parameters/parameters.h"
+#include "service/host/schedule_rules.h"
+#include "service/host/service_host.h"
+
+namespace corvane::service {
+namespace {
+
+constexpr int kWarmUpTicks = 6;
+constexpr const char* kNoLastRun = "01/01/1990 11:25:31 AM";
+constexpr const char* kDefaultStartTime = "01/01/2000 12:00:00 AM";
+
+const char* KindLine(int16_t kind) {
+  switch (kind) {
+    case kDaily: return "Daily Schedule";
+    case kWeekly: return "Weekly Schedule";
+    case kMonthly: return "Monthly Schedule";
+    case kOneTime: return "One Time Schedule";
+    case kOnStartup: return "On Startup Schedule";
+    case kNever: return "Never";
+    case kContinuous: return "Continous Schedule: ";
+    case kNoSchedule: return "NoScheduletype";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+void ServiceHost::Tick() {
+  ++tickDepth_;
+  try {
+    CheckSchedule();
+  } catch (const EndServiceProcess& end) {
+    EndProcess(end);
+  } catch (const std::exception& e) {
+    w_.WriteLog(std::string("Schedule check failed: ") + e.what());
+    // Nothing runs outside the outermost tick: its run is over.
+    if (tickDepth_ == 1) {
+      w_.isrunning = false;
+      w_.RunInProgress = false;
+    }
+  }
+  --tickDepth_;
+}
+
+void ServiceHost::CheckSchedule() {
+  if (exitCode_) return;  // the process is ending
+  if (w_.FileLogging) {
+    // Logging runs check at once and every 10 seconds.
+    w_.TickCount = kWarmUpTicks;
+    timer_.SetInterval(kBuiltTimerInterval);
+  }
+  if (w_.TickCount < kWarmUpTicks) {
+    ++w_.TickCount;
+    w_.isrunning = false;
+    return;
+  }
+
+  std::string lastText = w_.GetSetting("LastSuccessfulRun", "");
+  if (lastText.empty()) lastText = kNoLastRun;
+  w_.WriteLog("LastSuccessfulRun:" + lastText);
+  const std::string startText = w_.GetSetting("StartTime", kDefaultStartTime);
+  const auto start = parameters::ParseDateTime(startText);
+  w_.WriteLog("StartTime:" + (start ? parameters::FormatFixedDateTime(*start) : startText));
+
+  ScheduleMoments at;
+  at.now = parameters::ToDateTime(w_.clock.Now());
+  at.start = start.value_or(DateTime{2000, 1, 1, 0, 0, 0});
+  at.lastRun = parameters::ParseDateTime(lastText);
+
+  const int16_t kind = w_.ScheduleType;
+  if (const char* line = KindLine(kind)) w_.WriteLog(kind == kContinuous ? line + w_.Now() : line);
+  if ((kind == kDaily) && !at.lastRun) {
+    w_.WriteLog("LastSuccessfulRun is not a date-time: no daily run until it is corrected");
+  }
+
+  const auto read = [this](std::string_view name) { return w_.GetSetting(std::string(name), ""); };
+  const int runs = RunsDue(kind, read, at, w_.StartupRunDone, w_.RunInProgress);
+  for (int i = 0; i < runs; ++i) StartRun();
+
+  if (kind == kOneTime) {
+    if (runs > 0) {
+      w_.SaveSetting("OneTime", "0");
+    } else {
+      w_.WriteLog("NOT: onetime = 1 And DateDiff('s', startDT, Now()) >= 0");
+    }
+  }
+  if (kind == kOnStartup && runs > 0) w_.StartupRunDone = true;
+}
+
+void ServiceHost::StartRun() {
+  bool result = true;
+  run_(w_, result);
+}
+
+void ServiceHost::EndProcess(const EndServiceProcess& end) {
+  if (!exitCode_) exitCode_ = end.exitCode;
+  if (!end.reason.empty()) std::fprintf(stderr, "%s\n", end.reason.c_str());
+  timer_.SetEnabled(false);
+  if (RequestExit) RequestExit(*exitCode_);
+}
+
+std::function<void()> ServiceHost::GuardedDoEvents(std::function<void()> processPendingOnce) {
+  return [this, pump = std::move(processPendingOnce)] {
+    pump();
+    if (w_.StopRequested || exitCode_) {
+      throw EndServiceProcess{w_.StopRequested ? "" : "The service process is ending.", exitCode_.value_or(0)};
+    }
+  };
+}
+
+}  // namespace corvane::service

@@ -1,0 +1,178 @@
+// Start-up of the service program: settings, command line, log file, and
+// the first start of the scheduler.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+
+#include <fmt/format.h>
+
+#include "service/host/parameters/parameters.h"
+#include "service/host/service_host.h"
+
+namespace corvane::service {
+namespace {
+
+// From the settings on, a statement that fails is skipped and start-up
+// goes on with the values held so far.
+template <typename F>
+void Skip(F&& statement) {
+  try {
+    statement();
+  } catch (...) {
+  }
+}
+
+void ReadInt16(ServiceMain& w, const char* name, const char* defaultText, int16_t& field) {
+  Skip([&] {
+    if (auto n = parameters::ToInt16(w.GetSetting(name, defaultText))) field = *n;
+  });
+}
+
+}  // namespace
+
+std::string CommandLine(int argc, char** argv) {
+  std::string line;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) line += ' ';
+    line += argv[i];
+  }
+  return line;
+}
+
+std::string ComputerName() {
+  if (const char* name = std::getenv("COMPUTERNAME"); name != nullptr && *name != '\0') return name;
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0) return {};
+  return host;
+}
+
+ServiceHost::ServiceHost(ServiceMain& w, ntservice::Timer& timer, UpdateRun run)
+    : w_(w), timer_(timer), run_(std::move(run)) {
+  timer_.OnTick = [this] { Tick(); };
+}
+
+std::optional<int> ServiceHost::Startup(const StartupOptions& options) {
+  auto& control = w_.NTService1;
+  w_.lblversion = fmt::format("Version:{}.{}", kVersionMajor, kVersionMinor);
+  w_.RunInProgress = false;
+  w_.StartupRunDone = false;
+  w_.FileLogging = false;
+  const std::string displayName = control.DisplayName();
+
+  ReadInt16(w_, "ToDoCount", "0", w_.ToDoCount);
+  ReadInt16(w_, "NoExtraEvents", "0", w_.NoExtraEvents);
+  ReadInt16(w_, "NoParse", "0", w_.NoParse);
+  ReadInt16(w_, "NoSMTP", "0", w_.NoSMTP);
+  try {
+    w_.connectionstring = w_.GetSetting("connectionstring", "");
+  } catch (const std::exception& e) {
+    // A damaged settings store is not an unconfigured service: say what is wrong.
+    control.MsgBox(fmt::format("The service's settings cannot be read: {}", e.what()), displayName);
+    return kExitFailure;
+  }
+
+  // Checked before the command line: every option needs a configured service.
+  if (w_.connectionstring.empty()) {
+    Skip([&] { w_.LogEvent(ntservice::EVENTLOG_INFORMATION_TYPE, 110, kNoConnectString); });
+    std::fprintf(stderr, "%s\n", kNoConnectString);
+    return kExitNotConfigured;
+  }
+
+  Skip([&] { w_.TempTableName = w_.GetSetting("TempTableName", "TEMP_GAL"); });
+  Skip([&] { w_.TableName = w_.GetSetting("TableName", "GAL"); });
+  ReadInt16(w_, "ScheduleType", "9", w_.ScheduleType);
+  Skip([&] {
+    if (auto on = parameters::ToBoolean(w_.GetSetting("DistList", "False"))) w_.DistList = *on;
+  });
+  if (w_.DistList) Skip([&] { w_.DistListFile = w_.GetSetting("DistListFile", ""); });
+
+  const std::string& option = options.commandLine;
+  if (option == "-install") {
+    control.SetInteractive(true);
+    if (!control.Install()) {
+      const std::string why = control.LastError();
+      control.MsgBox(displayName + " failed to install" + (why.empty() ? "" : "\n" + why), displayName);
+      return kExitFailure;
+    }
+    try {
+      w_.SaveSetting("TimerInterval", "1000");
+      w_.SaveSetting("ConnectionString", w_.connectionstring);
+      w_.SaveSetting("MailProfile", "Microsoft Outlook");
+    } catch (const std::exception& e) {
+      control.Uninstall();  // leave no half-installed service behind
+      control.MsgBox(displayName + " failed to install\n" + e.what(), displayName);
+      return kExitFailure;
+    }
+    return 0;
+  }
+  if (option == "-uninstall") {
+    if (!control.Uninstall()) {
+      const std::string why = control.LastError();
+      control.MsgBox(displayName + " failed to uninstall" + (why.empty() ? "" : "\n" + why), displayName);
+      return kExitFailure;
+    }
+    return 0;
+  }
+  if (option == "-debug") {
+    control.SetDebug(true);
+    w_.DebugMode = true;
+  } else if (option == "-dlog") {
+    control.SetDebug(true);
+    StartLogging(options, "-dlog");
+  } else if (option == "-log") {
+    StartLogging(options, "-log");
+  } else if (!option.empty()) {
+    control.MsgBox(kInvalidOption, displayName);
+    return kExitUsage;
+  }
+
+  Skip([&] {
+    if (auto on = parameters::ToBoolean(w_.GetSetting("DOS", "0"))) w_.DOS = *on;
+  });
+  if (w_.DOS) {
+    w_.TableName = "small_gal";
+    w_.TempTableName = "temp_small_gal";
+  }
+
+  w_.WriteLog(fmt::format("Corvane {} running on {}", w_.lblversion, options.computerName));
+
+  control.SetControlsAccepted(4);
+  control.OnStart = [this](bool& success) { OnStart(success); };
+  control.OnPause = [this](bool& success) { OnPause(success); };
+  control.OnContinue = [this](bool& success) { OnContinue(success); };
+  control.OnStop = [this] { OnStop(); };
+  Skip([&] { control.StartService(); });
+
+  bool success = false;
+  OnStart(success);
+  return std::nullopt;
+}
+
+void ServiceHost::StartLogging(const StartupOptions& options, const char* option) {
+  w_.FileLogging = true;
+  OpenLogFile(options);
+  w_.WriteLog(fmt::format("{} command line parameter used.  Starting to log events.{}", option, w_.Now()));
+}
+
+// "corvane.log" beside the program, replaced at each start; where the
+// program's folder cannot be written (an installed program), in the
+// Corvane home instead.
+void ServiceHost::OpenLogFile(const StartupOptions& options) {
+  const std::filesystem::path first = options.programFolder / "corvane.log";
+  if (w_.runLog.OpenFile(first)) {
+    logFilePath_ = first;
+    return;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(options.home, ec);
+  const std::filesystem::path second = options.home / "corvane.log";
+  if (w_.runLog.OpenFile(second)) {
+    logFilePath_ = second;
+    return;
+  }
+  std::fprintf(stderr, "The log file can be created neither as %s nor as %s\n", first.c_str(), second.c_str());
+}
+
+}  // namespace corvane::service
