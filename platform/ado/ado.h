@@ -15,6 +15,15 @@ namespace corvane::ado {
 // HRESULTs as signed 32-bit numbers, the way the run logs print them.
 inline constexpr int32_t adErrGeneric = -2147467259;           // 0x80004005 E_FAIL: unreachable or lost database
 inline constexpr int32_t adErrStatementRefused = -2147217900;  // 0x80040E14: the database refused the statement
+// ADO's own errors (0x800A0000 + the ADO error code).
+inline constexpr int32_t adErrInvalidArgument = -2146825287;      // 3001
+inline constexpr int32_t adErrNoCurrentRecord = -2146825267;      // 3021: at EOF
+inline constexpr int32_t adErrFeatureNotAvailable = -2146825037;  // 3251: a read-only recordset was written
+inline constexpr int32_t adErrItemNotFound = -2146825023;         // 3265: no such field
+inline constexpr int32_t adErrObjectClosed = -2146824584;         // 3704
+inline constexpr int32_t adErrObjectOpen = -2146824583;           // 3705
+inline constexpr int32_t adErrInvalidConnection = -2146824579;    // 3709
+inline constexpr int32_t adErrRowNotFound = -2147217864;          // 0x80040E38: the row to write back is gone
 
 enum CursorType : int { adOpenUnspecified = -1, adOpenForwardOnly = 0, adOpenKeyset = 1, adOpenDynamic = 2, adOpenStatic = 3 };
 enum LockType : int { adLockUnspecified = -1, adLockReadOnly = 1, adLockPessimistic = 2, adLockOptimistic = 3 };

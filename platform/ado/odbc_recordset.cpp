@@ -183,7 +183,7 @@ void OdbcRecordset::Open(const std::string& source, Connection& activeConnection
   if (open_) throw AdoError(adErrObjectOpen, kRecordset, "Operation is not allowed when the object is open.");
   auto* c = dynamic_cast<OdbcConnection*>(&activeConnection);
   if (c == nullptr || c->State() != adStateOpen)
-    throw AdoError(AdoCode(3709), kRecordset,
+    throw AdoError(adErrInvalidConnection, kRecordset,
                    "The connection cannot be used to perform this operation. It is either closed or invalid in this "
                    "context.");
   c->ResetErrors();

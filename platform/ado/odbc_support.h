@@ -15,14 +15,10 @@ namespace corvane::ado::odbc {
 
 // ADO's own errors (not the provider's) are numbered 0x800A0000 + code.
 constexpr int32_t AdoCode(int code) { return static_cast<int32_t>(0x800A0000u | static_cast<uint32_t>(code)); }
-inline constexpr int32_t adErrNoCurrentRecord = AdoCode(3021);
-inline constexpr int32_t adErrInvalidArgument = AdoCode(3001);
-inline constexpr int32_t adErrObjectClosed = AdoCode(3704);
-inline constexpr int32_t adErrObjectOpen = AdoCode(3705);
-inline constexpr int32_t adErrFeatureNotAvailable = AdoCode(3251);
-inline constexpr int32_t adErrItemNotFound = AdoCode(3265);
-// 0x80040E38: the row to write back is no longer where it was read.
-inline constexpr int32_t adErrRowNotFound = -2147217864;
+static_assert(AdoCode(3021) == adErrNoCurrentRecord && AdoCode(3251) == adErrFeatureNotAvailable &&
+              AdoCode(3265) == adErrItemNotFound && AdoCode(3704) == adErrObjectClosed &&
+              AdoCode(3705) == adErrObjectOpen && AdoCode(3709) == adErrInvalidConnection &&
+              AdoCode(3001) == adErrInvalidArgument);
 
 inline const char* const kSource = "Microsoft OLE DB Provider for ODBC Drivers";
 

@@ -22,10 +22,10 @@ class MemoryRecordset : public Recordset {
 
   void Open(const std::string& source, Connection& activeConnection, int /*cursorType*/, int lockType,
             int /*options*/) override {
-    if (open_) throw AdoError(-2146824583, "ADODB.Recordset", "Operation is not allowed when the object is open.");
+    if (open_) throw AdoError(adErrObjectOpen, "ADODB.Recordset", "Operation is not allowed when the object is open.");
     auto* c = dynamic_cast<RecordingConnection*>(&activeConnection);
     if (c == nullptr || c->State() != adStateOpen)
-      throw AdoError(-2146824579, "ADODB.Recordset",
+      throw AdoError(adErrInvalidConnection, "ADODB.Recordset",
                      "The connection cannot be used to perform this operation. It is either closed or invalid in this "
                      "context.");
     database_ = &c->database();
@@ -62,7 +62,7 @@ class MemoryRecordset : public Recordset {
   void SetValue(int index, FieldValue value) override {
     CheckRow(index);
     if (!updatable_)
-      throw AdoError(-2146825037, "ADODB.Recordset",
+      throw AdoError(adErrFeatureNotAvailable, "ADODB.Recordset",
                      "Current Recordset does not support updating. This may be a limitation of the provider, or of "
                      "the selected locktype.");
     rows_[pos_][static_cast<size_t>(index)] = std::move(value);
@@ -89,16 +89,16 @@ class MemoryRecordset : public Recordset {
 
  private:
   [[noreturn]] static void NotFound() {
-    throw AdoError(-2146825023, "ADODB.Recordset",
+    throw AdoError(adErrItemNotFound, "ADODB.Recordset",
                    "Item cannot be found in the collection corresponding to the requested name or ordinal.");
   }
   [[noreturn]] static void Closed() {
-    throw AdoError(-2146824584, "ADODB.Recordset", "Operation is not allowed when the object is closed.");
+    throw AdoError(adErrObjectClosed, "ADODB.Recordset", "Operation is not allowed when the object is closed.");
   }
   void CheckRow(int index) const {
     if (!open_) Closed();
     if (pos_ >= rows_.size())
-      throw AdoError(-2146825267, "ADODB.Recordset",
+      throw AdoError(adErrNoCurrentRecord, "ADODB.Recordset",
                      "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires "
                      "a current record.");
     if (index < 0 || index >= FieldCount()) NotFound();
@@ -188,7 +188,7 @@ RecordingConnection::~RecordingConnection() = default;
 
 void RecordingConnection::Open(const std::string& connectionString, const std::string& /*user*/,
                                const std::string& /*password*/, int /*options*/) {
-  if (open_) throw AdoError(-2146824583, "ADODB.Connection", "Operation is not allowed when the object is open.");
+  if (open_) throw AdoError(adErrObjectOpen, "ADODB.Connection", "Operation is not allowed when the object is open.");
   errors_.clear();
   database_->connectionStrings.push_back(connectionString);
   if (database_->openFails) {
@@ -199,7 +199,7 @@ void RecordingConnection::Open(const std::string& connectionString, const std::s
 }
 
 ScriptedAnswer RecordingConnection::Run(const std::string& text) {
-  if (!open_) throw AdoError(-2146824584, "ADODB.Connection", "Operation is not allowed when the object is closed.");
+  if (!open_) throw AdoError(adErrObjectClosed, "ADODB.Connection", "Operation is not allowed when the object is closed.");
   errors_.clear();
   database_->statements.push_back(text);
   ScriptedAnswer answer = database_->AnswerFor(text);

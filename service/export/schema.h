@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "service/host/parameters/column_switches.h"
 
@@ -16,10 +17,23 @@ namespace corvane::service {
 std::string TempTableColumnList(const std::string& databaseType, const std::string& tableName,
                                 const std::string& longTextType = "memo");
 
+// The temporary table's 51 column names in table order, as the ORACLE
+// statement writes them.
+std::vector<std::string> TempTableColumnNames();
+
+// The OTHER kind's type for the long columns, chosen by the driver's DBMS
+// name (Connection::DbmsName): "memo" for Access/Jet, "text" elsewhere
+// (SQLite gives memo numeric affinity, PostgreSQL has no memo).
+std::string LongTextTypeFor(const std::string& dbmsName);
+
 struct FinalTableLists {
   std::string selectList;      // " entry_id, GIVEN_NAME,..." with the address part
   std::string definitionList;  // "entry_id memo, GIVEN_NAME varchar(255),..."
 };
+// The final table's two column lists: entry_id, each selected box's caption
+// in box order (a selected ENTRY_ID box adds nothing), then the address
+// columns by NoParse/NoSMTP. `longTextType` is entry_id's type in the
+// definition list (the OTHER kind's statement).
 FinalTableLists BuildFinalTableLists(const parameters::ColumnSelection& boxes, int16_t NoParse, int16_t NoSMTP,
                                      const std::string& longTextType = "memo");
 

@@ -1,0 +1,138 @@
+#include "service/export/database.h"
+
+#include <exception>
+
+#include "service/export/connection_string.h"
+
+namespace corvane::service {
+
+namespace {
+
+// A failure as the statement runners log it: number and description.
+struct Failure {
+  int32_t number;
+  std::string description;
+};
+
+Failure FailureOf(const std::exception_ptr& e) {
+  try {
+    std::rethrow_exception(e);
+  } catch (const ado::AdoError& error) {
+    return {error.Number, error.Description};
+  } catch (const std::exception& error) {
+    return {ado::adErrGeneric, error.what()};
+  } catch (...) {
+    return {ado::adErrGeneric, "Unspecified error"};
+  }
+}
+
+// The service's connection for a statement runner; there is none before the
+// first run connects, which fails the statement as a missing object does.
+ado::Connection& Connected(ServiceMain& w) {
+  if (!w.ServiceConnection) throw ado::AdoError(91, "CorvaneService", "Object variable or With block variable not set");
+  return *w.ServiceConnection;
+}
+
+// Runs `text` and releases a returned recordset at once.
+void Run(ServiceMain& w, const std::string& text) { Connected(w).Execute(text).reset(); }
+
+// Answers whether `text` returns an open result; any failure answers no.
+bool ReturnsOpenResult(ServiceMain& w, const std::string& text) {
+  try {
+    auto rs = Connected(w).Execute(text);
+    if (rs && rs->State() == ado::adStateOpen) {
+      rs->Close();
+      return true;
+    }
+  } catch (...) {
+    // The probe does not report: a database without it is simply not that kind.
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string DetermineDBType(ServiceMain& w) {
+  if (ReturnsOpenResult(w, "sp_tables")) return "MSSQL";
+  if (ReturnsOpenResult(w, "select sysdate from dual")) return "ORACLE";
+  return "OTHER";
+}
+
+void xSQL(ServiceMain& w, std::string& statement) {
+  std::string stripped;
+  stripped.reserve(statement.size());
+  for (char ch : statement)
+    if (ch != '\n') stripped += ch;
+  statement = std::move(stripped);
+  try {
+    Run(w, statement);
+  } catch (...) {
+    const Failure failure = FailureOf(std::current_exception());
+    if (w.ServiceConnection) {
+      for (const auto& record : w.ServiceConnection->Errors())
+        w.WriteLog("ConnErr:" + std::to_string(record.Number) + "-" + record.Description);
+      w.ServiceConnection->ClearErrors();
+    }
+    w.WriteLog("Error: " + std::to_string(failure.number) + " - " + failure.description);
+  }
+  w.WriteLog("Xsql:" + statement);
+}
+
+void xSQL(ServiceMain& w, std::string&& statement) {
+  std::string text = std::move(statement);
+  xSQL(w, text);
+}
+
+void LoggedSQL(ServiceMain& w, const std::string& statement) {
+  w.WriteLog("LoggedSQL: " + statement);
+  try {
+    Run(w, statement);
+  } catch (...) {
+    const Failure failure = FailureOf(std::current_exception());
+    const std::string text = "[" + std::to_string(failure.number) + "] " + failure.description;
+    w.LogEvent(ntservice::EVENTLOG_ERROR_TYPE, 109, "SQL:" + text);
+    w.WriteLog("LogSQLErr:" + text);
+  }
+}
+
+void droptable(ServiceMain& w, const std::string& tableName) { xSQL(w, "drop table " + tableName); }
+
+void dropconstraint(ServiceMain& w) {
+  if (w.DatabaseType == "ORACLE")
+    xSQL(w, "alter table " + w.TempTableName + " drop constraint " + w.TableName + "_ENTRY_ID");
+}
+
+void addconstraint(ServiceMain& w) {
+  if (!w.DOS) return;
+  xSQL(w,
+       "CREATE UNIQUE INDEX VUZ_OPR.GAL_ENTRY_ID ON VUZ_OPR.GAL(ENTRY_ID) TABLESPACE ZODURAZ PCTFREE 10 INITRANS 2 "
+       "MAXTRANS 255 STORAGE ( INITIAL 104K NEXT 104K MINEXTENTS 1 MAXEXTENTS 2147483645 PCTINCREASE 0 FREELISTS 1 "
+       "FREELIST GROUPS 1) LOGGING");
+}
+
+std::optional<bool> DoesSyncTableExist(ServiceMain& w) {
+  const std::string connectionString = w.GetSetting("connectionstring", "");
+  w.WriteLog("Connection String: " + PasswordFreeConnectionString(connectionString));
+  if (connectionString.empty()) {
+    w.WriteLog("Connection String Not found, exiting");
+    return std::nullopt;
+  }
+  const std::string query = "select * from " + w.TableName + "_PFC_SyncData";
+  try {
+    auto connection = w.NewConnection();
+    connection->Open(connectionString, "", "", -1);
+    auto rs = connection->CreateRecordset();
+    rs->Open(query, *connection, -1, -1, -1);
+    if (rs->State() == ado::adStateOpen) {
+      w.WriteLog("Opened Query: " + query);
+      rs->Close();
+      connection->Close();
+      return true;
+    }
+  } catch (...) {
+    // An unreachable database or a missing table both mean: no sync table.
+  }
+  return false;
+}
+
+}  // namespace corvane::service
