@@ -1,0 +1,255 @@
+// libCorvane.so as the service uses it: opened by file name, its three
+// exports called in turn; what they write to the library log and the table.
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+
+#include <regex>
+
+#include "tests/galreader/library_fixture.h"
+
+namespace corvane::galreader::testing {
+namespace {
+
+const std::string kMarks = std::string(44, 'X') + "y\n";
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + what.size())) ++n;
+  return n;
+}
+
+std::vector<LdifEntry> People(int count) {
+  std::vector<LdifEntry> entries{Person("owner", "Owner")};
+  for (int i = 1; i < count; ++i) entries.push_back(Person(fmt::format("user{:03}", i), fmt::format("User {}", i)));
+  return entries;
+}
+
+class GalReaderTest : public LibraryTest {};
+
+TEST_F(GalReaderTest, DebugTranscriptOfATwoEntryGal) {
+  CreateProfileFor(People(2));
+  auto db = SqliteDatabase(dir.Path());
+  db->CreateTempTable();
+  lib.ModifyStruct(db->ConnectionString().c_str(), "ignored", db->TableName().c_str(), "FALSE", 0);
+  EXPECT_EQ(dir.Log(),
+            "\n*********************Main DLL entry**********************************\n"
+            "Debug-Log Mode - Logging\n"
+            "Attempting Database Connect\n"
+            "Database Connect End\n"
+            "Mapi Init Complete\n"
+            "Mapi Logon Complete\n"
+            "Address Book Open\n"
+            "GAL Found\n"
+            "Number of entries reported by contents table in the GAL: 2\n"
+            "Evaluating GAL:\n" +
+                kMarks + kMarks +
+                "Z\n"
+                "Start DLL cleanup\n"
+                "DLL Finished. EOL\n");
+  EXPECT_EQ(db->ReadRows().size(), 2u);
+}
+
+TEST_F(GalReaderTest, QuietRunsWriteNothingWhenAllGoesWell) {
+  CreateProfileFor(People(3));
+  EXPECT_EQ(lib.GetGALCount("TWCorvane", "TRUE"), 3);
+  auto db = SqliteDatabase(dir.Path());
+  db->CreateTempTable();
+  lib.ModifyStruct(db->ConnectionString().c_str(), "TWCorvane", db->TableName().c_str(), "TRUE", 0);
+  EXPECT_EQ(dir.Log(), "");
+  EXPECT_EQ(db->ReadRows().size(), 3u);
+}
+
+TEST_F(GalReaderTest, DebugCountLogsTheGivenNameButLogsOnWithTheFixedProfile) {
+  CreateProfileFor(People(2));
+  EXPECT_EQ(lib.GetGALCount("Some Other Profile", "true"), 2);  // lower case is not quiet
+  EXPECT_EQ(dir.Log(),
+            "*********************Gal Count entry**********************************\n"
+            "Debug-Log Mode - Logging\n"
+            "prof. create"
+            "Mapi Init\n"
+            "Some Other Profile\n"
+            "Mapi Logon\n"
+            "Number of entries reported by contents table in the GAL: 2\n");
+}
+
+TEST_F(GalReaderTest, FailedLogonWritesItsTwoLinesEvenWhenQuiet) {
+  // No profile was created in this Corvane home.
+  EXPECT_EQ(lib.GetGALCount("TWCorvane", "TRUE"), 0);
+  EXPECT_TRUE(std::regex_match(dir.Log(), std::regex("ERROR: MAPILogonEx call failed with hRes = 0x8[0-9a-f]{7}\n"
+                                                     "Exiting...\n")))
+      << dir.Log();
+
+  dir.ClearLog();
+  auto db = SqliteDatabase(dir.Path());
+  db->CreateTempTable();
+  lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "FALSE", 0);
+  EXPECT_TRUE(std::regex_match(dir.Log(), std::regex("\n\\*+Main DLL entry\\*+\nDebug-Log Mode - Logging\n"
+                                                     "Attempting Database Connect\nDatabase Connect End\n"
+                                                     "Mapi Init Complete\n"
+                                                     "MAPILogonExERROR: MAPILogonEx call failed with hRes = 0x8[0-9a-f]{7}\n"
+                                                     "Exiting...\nDLL Finished. EOL\n")))
+      << dir.Log();
+  EXPECT_TRUE(db->ReadRows().empty());
+}
+
+TEST_F(GalReaderTest, SecondProfileCreationFailsAndKeepsTheFirst) {
+  CreateProfileFor(People(2));
+  const std::string other = WriteDirectory(People(5), "other.ldif");
+  EXPECT_EQ(lib.CreateProfileWithIProfAdmin("user001", other.c_str(), "FALSE"), 1);
+  EXPECT_EQ(dir.Log(),
+            "*********************Create Profile Entry**********************************\n"
+            "Debug-Log Mode - Logging\n"
+            "Creating Profile\n" +
+                other +
+                "user001"
+                "Error creating profile.\n"
+                "Possible profile creation error, or it could be that it already exists.\n");
+  dir.ClearLog();
+  EXPECT_EQ(lib.CreateProfileWithIProfAdmin("user001", other.c_str(), "TRUE"), 1);
+  EXPECT_EQ(dir.Log(), "");
+  EXPECT_EQ(lib.GetGALCount("TWCorvane", "TRUE"), 2);  // still the first directory
+}
+
+TEST_F(GalReaderTest, WrongConnectionStringEndsBeforeTheGalIsOpened) {
+  CreateProfileFor(People(2));
+  auto db = SqliteDatabase(dir.Path());
+  db->CreateTempTable();
+  lib.ModifyStruct("Driver=No Such Driver;Database=x", "", db->TableName().c_str(), "FALSE", 0);
+  EXPECT_TRUE(std::regex_match(dir.Log(), std::regex("\n\\*+Main DLL entry\\*+\nDebug-Log Mode - Logging\n"
+                                                     "Attempting Database Connect\n"
+                                                     "Error! Description follows: \n"
+                                                     "\tCode = 80004005\n"
+                                                     "\tCode meaning = Unspecified error\n"
+                                                     "\tSource = [^\n]+\n"
+                                                     "\tDescription = [^\n]+\n"
+                                                     "Unrecoverable DB Error Encountered. Function Exit!\n")))
+      << dir.Log();
+  dir.ClearLog();
+  lib.ModifyStruct("Driver=No Such Driver;Database=x", "", db->TableName().c_str(), "TRUE", 0);
+  EXPECT_EQ(Count(dir.Log(), "\n"), 5u) << dir.Log();
+  EXPECT_TRUE(db->ReadRows().empty());
+}
+
+TEST_F(GalReaderTest, ToDoCountBetweenZeroAndFiftyIsLoggedPerEntryEvenWhenQuiet) {
+  CreateProfileFor(People(3));
+  auto db = SqliteDatabase(dir.Path());
+  db->CreateTempTable();
+  lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "TRUE", 10);
+  EXPECT_EQ(dir.Log(), "ToDoCount is being Used.\nToDoCount is being Used.\nToDoCount is being Used.\n");
+  for (int32_t todo : {0, 50, -1, -32768}) {
+    dir.ClearLog();
+    lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "TRUE", todo);
+    EXPECT_EQ(dir.Log(), "") << todo;
+  }
+  EXPECT_EQ(db->ReadRows().size(), 15u);  // no key on the table: every run adds its rows
+}
+
+TEST_F(GalReaderTest, RowsAreReadInBatchesOfFifty) {
+  CreateProfileFor(People(120));
+  auto db = SqliteDatabase(dir.Path());
+  db->CreateTempTable();
+  lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "FALSE", 0);
+  const std::string log = dir.Log();
+  EXPECT_NE(log.find("Number of entries reported by contents table in the GAL: 120\n"), std::string::npos);
+  EXPECT_EQ(Count(log, "y\nZ\n"), 3u);
+  EXPECT_EQ(Count(log, "Z\n"), 3u);
+  EXPECT_EQ(Count(log, kMarks), 120u);
+  EXPECT_EQ(db->ReadRows().size(), 120u);
+}
+
+// An entry whose combined insert would pass 4096 bytes is left out; only
+// the debug log says so.
+TEST_F(GalReaderTest, OverlongStatementIsSkipped) {
+  auto people = People(2);
+  for (const char* attribute : {"description", "title", "company", "department", "streetAddress", "l", "st",
+                                "physicalDeliveryOfficeName", "info", "wWWHomePage", "extensionAttribute1",
+                                "extensionAttribute2", "extensionAttribute3", "extensionAttribute4",
+                                "homePostalAddress", "givenName", "sn"}) {
+    people[1].attributes.emplace_back(attribute, std::string(250, 'w'));
+  }
+  CreateProfileFor(people);
+  auto db = SqliteDatabase(dir.Path());
+  db->CreateTempTable();
+  lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "TRUE", 0);
+  EXPECT_EQ(dir.Log(), "");
+  const auto rows = db->ReadRows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][1], "Owner");
+
+  db->CreateTempTable();
+  lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "FALSE", 0);
+  const std::string log = dir.Log();
+  const size_t tooLong = log.find("\nSQL statement is too long:\ninsert into TEMP_GAL (entry_id,");
+  ASSERT_NE(tooLong, std::string::npos) << log;
+  EXPECT_TRUE(std::regex_search(log.substr(tooLong), std::regex("'\\)\n\nLength: (409[7-9]|4[1-9][0-9]{2}|[5-9][0-9]{3})\ny\n")));
+  EXPECT_EQ(db->ReadRows().size(), 1u);
+}
+
+// A value the database refuses costs its column only: the second attempt
+// writes the key and every other column.
+std::vector<LdifEntry> WithTitle(const std::string& title) {
+  auto people = People(2);
+  people[1].attributes.emplace_back("title", title);
+  people[1].attributes.emplace_back("department", "R&D");
+  return people;
+}
+
+// The profile's directory holds People(2) with `title` and department
+// "R&D" added to the second entry.
+void ExpectRefusedTitleCostsOneColumn(const CorvaneLibrary& lib, TempLogDir& dir, TestDatabase& db,
+                                      const std::string& extraDefinitions, const std::string& title) {
+  db.CreateTempTable(extraDefinitions);
+  lib.ModifyStruct(db.ConnectionString().c_str(), "", db.TableName().c_str(), "TRUE", 0);
+  // Quiet: the two database errors only, five lines each.
+  const std::string quietLog = dir.Log();
+  EXPECT_EQ(Count(quietLog, "Error! Description follows: \n"), 2u) << quietLog;
+  EXPECT_EQ(Count(quietLog, "\n"), 10u) << quietLog;
+
+  auto rows = db.ReadRows();
+  ASSERT_EQ(rows.size(), 2u);
+  const auto& row = rows[0][1] == "Owner" ? rows[1] : rows[0];
+  EXPECT_FALSE(row[0].value_or("").empty());
+  EXPECT_EQ(row[1], "User 1");
+  EXPECT_EQ(row[17], std::nullopt);  // title
+  EXPECT_EQ(row[12], "R&D");         // department
+  EXPECT_EQ(row[36], "SMTP:user001@example.org{;}");
+  EXPECT_EQ(row[44], "user001@example.org");
+
+  dir.ClearLog();
+  db.CreateTempTable(extraDefinitions);
+  lib.ModifyStruct(db.ConnectionString().c_str(), "", db.TableName().c_str(), "FALSE", 0);
+  const std::string log = dir.Log();
+  const std::string id = *row[0];
+  const size_t attempt = log.find("Error:insert into " + db.TableName() + " (entry_id,");
+  ASSERT_NE(attempt, std::string::npos) << log;
+  const size_t statementEnd = log.find("')\n", attempt);
+  const std::string statement = log.substr(attempt + 6, statementEnd + 2 - attempt - 6);
+  EXPECT_NE(log.find("Error:" + statement + "\nToo Long! " + statement + " is " + std::to_string(statement.size()) +
+                     " characters long.\n\nPerforming 2nd Attempt - line by line\nError! Description follows: \n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("\tDescription = ", attempt), std::string::npos);
+  EXPECT_NE(log.find("Error: update " + db.TableName() + " set title ='" + title + "' where entry_id ='" + id + "'\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(Count(log, "Error: "), 1u);
+  EXPECT_EQ(Count(log, kMarks), 1u);  // the refused entry has no "y"
+}
+
+TEST_F(GalReaderTest, RefusedValueCostsOneColumnOnSqlite) {
+  CreateProfileFor(WithTitle("Chief Executive Officer"));
+  auto db = SqliteDatabase(dir.Path());
+  ExpectRefusedTitleCostsOneColumn(lib, dir, *db, "CHECK (length(title) < 10)", "Chief Executive Officer");
+}
+
+TEST_F(GalReaderTest, RefusedValueCostsOneColumnOnPostgres) {
+  auto db = PostgresDatabase();
+  CORVANE_REQUIRE_POSTGRES(db);
+  const std::string title(256, 'T');
+  CreateProfileFor(WithTitle(title));
+  ExpectRefusedTitleCostsOneColumn(lib, dir, *db, "", title);
+}
+
+}  // namespace
+}  // namespace corvane::galreader::testing

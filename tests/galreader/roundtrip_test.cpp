@@ -1,0 +1,116 @@
+// Hostile directory values through ModifyStruct into SQLite and PostgreSQL:
+// every column of every row equals what the rules derive from the entry,
+// and no value ever ends its literal or splits its statement.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/galreader/gal_expectation.h"
+#include "tests/galreader/library_fixture.h"
+
+namespace corvane::galreader::testing {
+namespace {
+
+// Values no quoting may let through: quotes of every kind, backslashes,
+// statement separators, comment markers, driver escapes and parameter
+// markers, control characters, and characters sharing bytes with the
+// quotes. (Invalid UTF-8 never gets this far: the directory layer refuses
+// such an entry; the record rules replace it all the same.)
+const std::vector<std::string> kHostile = {
+    "O'Brien",
+    "D\xE2\x80\x99" "Arcy",
+    "\xE2\x80\x98Quoted\xE2\x80\x99",
+    "'Quoted'",
+    "a''b",
+    "`tick` \xC2\xB4" "acute\xC2\xB4",
+    "C\xC3\xB4te d'Ivoire",
+    "back\\slash\\",
+    "\\'; DROP TABLE TEMP_GAL; --",
+    "x'); DELETE FROM TEMP_GAL; --",
+    "/* open comment",
+    "-- dash comment",
+    "{fn UCASE('x')} {d '2020-01-01'} {call p} ? ?1 :name $1 $$dollar$$",
+    "E'\\x41' U&'\\0041'",
+    "tab\tcr\rlf\nbell\x07" "del\x7F",
+    "emoji \xF0\x9F\x98\x80 and \xE2\x80\xB9 and \xC2\xB5",
+    "'''",
+    "\\",
+};
+
+std::vector<LdifEntry> HostileDirectory() {
+  const char* const attributes[] = {"displayName", "givenName", "sn", "initials", "title", "company", "department",
+                                    "physicalDeliveryOfficeName", "l", "st", "postalCode", "postOfficeBox",
+                                    "streetAddress", "co", "c", "telephoneNumber", "otherTelephone", "homePhone",
+                                    "otherHomePhone", "facsimileTelephoneNumber", "mobile", "pager", "wWWHomePage",
+                                    "info", "description", "extensionAttribute1", "extensionAttribute2",
+                                    "extensionAttribute3", "extensionAttribute4", "displayNamePrintable",
+                                    "telephoneAssistant", "homePostalAddress"};
+  std::vector<LdifEntry> entries{Person("owner", "Owner")};
+  for (size_t v = 0; v < kHostile.size(); ++v) {
+    LdifEntry e = Person("hostile" + std::to_string(v), kHostile[v]);
+    for (const char* attribute : attributes) {
+      if (std::string(attribute) != "displayName") e.attributes.emplace_back(attribute, kHostile[(v + 1) % kHostile.size()]);
+    }
+    e.attributes.emplace_back("proxyAddresses", "smtp:" + kHostile[v]);
+    e.attributes.emplace_back("proxyAddresses", "X400:c=US;a= ;p=" + kHostile[(v + 2) % kHostile.size()]);
+    entries.push_back(std::move(e));
+  }
+  // Over-long values: refused by a database that enforces varchar(255).
+  LdifEntry longValues = Person("longvalues", "Long Values");
+  longValues.attributes.emplace_back("title", std::string(300, 't'));
+  longValues.attributes.emplace_back("company", "\xC3\xA9" + std::string(254, 'c'));  // 255 characters, 256 bytes
+  entries.push_back(std::move(longValues));
+  // Many addresses: the joined list stops short of its bound.
+  LdifEntry many = Person("manyaddresses", "Many Addresses");
+  for (int i = 0; i < 40; ++i) many.attributes.emplace_back("proxyAddresses", "smtp:o'addr" + std::to_string(i) + "@example.org");
+  entries.push_back(std::move(many));
+  return entries;
+}
+
+void ExpectTableMatchesDirectory(TestDatabase& db, const TableLimits& limits) {
+  const auto gal = ReadGalValues();
+  // The directory reached the rows untouched: each hostile value is some
+  // entry's display name.
+  for (const auto& value : kHostile) {
+    EXPECT_TRUE(std::any_of(gal.begin(), gal.end(), [&](const auto& values) { return values[1] == value; })) << value;
+  }
+  const auto expected = ExpectedRows(gal, db.TableName(), limits);
+
+  std::multimap<std::string, Row> actual;
+  for (auto& row : db.ReadRows()) actual.emplace(row[0].value_or("<NULL>"), row);
+  ASSERT_EQ(actual.size(), expected.size()) << db.Name();
+  auto a = actual.cbegin();
+  for (auto e = expected.cbegin(); e != expected.cend(); ++e, ++a) {
+    ASSERT_EQ(a->first, e->first) << db.Name();
+    for (size_t i = 0; i < kWrittenColumns.size(); ++i) {
+      EXPECT_EQ(a->second[i], e->second[i]) << db.Name() << ": entry " << e->first << ", column " << kWrittenColumns[i];
+    }
+  }
+}
+
+class RoundTripTest : public LibraryTest {
+ protected:
+  void Run(TestDatabase& db, const TableLimits& limits) {
+    CreateProfileFor(HostileDirectory());
+    db.CreateTempTable();
+    lib.ModifyStruct(db.ConnectionString().c_str(), "", db.TableName().c_str(), "TRUE", 0);
+    ExpectTableMatchesDirectory(db, limits);
+    // The table is still there and still one table: nothing was dropped or
+    // deleted by a value.
+    EXPECT_FALSE(db.ReadRows().empty());
+  }
+};
+
+TEST_F(RoundTripTest, HostileValuesOnSqlite) {
+  auto db = SqliteDatabase(dir.Path());
+  Run(*db, TableLimits{});
+}
+
+TEST_F(RoundTripTest, HostileValuesOnPostgres) {
+  auto db = PostgresDatabase();
+  CORVANE_REQUIRE_POSTGRES(db);
+  Run(*db, TableLimits{255});
+}
+
+}  // namespace
+}  // namespace corvane::galreader::testing
