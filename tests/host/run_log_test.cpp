@@ -1,0 +1,78 @@
+// The run log: txtlog newest first and trimmed, the file oldest first with
+// an empty line after each entry.
+#include "service/host/run_log.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/host/host_harness.h"
+
+namespace corvane::service::testing {
+namespace {
+
+TEST(RunLog, TxtlogIsNewestFirstWithHourMinute) {
+  FixedClock clock(LocalTime(2026, 12, 7, 9, 5, 59));
+  RunLog log(clock);
+  log.WriteLog("first");
+  clock.Set(LocalTime(2026, 12, 7, 14, 0));
+  log.WriteLog("second");
+  EXPECT_EQ(log.txtlog(), "14:00 second\r\n09:05 first\r\n");
+}
+
+TEST(RunLog, MoreThan60000CharactersAreCutTo30000BeforeTheNewEntry) {
+  FixedClock clock(LocalTime(2026, 12, 7, 14, 5));
+  RunLog log(clock);
+  std::string text(30000, 'n');
+  text += std::string(30001, 'o');
+  log.set_txtlog(text);
+  log.WriteLog("new");
+  EXPECT_EQ(log.txtlog(), "14:05 new\r\n" + std::string(30000, 'n'));
+
+  log.set_txtlog(std::string(60000, 'x'));  // exactly 60000: kept
+  log.WriteLog("new");
+  EXPECT_EQ(log.txtlog().size(), 60000u + 11);
+}
+
+TEST(RunLog, TrimmingCountsCharactersNotBytes) {
+  FixedClock clock(LocalTime(2026, 12, 7, 14, 5));
+  RunLog log(clock);
+  std::string text;
+  for (int i = 0; i < 40000; ++i) text += "\xC3\xA9";  // 40000 characters, 80000 bytes: kept
+  log.set_txtlog(text);
+  log.WriteLog("a");
+  EXPECT_EQ(log.txtlog().size(), 80000u + 9);
+  text.clear();
+  for (int i = 0; i < 60001; ++i) text += "\xC3\xA9";
+  log.set_txtlog(text);
+  log.WriteLog("a");
+  EXPECT_EQ(log.txtlog(), "14:05 a\r\n" + text.substr(0, 60000));  // 30000 whole characters
+}
+
+TEST(RunLog, FileHasOldestFirstAndAnEmptyLineAfterEachEntry) {
+  TempDir dir;
+  FixedClock clock(LocalTime(2026, 12, 7, 8, 1));
+  RunLog log(clock);
+  log.WriteLog("before the file");
+  ASSERT_TRUE(log.OpenFile(dir.path() / "corvane.log"));
+  log.WriteLog("one");
+  clock.Advance(3600);
+  log.WriteLog("two");
+  EXPECT_EQ(ReadFile(dir.path() / "corvane.log"), "08:01 one\n\n09:01 two\n\n");  // complete while open
+  log.CloseFile();
+  log.WriteLog("after");
+  EXPECT_EQ(ReadFile(dir.path() / "corvane.log"), "08:01 one\n\n09:01 two\n\n");
+  EXPECT_FALSE(log.OpenFile(dir.path() / "missing" / "corvane.log"));
+  log.WriteLog("still fine");  // never fails
+  EXPECT_EQ(log.txtlog().substr(0, 16), "09:01 still fine");
+}
+
+TEST(RunLog, EveryEntryReachesOnEntry) {
+  FixedClock clock(LocalTime(2026, 12, 7, 8, 1));
+  RunLog log(clock);
+  std::vector<std::string> seen;
+  log.OnEntry = [&](const std::string& entry) { seen.push_back(entry); };
+  log.WriteLog("x");
+  EXPECT_EQ(seen, std::vector<std::string>{"08:01 x"});
+}
+
+}  // namespace
+}  // namespace corvane::service::testing

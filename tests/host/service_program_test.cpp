@@ -1,0 +1,186 @@
+// CorvaneService as a process: command-line errors, install and uninstall,
+// and a logging daemon that answers pause, continue and stop signals.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/registry/registry.h"
+#include "tests/host/host_harness.h"
+
+namespace corvane::service::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A copy of the program in its own folder, so its "corvane.log" lands
+// there and parallel tests never share one.
+struct Installation {
+  TempDir dir;
+  fs::path home = dir.path() / "home";
+  fs::path bin = dir.path() / "bin";
+  fs::path units = dir.path() / "units";
+  fs::path program = bin / "CorvaneService";
+
+  Installation() {
+    const char* built = std::getenv("CORVANE_BIN_DIR");
+    fs::create_directories(bin);
+    fs::create_directories(home);
+    fs::create_directories(units);
+    fs::copy_file(fs::path(built != nullptr ? built : "../bin") / "CorvaneService", program);
+    fs::permissions(program, fs::perms::owner_all);
+  }
+
+  registry::Hive Hive() const { return registry::Hive(home / "registry.hive"); }
+  void Set(const std::string& name, const std::string& value) const {
+    Hive().Set(registry::kParametersKeyPath, name, registry::Value::Sz(value));
+  }
+  std::string Get(const std::string& name) const {
+    auto v = Hive().Get(registry::kParametersKeyPath, name);
+    return v ? v->AsText() : "<missing>";
+  }
+  std::string Events() const { return ReadFile(home / "events.log"); }
+  std::string Stderr() const { return ReadFile(dir.path() / "stderr.txt"); }
+
+  pid_t Start(std::vector<std::string> args) const {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      int err = ::open((dir.path() / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(err, STDERR_FILENO);
+      int null = ::open("/dev/null", O_RDONLY);
+      ::dup2(null, STDIN_FILENO);
+      ::setenv("CORVANE_HOME", home.c_str(), 1);
+      ::setenv("CORVANE_UNIT_DIR", units.c_str(), 1);
+      ::setenv("COMPUTERNAME", "TESTHOST", 1);
+      std::vector<char*> argv{const_cast<char*>(program.c_str())};
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(program.c_str(), argv.data());
+      ::_exit(127);
+    }
+    return pid;
+  }
+
+  // Exit status, or -1 when it has not ended within the timeout (then it is killed).
+  static int Wait(pid_t pid, std::chrono::milliseconds timeout = 20s) {
+    auto until = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > until) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return -1;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  int Run(std::vector<std::string> args) const { return Wait(Start(std::move(args))); }
+};
+
+template <typename F>
+bool Eventually(F condition, std::chrono::milliseconds timeout = 20s) {
+  auto until = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(ServiceProgram, WithoutConnectionStringEveryOptionEnds) {
+  Installation in;
+  EXPECT_EQ(in.Run({"-install"}), 78);
+  EXPECT_TRUE(Contains(in.Events(), "\t4\t110\t[99999] No ConnectString Information."));
+  EXPECT_TRUE(Contains(in.Stderr(), "[99999] No ConnectString Information."));
+  EXPECT_TRUE(fs::is_empty(in.units));
+}
+
+TEST(ServiceProgram, InvalidOptionsAreRejected) {
+  Installation in;
+  in.Set("ConnectionString", "DSN=x");
+  for (const char* bad : {"-LOG", "-log "}) {
+    EXPECT_EQ(in.Run({bad}), 64) << bad;
+    EXPECT_TRUE(Contains(in.Stderr(), "Invalid command option. Available options are -install, -uninstall, "
+                                      "-debug, -log, -dlog"));
+  }
+  EXPECT_EQ(in.Run({"-log", "x"}), 64);
+  EXPECT_FALSE(fs::exists(in.bin / "corvane.log"));
+}
+
+TEST(ServiceProgram, UnreadableSettingsAreReported) {
+  Installation in;
+  std::ofstream(in.home / "registry.hive") << "[SYSTEM\\x]\nnonsense\n";
+  EXPECT_EQ(in.Run({}), 1);
+  EXPECT_TRUE(Contains(in.Stderr(), "registry.hive:2")) << in.Stderr();
+}
+
+TEST(ServiceProgram, InstallWritesTheUnitAndStoresThreeValues) {
+  Installation in;
+  in.Set("connectionstring", "Driver=SQLite3;Database=/tmp/g.db");
+  ASSERT_EQ(in.Run({"-install"}), 0) << in.Stderr();
+  const fs::path unit = in.units / "Corvane\\x20Service.service";
+  const std::string text = ReadFile(unit);
+  EXPECT_TRUE(Contains(text, "ExecStart=\"" + in.program.string() + "\"\n")) << text;
+  EXPECT_TRUE(Contains(text, "Environment=\"CORVANE_HOME=" + in.home.string() + "\"\n"));
+  EXPECT_EQ(in.Get("TimerInterval"), "1000");
+  EXPECT_EQ(in.Get("MailProfile"), "Microsoft Outlook");
+  EXPECT_EQ(in.Get("ConnectionString"), "Driver=SQLite3;Database=/tmp/g.db");
+
+  ASSERT_EQ(in.Run({"-uninstall"}), 0) << in.Stderr();
+  EXPECT_FALSE(fs::exists(unit));
+  EXPECT_EQ(in.Get("ConnectionString"), "Driver=SQLite3;Database=/tmp/g.db");  // the settings stay
+  EXPECT_EQ(in.Run({"-uninstall"}), 1);
+  EXPECT_TRUE(Contains(in.Stderr(), "Tarnwick Corvane Service failed to uninstall"));
+}
+
+TEST(ServiceProgram, InstallIntoAnUnwritableUnitDirectoryFails) {
+  Installation in;
+  in.Set("ConnectionString", "DSN=x");
+  fs::remove(in.units);
+  std::ofstream(in.units) << "a file, not a folder";
+  EXPECT_EQ(in.Run({"-install"}), 1);
+  EXPECT_TRUE(Contains(in.Stderr(), "Tarnwick Corvane Service failed to install")) << in.Stderr();
+  EXPECT_EQ(in.Get("TimerInterval"), "<missing>");
+}
+
+// A logging daemon with nothing scheduled: the start event, a schedule
+// check at the first tick (10 seconds), pause and continue events, and a
+// clean stop with the log file complete.
+TEST(ServiceProgram, LoggingDaemonAnswersSignals) {
+  Installation in;
+  in.Set("ConnectionString", "DSN=x");
+  in.Set("ScheduleType", "5");
+  const pid_t pid = in.Start({"-log"});
+  const fs::path log = in.bin / "corvane.log";
+  ASSERT_TRUE(Eventually([&] { return Contains(in.Events(), "Service Started."); })) << in.Stderr();
+  ::kill(pid, SIGUSR1);
+  ASSERT_TRUE(Eventually([&] { return Contains(in.Events(), "\t1\t109\tService paused\n"); }));
+  ::kill(pid, SIGUSR2);
+  ASSERT_TRUE(Eventually([&] { return Contains(in.Events(), "\t4\t110\tService continued\n"); }));
+  ASSERT_TRUE(Eventually([&] { return Contains(ReadFile(log), " Never\n\n"); }, 30s));
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(Installation::Wait(pid), 0);
+  EXPECT_EQ(in.Get("TimerInterval"), "10000");
+
+  const std::string text = ReadFile(log);
+  EXPECT_TRUE(Contains(text, " -log command line parameter used.  Starting to log events."));
+  EXPECT_TRUE(Contains(text, " Corvane Version:4.1 running on TESTHOST\n\n"));
+  EXPECT_TRUE(Contains(text, " LastSuccessfulRun:01/01/1990 11:25:31 AM\n\n"));
+  EXPECT_TRUE(Contains(text, " StartTime:01-01-2000 00:00:00\n\n"));
+  EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
+  const std::string events = in.Events();
+  EXPECT_EQ(std::count(events.begin(), events.end(), '\n'), 3) << events;
+}
+
+}  // namespace
+}  // namespace corvane::service::testing

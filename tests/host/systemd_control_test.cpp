@@ -1,0 +1,118 @@
+// The systemd service control: settings in the hive, the events file, and
+// the unit file written by install.
+#include "platform/ntservice/systemd_service_control.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/ntservice/event_file.h"
+#include "platform/ntservice/unit_file.h"
+#include "tests/host/host_harness.h"
+
+namespace corvane::ntservice {
+namespace {
+
+using service::testing::ReadFile;
+using service::testing::TempDir;
+using service::testing::TempHome;
+
+struct Control {
+  TempHome home;
+  TempDir units;
+  SystemdServiceControl control{Settings()};
+  SystemdSettings Settings() const {
+    SystemdSettings s;
+    s.home = home.path();
+    s.unitDir = units.path();
+    s.program = "/opt/corvane/bin/CorvaneService";
+    return s;
+  }
+};
+
+TEST(SystemdControl, SettingsLiveInTheParametersKey) {
+  Control c;
+  registry::Hive hive = registry::Hive::Machine();
+  EXPECT_EQ(hive.file(), c.home.path() / "registry.hive");
+  EXPECT_EQ(c.control.GetSetting("Parameters", "connectionstring", "none"), "none");
+  hive.Set(registry::kParametersKeyPath, "ConnectionString", registry::Value::ExpandSz("DSN=a"));
+  EXPECT_EQ(c.control.GetSetting("Parameters", "connectionstring", ""), "DSN=a");
+  // A save keeps an existing value's string type and creates new ones as REG_SZ.
+  c.control.SaveSetting("Parameters", "CONNECTIONSTRING", "DSN=b");
+  c.control.SaveSetting("Parameters", "TimerInterval", "10000");
+  EXPECT_EQ(hive.Get(registry::kParametersKeyPath, "ConnectionString"), registry::Value::ExpandSz("DSN=b"));
+  EXPECT_EQ(hive.Get(registry::kParametersKeyPath, "timerinterval"), registry::Value::Sz("10000"));
+  hive.Set(registry::kParametersKeyPath, "Count", registry::Value::Number(7));
+  EXPECT_EQ(c.control.GetSetting("Parameters", "Count", ""), "7");
+  c.control.SaveSetting("Parameters", "Count", "8");
+  EXPECT_EQ(hive.Get(registry::kParametersKeyPath, "Count"), registry::Value::Sz("8"));
+}
+
+TEST(SystemdControl, DamagedHiveIsAnErrorNotAnEmptyStore) {
+  Control c;
+  std::ofstream(c.home.path() / "registry.hive") << "[SYSTEM\\x]\nnot a value line\n";
+  EXPECT_THROW(c.control.GetSetting("Parameters", "connectionstring", ""), registry::RegistryError);
+}
+
+TEST(SystemdControl, EventsAreOneLineEach) {
+  Control c;
+  EXPECT_TRUE(c.control.LogEvent(4, 110, "Service Started. "));
+  EXPECT_TRUE(c.control.LogEvent(1, 109, "line one\r\nline two \\ end"));
+  std::string text = ReadFile(c.home.path() / "events.log");
+  ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+  std::istringstream lines(text);
+  std::string first, second;
+  std::getline(lines, first);
+  std::getline(lines, second);
+  EXPECT_EQ(first.substr(19), "\t4\t110\tService Started. ");
+  EXPECT_EQ(second.substr(19), "\t1\t109\tline one\\r\\nline two \\\\ end");
+  EXPECT_EQ(EventLine(service::testing::LocalTime(2026, 12, 7, 9, 5, 3), 4, 110, "x"),
+            "2026-12-07 09:05:03\t4\t110\tx\n");
+}
+
+TEST(SystemdControl, MessageBoxWithoutTerminalBecomesAnEvent) {
+  if (::isatty(STDERR_FILENO)) GTEST_SKIP() << "standard error is a terminal";
+  Control c;
+  c.control.MsgBox("Tarnwick Corvane Service failed to install", "title");
+  EXPECT_NE(ReadFile(c.home.path() / "events.log").find("\t1\t109\tTarnwick Corvane Service failed to install\n"),
+            std::string::npos);
+}
+
+TEST(SystemdControl, UnitNameIsSystemdEscaped) {
+  EXPECT_EQ(SystemdEscape("Corvane Service"), "Corvane\\x20Service");
+  EXPECT_EQ(SystemdEscape(".a-b/c_d:e"), "\\x2ea\\x2db-c_d:e");
+  EXPECT_EQ(UnitFileName("Corvane Service"), "Corvane\\x20Service.service");
+}
+
+TEST(SystemdControl, InstallWritesAndUninstallRemovesTheUnit) {
+  Control c;
+  ASSERT_TRUE(c.control.Install()) << c.control.LastError();
+  const auto unit = c.units.path() / "Corvane\\x20Service.service";
+  EXPECT_EQ(c.control.UnitFile(), unit);
+  const std::string text = ReadFile(unit);
+  EXPECT_NE(text.find("Description=Tarnwick Corvane Service\n"), std::string::npos);
+  EXPECT_NE(text.find("ExecStart=\"/opt/corvane/bin/CorvaneService\"\n"), std::string::npos);
+  EXPECT_NE(text.find("Environment=\"CORVANE_HOME=" + c.home.path().string() + "\"\n"), std::string::npos);
+  EXPECT_NE(text.find("WorkingDirectory=" + c.home.path().string() + "\n"), std::string::npos);
+  EXPECT_NE(text.find("Restart=on-failure\n"), std::string::npos);
+  EXPECT_NE(text.find("RestartSec=300\n"), std::string::npos);
+  EXPECT_NE(text.find("RestartPreventExitStatus=78\n"), std::string::npos);
+  EXPECT_NE(text.find("StartLimitBurst=5\n"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(unit.string() + ".tmp"));
+  EXPECT_TRUE(registry::Hive::Machine().KeyExists(registry::kParametersKeyPath));
+
+  EXPECT_TRUE(c.control.Uninstall());
+  EXPECT_FALSE(std::filesystem::exists(unit));
+  EXPECT_FALSE(c.control.Uninstall());
+  EXPECT_NE(c.control.LastError().find("not installed"), std::string::npos);
+}
+
+TEST(SystemdControl, InstallIntoAMissingUnitDirectoryFails) {
+  Control c;
+  SystemdSettings s = c.Settings();
+  s.unitDir = c.units.path() / "no" / "such" / "dir";
+  SystemdServiceControl control(s);
+  EXPECT_FALSE(control.Install());
+  EXPECT_NE(control.LastError().find("no/such/dir"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvane::ntservice
