@@ -1,0 +1,89 @@
+#include "service/export/address_parse.h"
+
+#include "service/export/database.h"
+
+namespace corvane::service {
+namespace {
+
+constexpr std::string_view kItemEnd = "{;}";
+constexpr std::string_view kItemSeparator = "{;},";
+constexpr std::string_view kPrimarySmtp = "SMTP:";
+
+bool HasText(const ado::FieldValue& v) { return v.has_value() && !v->empty(); }
+
+}  // namespace
+
+ParsedAddresses ParseProxyAddresses(std::string text) {
+  while (text.size() >= kItemEnd.size() && text.compare(text.size() - kItemEnd.size(), kItemEnd.size(), kItemEnd) == 0)
+    text.resize(text.size() - kItemEnd.size());
+
+  ParsedAddresses parsed;
+  size_t start = 0;
+  for (size_t slot = 0; slot < parsed.slots.size(); ++slot) {
+    size_t end = text.find(kItemSeparator, start);
+    parsed.slots[slot] = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (end == std::string::npos) break;
+    start = end + kItemSeparator.size();
+  }
+
+  // Case matters: "smtp:" marks a secondary address.
+  size_t at = text.find(kPrimarySmtp);
+  if (at != std::string::npos) {
+    size_t from = at + kPrimarySmtp.size();
+    size_t to = text.find(kItemEnd, from);
+    parsed.smtp = text.substr(from, to == std::string::npos ? std::string::npos : to - from);
+  }
+  return parsed;
+}
+
+void AddressParse(ServiceMain& w, Recovery& recovery, const RowProgress& progress) {
+  w.WriteLog("ParseSrt:" + w.Now());
+  const std::string query = "select entry_id, ems_ab_proxy_addresses, addr1, addr2, addr3, addr4, addr5, smtp from " +
+                            w.TempTableName;
+  ado::Connection& connection = *w.ServiceConnection;
+  auto open = [&] {
+    auto rs = connection.CreateRecordset();
+    recovery.Try([&] { rs->Open(query, connection, ado::adOpenDynamic, ado::adLockOptimistic); });
+    return rs;
+  };
+  // EOF of a recordset that failed to open counts as no rows.
+  auto atEnd = [](const ado::Recordset& rs) { return rs.State() != ado::adStateOpen || rs.IsEOF(); };
+
+  std::unique_ptr<ado::Recordset> rs = open();
+  if (atEnd(*rs)) {
+    // The library's rows may not be visible yet: read once more.
+    w.WriteLog("No records found in temp.  Retrying...");
+    recovery.Try([&] { rs->Close(); });
+    rs = open();
+    if (atEnd(*rs)) w.WriteLog("No records in temp!");
+  }
+
+  const bool noSmtp = w.NoSMTP == 1;
+  long counter = 0;
+  long rows = 0;
+  while (!atEnd(*rs)) {
+    w.DoEvents();
+    ado::FieldValue id, proxy;
+    recovery.Try([&] { id = rs->GetValue(0); });
+    recovery.Try([&] { proxy = rs->GetValue(1); });
+    if (HasText(proxy) && HasText(id)) {
+      ParsedAddresses parsed = ParseProxyAddresses(*proxy);
+      for (int slot = 0; slot < 5; ++slot) recovery.Try([&] { rs->SetValue(2 + slot, parsed.slots[slot]); });
+      if (!noSmtp) recovery.Try([&] { rs->SetValue(7, parsed.smtp); });
+      recovery.Try([&] { rs->Update(); });
+    } else {
+      w.WriteLog("Email not found for entry this entry");
+    }
+    recovery.Try([&] { rs->MoveNext(); });
+    if (++counter == 1000) {
+      if (w.DatabaseType == "ORACLE") xSQL(w, "commit");
+      counter = 0;
+    }
+    if (++rows % kProgressEvery == 0 && progress) progress(rows);
+  }
+  if (rows % kProgressEvery != 0 && progress) progress(rows);
+  rs.reset();
+  w.WriteLog("Parse End:" + w.Now());
+}
+
+}  // namespace corvane::service

@@ -1,0 +1,169 @@
+#include "service/export/final_table.h"
+
+#include <strings.h>
+
+#include <cctype>
+#include <optional>
+#include <set>
+
+#include "service/export/database.h"
+#include "service/export/schema.h"
+#include "service/host/parameters/parameters.h"
+
+namespace corvane::service {
+namespace {
+
+std::string DoubleApostrophes(const std::string& value) {
+  std::string out;
+  out.reserve(value.size());
+  for (char c : value) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out;
+}
+
+bool SameName(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The create statement of the final table, or empty when the exclude
+// settings are invalid (the event is written here).
+std::string CreateStatement(ServiceMain& w, const FinalTableLists& lists) {
+  const std::string& kind = w.DatabaseType;
+  const std::string& table = w.TableName;
+  const std::string& temp = w.TempTableName;
+  if (parameters::ToInt32(w.GetSetting("Exclude", "0")) == 1) {
+    std::string excludeTable = w.GetSetting("ExcludeTableName", "EXCLUDES");
+    std::string excludeField = w.GetSetting("ExcludeFieldName", "");
+    if (excludeTable.empty() || excludeField.empty()) {
+      w.LogEvent(ntservice::EVENTLOG_INFORMATION_TYPE, 110, "Exclude Settings invalid\r\n");
+      return {};
+    }
+    std::string notExcluded = " a where not exists (select 'x' from " + excludeTable + " b where upper(a." +
+                              excludeField + ") = upper(b." + excludeField + "))";
+    if (kind == "ORACLE") return "create table " + table + " as select " + lists.selectList + " from " + temp + notExcluded;
+    if (kind == "MSSQL") return "select " + lists.selectList + " into " + table + " from " + temp + notExcluded;
+    return "create table " + table + "(" + lists.definitionList + ")";
+  }
+  if (kind == "ORACLE") return "create table " + table + " as select " + lists.selectList + " from " + temp;
+  if (kind == "MSSQL") return "select " + lists.selectList + " into " + table + " from " + temp;
+  return "create table " + table + " (" + lists.definitionList + ")";
+}
+
+// The columns of the final table, upper-cased, as the database reports
+// them; nullopt when the table is missing. Falls back to the select list
+// when the database gives no result description.
+std::optional<std::set<std::string>> FinalTableColumns(ServiceMain& w, const FinalTableLists& lists) {
+  std::set<std::string> names;
+  try {
+    auto probe = w.ServiceConnection->Execute("select * from " + w.TableName + " where 1=0");
+    if (probe->State() == ado::adStateOpen) {
+      for (int i = 0; i < probe->FieldCount(); ++i) names.insert(Upper(probe->FieldName(i)));
+      probe->Close();
+      return names;
+    }
+  } catch (const ado::AdoError&) {
+    w.ServiceConnection->ClearErrors();
+    return std::nullopt;
+  }
+  size_t start = 0;
+  while (start < lists.selectList.size()) {
+    size_t end = lists.selectList.find(',', start);
+    std::string name = lists.selectList.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    name.erase(0, name.find_first_not_of(' '));
+    name.erase(name.find_last_not_of(' ') + 1);
+    if (!name.empty()) names.insert(Upper(name));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return names;
+}
+
+}  // namespace
+
+std::string CopyInsertStatement(const std::string& table, const std::string& column, const std::string& id) {
+  return "insert into " + table + "(" + column + ") values ('" + id + "')";
+}
+
+std::string CopyUpdateStatement(const std::string& table, const std::string& column, const std::string& value,
+                                const std::string& id) {
+  return "update " + table + " set " + column + "='" + DoubleApostrophes(value) + "' where entry_id like '" + id + "'";
+}
+
+namespace {
+
+// The other kind's copy: one insert per row, one update per value.
+void CopyRows(ServiceMain& w, Recovery& recovery, const std::set<std::string>& finalColumns,
+              const RowProgress& progress) {
+  const std::string& table = w.TableName;
+  ado::Connection& connection = *w.ServiceConnection;
+  auto rs = connection.CreateRecordset();
+  recovery.Try([&] { rs->Open("select * from " + w.TempTableName, connection); });
+  long rows = 0;
+  while (rs->State() == ado::adStateOpen && !rs->IsEOF()) {
+    w.DoEvents();
+    int columns = 0;
+    recovery.Try([&] { columns = rs->FieldCount(); });
+    std::string id;
+    for (int c = 0; c < columns; ++c) {
+      std::string name;
+      ado::FieldValue value;
+      if (!recovery.Try([&] { name = rs->FieldName(c); })) continue;
+      recovery.Try([&] { value = rs->GetValue(c); });
+      // Databases compare names without regard to case, and some report
+      // them in lower case.
+      if (SameName(name, "ENTRY_ID")) {
+        id = value.value_or("");
+        if (!id.empty()) xSQL(w, CopyInsertStatement(table, name, id));
+      } else if (value && !value->empty() && finalColumns.count(Upper(name))) {
+        xSQL(w, CopyUpdateStatement(table, name, *value, id));
+      }
+    }
+    recovery.Try([&] { rs->MoveNext(); });
+    if (++rows % kProgressEvery == 0 && progress) progress(rows);
+  }
+  if (rows % kProgressEvery != 0 && progress) progress(rows);
+}
+
+}  // namespace
+
+void BuildFinalTable(ServiceMain& w, Recovery& recovery, const std::string& longTextType, const RowProgress& progress) {
+  const bool oracle = w.DatabaseType == "ORACLE";
+  const std::string& table = w.TableName;
+
+  dropconstraint(w);
+  droptable(w, table);
+  FinalTableLists lists = BuildFinalTableLists(w.chkDBFields, w.NoParse, w.NoSMTP, longTextType);
+  if (oracle) xSQL(w, "commit");
+
+  std::string create = CreateStatement(w, lists);
+  if (!create.empty()) xSQL(w, create);
+  xSQL(w, "Create INDEX [" + table + "index] ON " + table + " ([entry_id]) WITH DROP_EXISTING");
+  if (oracle) xSQL(w, "commit");
+
+  recovery.Try([&] { w.ServiceConnection->Close(); });
+  recovery.Try([&] { w.ServiceConnection->Open(w.connectionstring, "", ""); });
+
+  if (w.DatabaseType == "OTHER") {
+    xSQL(w, "DROP INDEX " + table + "_index on " + table);
+    xSQL(w, "CREATE UNIQUE INDEX " + table + "_index ON " + table + " (entry_id)");
+
+    // Only the final table's columns are copied: an update of any other
+    // column of the temporary table could only be refused, row after row.
+    if (auto columns = FinalTableColumns(w, lists)) {
+      CopyRows(w, recovery, *columns, progress);
+    } else {
+      w.WriteLog("Final table " + table + " was not created; no rows copied");
+    }
+  }
+
+  addconstraint(w);
+  xSQL(w, "grant select on " + table + " to public");
+  if (oracle) xSQL(w, "commit");
+}
+
+}  // namespace corvane::service

@@ -1,0 +1,28 @@
+// The final-table build: drops the final table and builds it again from the
+// temporary table with the selected columns, leaving out excluded rows
+// where the database kind allows it, then adds its index and read rights.
+#pragma once
+
+#include <string>
+
+#include "service/export/address_parse.h"
+#include "service/export/run_recovery.h"
+#include "service/host/service_main.h"
+
+namespace corvane::service {
+
+// Runs the build on w.ServiceConnection (open) with w.chkDBFields, the
+// switches and the "Exclude" parameters. `longTextType` is the OTHER kind's
+// long-text type ("memo" on Access/Jet). Failures of the recordset
+// operations and of the reconnect go to `recovery`; statements go through
+// xSQL. `progress` reports rows copied on the OTHER kind.
+void BuildFinalTable(ServiceMain& w, Recovery& recovery, const std::string& longTextType,
+                     const RowProgress& progress = {});
+
+// The row-copy statements of the OTHER kind for one value (apostrophes
+// doubled): the insert that starts a row and the update of one column.
+std::string CopyInsertStatement(const std::string& table, const std::string& column, const std::string& id);
+std::string CopyUpdateStatement(const std::string& table, const std::string& column, const std::string& value,
+                                const std::string& id);
+
+}  // namespace corvane::service

@@ -1,0 +1,66 @@
+// The GAL reader library as the update run sees it: its three exports.
+// The real one binds libCorvane.so at run time by file name, the way the
+// service has always bound its reader: at the first call, from the
+// program's own folder or else from the library path.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace corvane::service {
+
+// A library that cannot be loaded or lacks an export. The numbers are the
+// ones the run logs and events show for these failures: 53 "File not
+// found", 453 "Can't find DLL entry point".
+class GalLibraryError : public std::runtime_error {
+ public:
+  GalLibraryError(int32_t number, std::string description)
+      : std::runtime_error(description), Number(number), Description(std::move(description)) {}
+  int32_t Number;
+  std::string Description;
+};
+
+inline constexpr int32_t kErrFileNotFound = 53;
+inline constexpr int32_t kErrEntryPointNotFound = 453;
+
+class GalLibrary {
+ public:
+  virtual ~GalLibrary() = default;
+  virtual int32_t CreateProfileWithIProfAdmin(const std::string& mailbox, const std::string& server,
+                                              const std::string& quiet) = 0;
+  virtual int32_t GetGALCount(const std::string& profileName, const std::string& quiet) = 0;
+  virtual void ModifyStruct(const std::string& connectionString, const std::string& profileName,
+                            const std::string& tableName, const std::string& quiet, int32_t ToDoCount) = 0;
+};
+
+// libCorvane.so, opened at the first call and kept for the life of the
+// process. Every call throws GalLibraryError while the library cannot be
+// bound; the next call tries again.
+class DynamicGalLibrary : public GalLibrary {
+ public:
+  // `folder`: where to look first; empty means the running program's folder.
+  explicit DynamicGalLibrary(std::filesystem::path folder = {}, std::string fileName = "libCorvane.so");
+  ~DynamicGalLibrary() override;
+  DynamicGalLibrary(const DynamicGalLibrary&) = delete;
+  DynamicGalLibrary& operator=(const DynamicGalLibrary&) = delete;
+
+  int32_t CreateProfileWithIProfAdmin(const std::string& mailbox, const std::string& server,
+                                      const std::string& quiet) override;
+  int32_t GetGALCount(const std::string& profileName, const std::string& quiet) override;
+  void ModifyStruct(const std::string& connectionString, const std::string& profileName, const std::string& tableName,
+                    const std::string& quiet, int32_t ToDoCount) override;
+
+ private:
+  void* Symbol(const char* name);
+
+  std::filesystem::path folder_;
+  std::string fileName_;
+  void* handle_ = nullptr;
+};
+
+// The running program's folder (of /proc/self/exe).
+std::filesystem::path ProgramFolder();
+
+}  // namespace corvane::service

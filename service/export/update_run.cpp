@@ -1,0 +1,374 @@
+#include "service/export/update_run.h"
+
+#include <fmt/format.h>
+
+#include <optional>
+
+#include "platform/shell/shell.h"
+#include "service/export/address_parse.h"
+#include "service/export/connection_string.h"
+#include "service/export/database.h"
+#include "service/export/final_table.h"
+#include "service/export/gal_library.h"
+#include "service/export/run_recovery.h"
+#include "service/export/schema.h"
+#include "service/host/parameters/parameters.h"
+
+namespace corvane::service {
+namespace {
+
+using ntservice::EVENTLOG_ERROR_TYPE;
+using ntservice::EVENTLOG_INFORMATION_TYPE;
+
+constexpr int32_t kEventInfo = 110;
+constexpr int32_t kEventError = 109;
+constexpr int32_t kErrTypeMismatch = 13;
+constexpr int kFailureLimit = 1000;
+
+// The run's on/off parameters: "1" or a Boolean true ("True", "-1").
+bool On(const std::string& text) { return text == "1" || parameters::ToBoolean(text).value_or(false); }
+// "chkcontacts0"/"chkcontacts1": on when the text is the number 1.
+bool IsOne(const std::string& text) { return parameters::ToInt32(text) == 1; }
+
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return {};
+  return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+bool LaterDay(std::time_t now, std::time_t first) {
+  auto a = parameters::ToDateTime(now), b = parameters::ToDateTime(first);
+  return std::tie(a.year, a.month, a.day) > std::tie(b.year, b.month, b.day);
+}
+
+class Run : public Recovery {
+ public:
+  Run(ServiceMain& w, bool& result, UpdateRunHooks& hooks, GalLibrary& library, shell::Shell& shell)
+      : w_(w), result_(result), hooks_(hooks), library_(library), shell_(shell) {}
+
+  void Execute() {
+    try {
+      Steps();
+    } catch (const RunOver&) {
+      EndAfterDatabaseFailure();
+    }
+  }
+
+  bool RunRecovery(const RunFailure& failure) override {
+    w_.DoEvents();
+    StopInDebugMode();
+    w_.WriteLog(fmt::format("{}  {}", failure.Number, failure.Description));
+    // The database branch is finished by EndAfterDatabaseFailure once the
+    // passes' recordsets are closed, so the temporary table can be dropped.
+    if (failure.Number == ado::adErrGeneric) return false;
+
+    w_.LogEvent(EVENTLOG_ERROR_TYPE, kEventError, fmt::format("[{}] {}", failure.Number, failure.Description));
+    if (++FailureCount == kFailureLimit) {
+      w_.LogEvent(EVENTLOG_ERROR_TYPE, kEventError,
+                  "Quiting... To many errors. Check configuration. " + failure.Description);
+      w_.RunInProgress = false;
+      throw EndServiceProcess{"too many failures in one run", 1};
+    }
+    std::time_t now = w_.clock.Now();
+    if (!FirstFailureTime) {
+      FirstFailureTime = now;
+      FailureCount = 0;
+    }
+    if (LaterDay(now, *FirstFailureTime)) {
+      FailureCount = 0;
+      FirstFailureTime = now;
+    }
+    return true;
+  }
+
+ private:
+  void Phase(const std::string& name) {
+    if (hooks_.OnPhase) hooks_.OnPhase(name);
+  }
+  RowProgress Progress(const std::string& phase) {
+    return [this, phase](long rows) {
+      w_.Label1 = std::to_string(rows);
+      if (hooks_.OnProgress) hooks_.OnProgress(phase, rows);
+    };
+  }
+
+  void StopInDebugMode() {
+    if (w_.DebugMode) throw EndServiceProcess{"stopped at the first trapped error (debug mode)", 1};
+  }
+
+  void Steps() {
+    // 1-2
+    w_.RunInProgress = true;
+    w_.WriteLog("Update GAL Started:" + w_.Now());
+    w_.lblstatus = "Update In Progress";
+    if (w_.isrunning) {
+      Finish();
+      return;
+    }
+    w_.isrunning = true;
+    w_.WriteLog("isrunning = true");
+
+    // 3: the column boxes.
+    for (int i = 0; i < parameters::kColumnBoxCount; ++i) {
+      Try([&] {
+        std::string name(parameters::kColumnBoxes[i].ParameterName());
+        auto value = parameters::ToInt16(w_.GetSetting(name, "0"));
+        if (!value) throw RunError(kErrTypeMismatch, "Type mismatch");
+        w_.chkDBFields[i] = *value;
+      });
+    }
+
+    // 4-5
+    if (w_.NoExtraEvents != 1)
+      w_.LogEvent(EVENTLOG_INFORMATION_TYPE, kEventInfo,
+                  "UpdateGAL process initiated.\rUpdateGAL has started to run at: " + w_.Now());
+    if (On(w_.GetSetting("RunBefore", ""))) OpenCommand("RunBeforeCommand");
+
+    // 6-9: settings and the connection.
+    w_.WriteLog("About to open ADO Objects");
+    Try([&] { w_.ServiceConnection = w_.NewConnection(); });
+    w_.WriteLog("Opened ADO Objects");
+    std::string cs = w_.GetSetting("connectionstring", "");
+    if (cs.empty()) cs = "Need Connection String";
+    w_.connectionstring = cs;
+    std::string profile = w_.GetSetting("MailProfile", "");
+    // The password never reaches a log.
+    w_.WriteLog("connstr:" + PasswordFreeConnectionString(cs) + "\r" + "  Mailprofile:" + profile);
+    if (profile.empty()) profile = "TWCorvane";
+    w_.SaveSetting("ConnectionString", cs);
+    w_.SaveSetting("MailProfile", profile);
+    w_.WriteLog("Saved Service Parameters");
+    Try([&] { Connection().Open(cs, "", ""); });
+    w_.WriteLog("Database Connect attempt finished");
+    if (On(w_.GetSetting("RunSQLBefore", ""))) LoggedSQL(w_, w_.GetSetting("RunSQLBeforeCmd", ""));
+
+    // 11-12
+    if (cs.empty() || profile.empty() || w_.TempTableName.empty()) {
+      std::string text =
+          "UpdateGAL quit, because it was missing a connectstring, a mailprofilename or a temp tablename. " + w_.Now();
+      w_.LogEvent(EVENTLOG_INFORMATION_TYPE, kEventInfo, text);
+      w_.WriteLog(text);
+      w_.RunInProgress = false;
+      throw EndServiceProcess{"missing connection string, mail profile or temporary table name", 1};
+    }
+    w_.Label1 = "0";
+    w_.DoEvents();
+
+    // 13-15: the temporary table.
+    Phase("temporary table");
+    w_.DatabaseType = DetermineDBType(w_);
+    w_.WriteLog("DBtype:" + w_.DatabaseType);
+    std::string longText = LongTextType();
+    droptable(w_, w_.TempTableName);
+    dropconstraint(w_);
+    xSQL(w_, "CREATE TABLE " + w_.TempTableName + TempTableColumnList(w_.DatabaseType, w_.TableName, longText));
+
+    // 16-19: the profile and the GAL count.
+    w_.WriteLog("Start: " + w_.Now());
+    std::string mailbox = w_.GetSetting("Mailbox", "");
+    std::string server = w_.GetSetting("Server", "");
+    if (mailbox.empty() || server.empty()) {
+      w_.WriteLog("Mailbox and Server not specified.  Application Shutting Down.");
+      w_.RunInProgress = false;
+      throw EndServiceProcess{"mailbox or server not specified", 1};
+    }
+    Phase("GAL read");
+    const std::string quiet = w_.FileLogging ? "FALSE" : "TRUE";
+    int32_t profileResult = 0;
+    int32_t galCount = 0;
+    Try([&] { profileResult = library_.CreateProfileWithIProfAdmin(mailbox, server, quiet); });
+    Try([&] { galCount = library_.GetGALCount(profile, quiet); });
+    w_.WriteLog("Profile: " + std::to_string(profileResult));
+    w_.WriteLog("Total GAL entries: " + std::to_string(galCount));
+    if (galCount == 0) EndOnEmptyGal(profileResult, mailbox, server);
+
+    // 20-23: the library fills the temporary table through its own connection.
+    Try([&] { Connection().Close(); });
+    if (w_.FileLogging) w_.WriteLog("Review corvaneDLL.Log");
+    Try([&] { library_.ModifyStruct(cs, profile, w_.TempTableName, quiet, w_.ToDoCount); });
+    w_.WriteLog("DllEnd: " + w_.Now());
+    w_.lblstatus = "Done w/DLL";
+    Try([&] { Connection().Open(cs, "", ""); });
+
+    // 24-26: the passes.
+    if (On(w_.GetSetting("RunSQLPreParse", ""))) LoggedSQL(w_, w_.GetSetting("RunSQLPreParseCmd", ""));
+    if (w_.NoParse != 1) {
+      Phase("address parse");
+      AddressParse(w_, *this, Progress("address parse"));
+    }
+    Phase("final table");
+    BuildFinalTable(w_, *this, longText, Progress("final table"));
+
+    // 27
+    if (On(w_.GetSetting("RunSQLAfter", ""))) {
+      std::string after = w_.GetSetting("RunSQLAfterCmd", "");
+      if (after.find(';') != std::string::npos) {
+        size_t start = 0;
+        for (;;) {
+          size_t end = after.find(';', start);
+          LoggedSQL(w_, Trim(after.substr(start, end == std::string::npos ? std::string::npos : end - start)));
+          if (end == std::string::npos) break;
+          start = end + 1;
+        }
+      } else {
+        LoggedSQL(w_, after);
+      }
+    }
+
+    // 28-37: from here a failing step is skipped.
+    Phase("follow-on jobs");
+    Ignore([&] {
+      if (w_.ServiceConnection && w_.ServiceConnection->State() == ado::adStateOpen) w_.ServiceConnection->Close();
+    });
+    w_.ServiceConnection.reset();
+    Ignore([&] {
+      if (w_.NoExtraEvents != 1)
+        w_.LogEvent(EVENTLOG_INFORMATION_TYPE, kEventInfo, "UpdateGAL process finished.\rUpdateGAL has ended at: " + w_.Now());
+    });
+    Ignore([&] {
+      w_.SaveSetting("LastSuccessfulRun", parameters::FormatStoredDateTime(parameters::ToDateTime(w_.clock.Now())));
+    });
+    Ignore([&] {
+      if (!w_.DistList) return;
+      w_.WriteLog("createdistlist");
+      if (hooks_.ImportDL) hooks_.ImportDL(w_);
+    });
+    std::string contacts0, contacts1;
+    Ignore([&] {
+      contacts0 = w_.GetSetting("chkcontacts0", "");
+      contacts1 = w_.GetSetting("chkcontacts1", "");
+    });
+    Ignore([&] {
+      if (!IsOne(contacts0)) return;
+      w_.WriteLog("Creating Local Contacts: " + w_.Now());
+      w_.lblstatus = "Exp. Local Contacts";
+      if (hooks_.ExportLocalContacts) hooks_.ExportLocalContacts(w_);
+      w_.WriteLog("Local Contacts Done: " + w_.Now());
+    });
+    Ignore([&] {
+      if (!IsOne(contacts1)) return;
+      w_.WriteLog("Creating PF Contacts: " + w_.Now());
+      w_.lblstatus = "Exp. PF Contacts";
+      if (hooks_.SyncPublicFolderContacts) hooks_.SyncPublicFolderContacts(w_);
+      w_.WriteLog("PF Contacts Done: " + w_.Now());
+    });
+    Ignore([&] {
+      if (On(w_.GetSetting("RunAfter", ""))) OpenCommand("RunAfterCommand");
+    });
+    w_.isrunning = false;
+    w_.StartupRunDone = true;
+    Finish();
+  }
+
+  // 38
+  void Finish() {
+    w_.RunInProgress = false;
+    result_ = true;
+    w_.lblstatus = "Done";
+  }
+
+  void OpenCommand(const std::string& parameter) {
+    std::string command = w_.GetSetting(parameter, "");
+    w_.WriteLog(parameter + ": " + command);
+    shell_.ShellOpen(command);  // not waited for; its outcome is not ours
+  }
+
+  void EndOnEmptyGal(int32_t profileResult, const std::string& mailbox, const std::string& server) {
+    if (w_.FileLogging && profileResult != 0) {
+      w_.NTService1.MsgBox("No entries read from the Global Address List.\r\rMail profile 'TWCorvane' already exists or "
+                           "could not be created using " +
+                               mailbox + " " + server +
+                               ".\r\rCheck the mail profile named TWCorvane and ensure that Exchange Server, Username "
+                               "and Password are correct and can access exchange. Exiting",
+                           "Global Address List entry count is zero");
+      w_.RunInProgress = false;
+      w_.NTService1.StopService();
+      throw EndServiceProcess{"the global address list has no entries", 1};
+    }
+    if (w_.FileLogging) {
+      w_.NTService1.MsgBox("# of entries read from GAL is 0.  Ending.", "Corvane");
+      w_.RunInProgress = false;
+      throw EndServiceProcess{"the global address list has no entries", 1};
+    }
+    std::string text = "Unable to use the specified server (" + server + ") and mailbox (" + mailbox +
+                       ") to read the global address list or no GAL entries found.\r\r Check that a MAPI Client (like "
+                       "Microsoft Outlook) is installed and that the Corvane service account has permission to the "
+                       "server and mailbox. \r The Service will now be stopped:" +
+                       w_.Now();
+    w_.LogEvent(EVENTLOG_INFORMATION_TYPE, kEventInfo, text);
+    w_.WriteLog(text);
+    w_.NTService1.StopService();
+    w_.RunInProgress = false;
+    throw EndServiceProcess{"the global address list has no entries", 1};
+  }
+
+  // The recovery's database branch: the run is over.
+  void EndAfterDatabaseFailure() {
+    w_.LogEvent(EVENTLOG_INFORMATION_TYPE, kEventInfo,
+                "An Error occured within the program that most likely was caused by a previous incomplete run.  This "
+                "problem should correct itself upon the next run. If the problem continues, you may want to check "
+                "that the database is up, the Service User Exists and can login into mail, and that all the "
+                "parameters under HKLM\\System\\Services\\Corvane Service\\Parameters are set correctly!");
+    if (w_.ServiceConnection) {
+      droptable(w_, w_.TempTableName);
+      try {
+        if (w_.ServiceConnection->State() == ado::adStateOpen) w_.ServiceConnection->Close();
+      } catch (const std::exception&) {
+        // A lost connection may refuse even its close; it is released below.
+      }
+      w_.ServiceConnection.reset();
+    }
+    w_.isrunning = false;
+    result_ = false;
+    w_.RunInProgress = false;
+    w_.lblstatus = "Not Running";
+  }
+
+  template <class Op>
+  void Ignore(Op&& op) {
+    try {
+      op();
+    } catch (const std::exception&) {
+    } catch (const RunOver&) {
+    }
+  }
+
+  ado::Connection& Connection() {
+    if (!w_.ServiceConnection) throw ado::AdoError(kErrUnexpected, "Corvane", "No database connection object");
+    return *w_.ServiceConnection;
+  }
+
+  std::string LongTextType() {
+    try {
+      return LongTextTypeFor(Connection().DbmsName());
+    } catch (const std::exception&) {
+      return "memo";
+    }
+  }
+
+  ServiceMain& w_;
+  bool& result_;
+  UpdateRunHooks& hooks_;
+  GalLibrary& library_;
+  shell::Shell& shell_;
+  int FailureCount = 0;
+  std::optional<std::time_t> FirstFailureTime;
+};
+
+}  // namespace
+
+UpdateRunHooks& DefaultUpdateRunHooks() {
+  static UpdateRunHooks hooks;
+  return hooks;
+}
+
+void UpdateGAL(ServiceMain& w, bool& result) { UpdateGAL(w, result, DefaultUpdateRunHooks()); }
+
+void UpdateGAL(ServiceMain& w, bool& result, UpdateRunHooks& hooks) {
+  static DynamicGalLibrary defaultLibrary;
+  static std::unique_ptr<shell::Shell> defaultShell = shell::CreateShell();
+  Run run(w, result, hooks, hooks.library ? *hooks.library : defaultLibrary, hooks.shell ? *hooks.shell : *defaultShell);
+  run.Execute();
+}
+
+}  // namespace corvane::service

@@ -1,0 +1,185 @@
+// The final-table build: the statement text per database kind (through the
+// recording connection for the kinds no test server exists for) and the
+// row copy of the other kind on real databases.
+#include "service/export/final_table.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/ado/recording_connection.h"
+#include "service/export/schema.h"
+#include "tests/export/export_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+class ContinueRecovery : public service::Recovery {
+ public:
+  bool RunRecovery(const service::RunFailure& f) override {
+    failures.push_back(f);
+    return true;
+  }
+  std::vector<service::RunFailure> failures;
+};
+
+struct RecordedBuild {
+  std::shared_ptr<ado::RecordingDatabase> db;
+  service::FixedClock clock{1798761930};
+  service::RunLog log{clock};
+  FakeServiceControl control;
+  service::ServiceMain w{log, control, clock, [] {}};
+  ContinueRecovery recovery;
+
+  explicit RecordedBuild(std::shared_ptr<ado::RecordingDatabase> database, const std::string& kind) : db(database) {
+    w.NewConnection = db->Factory();
+    w.ServiceConnection = w.NewConnection();
+    w.ServiceConnection->Open("Driver=X;Uid=sa;Pwd=secret");
+    w.connectionstring = "Driver=X;Uid=sa;Pwd=secret";
+    w.DatabaseType = kind;
+    w.chkDBFields[0] = 1;  // GIVEN_NAME
+    w.chkDBFields[2] = 1;  // SURNAME
+    w.chkDBFields[5] = 1;  // ENTRY_ID adds nothing
+  }
+  std::vector<std::string> Build() {
+    db->statements.clear();
+    service::BuildFinalTable(w, recovery, "memo");
+    return db->statements;
+  }
+};
+
+const std::string kSelect = "  entry_id, GIVEN_NAME,SURNAME,ADDR1, ADDR2 , ADDR3, ADDR4, ADDR5, SMTP, DEFSMTP";
+
+TEST(FinalTableStatements, Oracle) {
+  RecordedBuild b(ado::RecordingDatabase::LikeOracle(), "ORACLE");
+  EXPECT_EQ(b.Build(), (std::vector<std::string>{
+                           "alter table TEMP_GAL drop constraint GAL_ENTRY_ID",
+                           "drop table GAL",
+                           "commit",
+                           "create table GAL as select" + kSelect + " from TEMP_GAL",
+                           "Create INDEX [GALindex] ON GAL ([entry_id]) WITH DROP_EXISTING",
+                           "commit",
+                           "grant select on GAL to public",
+                           "commit",
+                       }));
+  // The connection is closed and opened again between the index and the grant.
+  EXPECT_EQ(b.db->connectionStrings.back(), "Driver=X;Uid=sa;Pwd=secret");
+}
+
+TEST(FinalTableStatements, OracleWithExclusion) {
+  RecordedBuild b(ado::RecordingDatabase::LikeOracle(), "ORACLE");
+  b.control.settings["Exclude"] = "1";
+  b.control.settings["ExcludeTableName"] = "EXCLUDES";
+  b.control.settings["ExcludeFieldName"] = "ACCOUNT";
+  auto s = b.Build();
+  ASSERT_GE(s.size(), 4u);
+  EXPECT_EQ(s[3], "create table GAL as select" + kSelect +
+                      " from TEMP_GAL a where not exists (select 'x' from EXCLUDES b where upper(a.ACCOUNT) = "
+                      "upper(b.ACCOUNT))");
+}
+
+TEST(FinalTableStatements, MssqlWithAndWithoutExclusion) {
+  RecordedBuild b(ado::RecordingDatabase::LikeMssql(), "MSSQL");
+  EXPECT_EQ(b.Build(), (std::vector<std::string>{
+                           "drop table GAL",
+                           "select" + kSelect + " into GAL from TEMP_GAL",
+                           "Create INDEX [GALindex] ON GAL ([entry_id]) WITH DROP_EXISTING",
+                           "grant select on GAL to public",
+                       }));
+  b.control.settings["Exclude"] = "1";
+  b.control.settings["ExcludeFieldName"] = "DISPLAY_NAME";  // table name takes its default
+  auto s = b.Build();
+  ASSERT_GE(s.size(), 2u);
+  EXPECT_EQ(s[1], "select" + kSelect +
+                      " into GAL from TEMP_GAL a where not exists (select 'x' from EXCLUDES b where "
+                      "upper(a.DISPLAY_NAME) = upper(b.DISPLAY_NAME))");
+}
+
+TEST(FinalTableStatements, InvalidExcludeSettingsWriteAnEventAndCreateNoTable) {
+  RecordedBuild b(ado::RecordingDatabase::LikeMssql(), "MSSQL");
+  b.control.settings["Exclude"] = "1";
+  b.control.settings["ExcludeTableName"] = "";
+  b.control.settings["ExcludeFieldName"] = "ACCOUNT";
+  auto s = b.Build();
+  for (const auto& statement : s) EXPECT_EQ(statement.find("into GAL"), std::string::npos) << statement;
+  ASSERT_EQ(b.control.events.size(), 1u);
+  EXPECT_EQ(b.control.events[0].type, 4);
+  EXPECT_EQ(b.control.events[0].id, 110);
+  EXPECT_EQ(b.control.events[0].text, "Exclude Settings invalid\r\n");
+}
+
+TEST(FinalTableStatements, DosModeAddsTheFixedIndex) {
+  RecordedBuild b(ado::RecordingDatabase::LikeOracle(), "ORACLE");
+  b.w.DOS = true;
+  auto s = b.Build();
+  ASSERT_GE(s.size(), 3u);
+  EXPECT_EQ(s[s.size() - 3].rfind("CREATE UNIQUE INDEX VUZ_OPR.GAL_ENTRY_ID ON VUZ_OPR.GAL(ENTRY_ID)", 0), 0u);
+}
+
+TEST(FinalTableStatements, CopyStatementsDoubleApostrophesInValuesOnly) {
+  EXPECT_EQ(service::CopyInsertStatement("GAL", "entry_id", "00AB"), "insert into GAL(entry_id) values ('00AB')");
+  EXPECT_EQ(service::CopyUpdateStatement("GAL", "SURNAME", "O'Hara ''x", "00AB"),
+            "update GAL set SURNAME='O''Hara ''''x' where entry_id like '00AB'");
+}
+
+// The other kind's copy on real databases.
+class OtherKindCopy : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    auto db = OpenTestDatabase(GetParam(), "copy");
+    if (!db) GTEST_SKIP() << "PostgreSQL not configured";
+    h = std::make_unique<Harness>(*db);
+    h->w.ServiceConnection = h->w.NewConnection();
+    h->w.ServiceConnection->Open(db->connectionString);
+    h->w.DatabaseType = "OTHER";
+    auto& c = *h->w.ServiceConnection;
+    Quietly(c, "drop table " + h->w.TempTableName);
+    c.Execute("CREATE TABLE " + h->w.TempTableName + service::TempTableColumnList("OTHER", h->w.TableName, "text"));
+    h->library.entries = {Entry("0D01", "Ann", "O'Hara", "SMTP:a@x.org{;}"), Entry("0D02", "Bob", "", std::nullopt)};
+    h->library.ModifyStruct(db->connectionString, "TWCorvane", h->w.TempTableName, "TRUE", 0);
+    h->w.chkDBFields[0] = 1;
+    h->w.chkDBFields[2] = 1;
+  }
+  void TearDown() override {
+    if (!h) return;
+    h->w.ServiceConnection.reset();
+    auto c = h->Db();
+    Quietly(*c, "drop table " + h->w.TableName);
+    Quietly(*c, "drop table " + h->w.TempTableName);
+  }
+  std::unique_ptr<Harness> h;
+  ContinueRecovery recovery;
+};
+
+TEST_P(OtherKindCopy, CopiesEveryRowWithTheSelectedColumns) {
+  std::vector<long> progress;
+  service::BuildFinalTable(h->w, recovery, "text", [&](long n) { progress.push_back(n); });
+  EXPECT_TRUE(recovery.failures.empty());
+  auto rows = ReadRows(*h->Db(), "select * from " + h->w.TableName + " order by entry_id");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0]["SURNAME"], "O'Hara");
+  EXPECT_EQ(rows[0]["GIVEN_NAME"], "Ann");
+  EXPECT_EQ(rows[0]["DEFSMTP"], "a@x.org");
+  EXPECT_EQ(rows[1]["SURNAME"], std::nullopt);  // empty values are not copied
+  EXPECT_EQ(progress, (std::vector<long>{2}));
+  // Only the final table's columns are written: no copy statement is
+  // refused (the index and grant statements of other dialects are).
+  for (size_t i = 0; i + 1 < h->entries.size(); ++i) {
+    if (h->entries[i].rfind("Error: ", 0) != 0) continue;
+    EXPECT_NE(h->entries[i + 1].rfind("Xsql:update", 0), 0u) << h->entries[i + 1];
+    EXPECT_NE(h->entries[i + 1].rfind("Xsql:insert", 0), 0u) << h->entries[i + 1];
+  }
+}
+
+TEST_P(OtherKindCopy, AnIdentifierThatLooksLikeANumberStaysText) {
+  h->library.entries = {Entry("00123", "Num", "Ber", std::nullopt)};
+  h->library.ModifyStruct(h->db.connectionString, "TWCorvane", h->w.TempTableName, "TRUE", 0);
+  service::BuildFinalTable(h->w, recovery, "text");
+  auto rows = ReadRows(*h->Db(), "select entry_id, SURNAME from " + h->w.TableName + " where SURNAME = 'Ber'");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["ENTRY_ID"], "00123");
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, OtherKindCopy, ::testing::Values("sqlite", "postgres"),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
+}  // namespace corvane::testing
