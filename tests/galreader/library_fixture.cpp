@@ -5,6 +5,8 @@
 #include <atomic>
 #include <unistd.h>
 
+#include "service/export/schema.h"
+
 namespace corvane::galreader::testing {
 
 namespace {
@@ -71,23 +73,7 @@ LdifEntry Person(const std::string& account, const std::string& displayName) {
 }
 
 std::string CreateTempTableStatement(const std::string& tableName, const std::string& longTextType) {
-  std::string list = " (ENTRY_ID " + longTextType + ", ";
-  const char* const shortColumns[] = {
-      "DISPLAY_NAME", "BUS_ADD_CITY", "BUS_ADD_COUNTRY", "BUS_ADD_POST_OFFICE_BOX", "BUS_ADD_POSTAL_CODE",
-      "BUS_ADD_STATE_OR_PROVINCE", "BUS_ADD_STREET", "BUS_ADD_FAX_Number", "BUS_HOME_PAGE", "BUS_TELEPHONE_number",
-      "BUS2_TELEPHONE_number", "BUS_DEPARTMENT_NAME", "GIVEN_NAME", "INITIALS", "SURNAME", "DISPLAY_NAME_7BIT",
-      "TITLE", "COMPANY_NAME", "OFFICE_LOCATION", "H_TELEPHONE_number", "H2_TELEPHONE_number", "H_FAX_number",
-      "H_ADD_STREET", "H_ADD_CITY", "H_ADD_STATE_OR_PROVINCE", "H_ADD_POSTAL_CODE", "H_ADD_COUNTRY",
-      "MANAGER_NAME", "OFFICE_TELEPHONE_number", "OFFICE2_TELEPHONE_number", "ASSISTANT",
-      "ASSISTANT_TELEPHONE_number", "MOBILE_TELEPHONE_number", "PAGER_TELEPHONE_number", "DISPLAY_TYPE"};
-  for (const char* column : shortColumns) list += std::string(column) + " varchar(255), ";
-  list += "EMS_AB_PROXY_ADDRESSES " + longTextType + ", ";
-  for (const char* column : {"ADDR1", "ADDR2", "ADDR3", "ADDR4", "ADDR5", "SMTP", "account", "ext1", "ext2", "ext3",
-                             "ext4", "COM", "php"}) {
-    list += std::string(column) + " varchar(255), ";
-  }
-  list += "DefSMTP varchar(255) )";
-  return "CREATE TABLE " + tableName + list;
+  return "CREATE TABLE " + tableName + service::TempTableColumnList("OTHER", "GAL", longTextType);
 }
 
 const std::vector<std::string> kWrittenColumns = {
@@ -187,7 +173,10 @@ std::string LibraryTest::WriteDirectory(const std::vector<LdifEntry>& entries, c
 }
 
 void LibraryTest::CreateProfileFor(const std::vector<LdifEntry>& entries, const std::string& mailbox) {
-  const std::string server = WriteDirectory(entries);
+  CreateProfileForFile(WriteDirectory(entries), mailbox);
+}
+
+void LibraryTest::CreateProfileForFile(const std::string& server, const std::string& mailbox) {
   ASSERT_NE(lib.CreateProfileWithIProfAdmin, nullptr);
   ASSERT_EQ(lib.CreateProfileWithIProfAdmin(mailbox.c_str(), server.c_str(), "TRUE"), 0);
   dir.ClearLog();

@@ -55,6 +55,12 @@ struct CorvaneLibrary {
   }
 };
 
+// The source tree: CORVANE_SOURCE_DIR, else the tree this test was built from.
+inline std::filesystem::path SourceDir() {
+  const char* source = std::getenv("CORVANE_SOURCE_DIR");
+  return source != nullptr ? source : CORVANE_BUILT_FROM_SOURCE_DIR;
+}
+
 // One directory entry for an LDIF file: attribute name and value pairs
 // (binary or odd values are written base64-encoded).
 struct LdifEntry {
@@ -118,6 +124,7 @@ class LibraryTest : public ::testing::Test {
   std::string WriteDirectory(const std::vector<LdifEntry>& entries, const std::string& name = "directory.ldif");
   // Writes the directory and creates the profile quietly; clears the log.
   void CreateProfileFor(const std::vector<LdifEntry>& entries, const std::string& mailbox = "owner");
+  void CreateProfileForFile(const std::string& server, const std::string& mailbox);
 };
 
 }  // namespace corvane::galreader::testing

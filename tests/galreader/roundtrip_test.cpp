@@ -5,7 +5,10 @@
 
 #include <algorithm>
 
+#include <fstream>
+
 #include "tests/galreader/gal_expectation.h"
+#include "tools/gen-directory/generate_directory.h"
 #include "tests/galreader/library_fixture.h"
 
 namespace corvane::galreader::testing {
@@ -69,11 +72,7 @@ std::vector<LdifEntry> HostileDirectory() {
 
 void ExpectTableMatchesDirectory(TestDatabase& db, const TableLimits& limits) {
   const auto gal = ReadGalValues();
-  // The directory reached the rows untouched: each hostile value is some
-  // entry's display name.
-  for (const auto& value : kHostile) {
-    EXPECT_TRUE(std::any_of(gal.begin(), gal.end(), [&](const auto& values) { return values[1] == value; })) << value;
-  }
+  ASSERT_FALSE(gal.empty());
   const auto expected = ExpectedRows(gal, db.TableName(), limits);
 
   std::multimap<std::string, Row> actual;
@@ -92,12 +91,32 @@ class RoundTripTest : public LibraryTest {
  protected:
   void Run(TestDatabase& db, const TableLimits& limits) {
     CreateProfileFor(HostileDirectory());
+    // The directory reaches the rows untouched: each hostile value is some
+    // entry's display name.
+    const auto gal = ReadGalValues();
+    for (const auto& value : kHostile) {
+      EXPECT_TRUE(std::any_of(gal.begin(), gal.end(), [&](const auto& values) { return values[1] == value; }))
+          << value;
+    }
+    Export(db);
+    ExpectTableMatchesDirectory(db, limits);
+  }
+
+  void Export(TestDatabase& db) {
     db.CreateTempTable();
     lib.ModifyStruct(db.ConnectionString().c_str(), "", db.TableName().c_str(), "TRUE", 0);
-    ExpectTableMatchesDirectory(db, limits);
-    // The table is still there and still one table: nothing was dropped or
-    // deleted by a value.
-    EXPECT_FALSE(db.ReadRows().empty());
+  }
+
+  // The shipped sample directory, or one made by the sample generator.
+  void UseSampleDirectory() {
+    CreateProfileForFile((SourceDir() / "samples/directory.ldif").string(), gendir::kServiceAccount);
+  }
+  void UseGeneratedDirectory(uint64_t entries, uint64_t seed) {
+    const std::filesystem::path path = dir.Path() / "generated.ldif";
+    std::ofstream out(path, std::ios::binary);
+    gendir::WriteDirectory(out, gendir::Options{entries, seed});
+    out.close();
+    CreateProfileForFile(path.string(), gendir::kServiceAccount);
   }
 };
 
@@ -110,6 +129,33 @@ TEST_F(RoundTripTest, HostileValuesOnPostgres) {
   auto db = PostgresDatabase();
   CORVANE_REQUIRE_POSTGRES(db);
   Run(*db, TableLimits{255});
+}
+
+// The sample directories hold every apostrophe-like character, other
+// scripts, forty addresses, missing properties: every column must match.
+TEST_F(RoundTripTest, SampleAndGeneratedDirectoriesOnSqlite) {
+  auto db = SqliteDatabase(dir.Path());
+  UseSampleDirectory();
+  Export(*db);
+  ExpectTableMatchesDirectory(*db, TableLimits{});
+
+  TempLogDir other;  // a fresh home for a second profile
+  UseGeneratedDirectory(1000, 7);
+  Export(*db);
+  ExpectTableMatchesDirectory(*db, TableLimits{});
+}
+
+TEST_F(RoundTripTest, SampleAndGeneratedDirectoriesOnPostgres) {
+  auto db = PostgresDatabase();
+  CORVANE_REQUIRE_POSTGRES(db);
+  UseSampleDirectory();
+  Export(*db);
+  ExpectTableMatchesDirectory(*db, TableLimits{255});
+
+  TempLogDir other;
+  UseGeneratedDirectory(1000, 7);
+  Export(*db);
+  ExpectTableMatchesDirectory(*db, TableLimits{255});
 }
 
 }  // namespace
