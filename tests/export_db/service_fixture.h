@@ -1,0 +1,29 @@
+// A service window for the database procedures' tests: a fixed clock, the
+// recording service control, and the run log's lines collected in order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/ntservice/fake_service_control.h"
+#include "service/host/clock.h"
+#include "service/host/run_log.h"
+#include "service/host/service_main.h"
+
+namespace corvane::testing {
+
+struct ServiceWindow {
+  ServiceWindow() {
+    log.OnEntry = [this](const std::string& entry) {
+      // "HH:MM message": keep the message.
+      lines.push_back(entry.size() > 6 ? entry.substr(6) : std::string());
+    };
+  }
+  service::FixedClock clock{1796637600};  // 12/7/2026 10:40 UTC
+  service::RunLog log{clock};
+  ntservice::FakeServiceControl control;
+  service::ServiceMain w{log, control, clock, [] {}};
+  std::vector<std::string> lines;
+};
+
+}  // namespace corvane::testing
