@@ -164,8 +164,9 @@ std::string CanonicalRdn(std::string_view rdn, bool lower_value) {
 
 bool IsRecipient(const DirEntry& e) {
   if (HasClass(e, "computer")) return false;
-  return HasClass(e, "person") || HasClass(e, "user") || HasClass(e, "contact") || IsGroup(e) ||
-         HasClass(e, "publicFolder");
+  for (std::string_view cls : {"person", "organizationalPerson", "inetOrgPerson", "user", "contact", "publicFolder"})
+    if (HasClass(e, cls)) return true;
+  return IsGroup(e);
 }
 
 bool IsAddressBookEntry(const DirEntry& e, bool require_address_book_attribute) {

@@ -1,0 +1,51 @@
+// Test helpers: a profile and logon over a directory, and the global
+// address list read exactly as the GAL reader reads it (root container,
+// hierarchy table restricted to the Exchange GAL, contents table with the
+// 44 export columns, GetRowCount, then QueryRows in batches of 50).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/mapi/mapi.h"
+
+namespace corvane::mapi::testing {
+
+// The 44 columns of the export, in their order.
+const std::vector<ULONG>& GalColumns();
+
+// Points the registry layer at a fresh temporary folder ($CORVANE_HOME)
+// and initialises MAPI; undone by the destructor.
+class MapiEnvironment {
+ public:
+  MapiEnvironment();
+  ~MapiEnvironment();
+  const std::string& home() const { return home_; }
+
+ private:
+  std::string home_;
+};
+
+// Creates profile `profile` with an MSEMS service for mailbox and server.
+HRESULT CreateExchangeProfile(const std::string& profile, const std::string& mailbox, const std::string& server);
+
+// Logs on with a fresh profile; the session is released by the caller.
+HRESULT LogonTo(const std::string& server, const std::string& mailbox, LPMAPISESSION* session);
+
+// One row as text, one cell per column: "S:text", "L:123", "B:hex",
+// "M:a|b|c", "E:8004010F".
+using TextRow = std::vector<std::string>;
+std::string CellText(const SPropValue& v);
+
+struct GalRead {
+  HRESULT hr = S_OK;          // first failure
+  std::string step;           // the call that failed
+  ULONG count = 0;            // GetRowCount
+  std::vector<TextRow> rows;  // every row read
+  std::vector<ULONG> batch_sizes;
+};
+
+// Logs on and reads the whole GAL.
+GalRead ReadGal(const std::string& server, const std::string& mailbox);
+
+}  // namespace corvane::mapi::testing

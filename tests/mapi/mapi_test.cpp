@@ -1,0 +1,336 @@
+// The MAPI-shaped layer over LDIF files: profiles, logon, the address
+// book as the GAL reader walks it, row values, and bad input.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+
+#include "platform/mapi/mapi.h"
+#include "platform/registry/registry.h"
+#include "tests/mapi/gal_session.h"
+
+namespace corvane::mapi::testing {
+namespace {
+
+std::string SamplePath() { return std::string(std::getenv("CORVANE_SOURCE_DIR")) + "/samples/directory.ldif"; }
+
+size_t Column(ULONG tag) {
+  const auto& cols = GalColumns();
+  return std::find(cols.begin(), cols.end(), tag) - cols.begin();
+}
+
+class MapiTest : public ::testing::Test {
+ protected:
+  std::string WriteLdif(const std::string& name, const std::string& text) {
+    std::string path = env_.home() + "/" + name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+  MapiEnvironment env_;
+};
+
+const char* kTwoPeople =
+    "dn: dc=example,dc=org\nobjectClass: domain\ndc: example\n\n"
+    "dn: uid=ann,dc=example,dc=org\nobjectClass: inetOrgPerson\nuid: ann\ncn: Ann Lee\nsn: Lee\n"
+    "mail: ann@example.org\n\n"
+    "dn: uid=bob,dc=example,dc=org\nobjectClass: inetOrgPerson\nuid: bob\ncn: Bob Roe\nsn: Roe\n"
+    "mail: bob@example.org\nmanager: uid=ann,dc=example,dc=org\n\n"
+    "dn: cn=team,dc=example,dc=org\nobjectClass: groupOfNames\ncn: team\nmember: uid=ann,dc=example,dc=org\n";
+
+// --- memory and tables -----------------------------------------------------
+
+TEST_F(MapiTest, ChainedBuffersAreFreedWithTheirParent) {
+  LPVOID parent = nullptr;
+  ASSERT_EQ(MAPIAllocateBuffer(64, &parent), S_OK);
+  for (int i = 0; i < 100; ++i) {
+    LPVOID more = nullptr;
+    ASSERT_EQ(MAPIAllocateMore(32, parent, &more), S_OK);
+    std::memset(more, 0xAB, 32);
+  }
+  EXPECT_EQ(MAPIFreeBuffer(parent), 0u);  // frees all 101 blocks (checked under the sanitizer build)
+  EXPECT_EQ(MAPIAllocateMore(8, nullptr, &parent), MAPI_E_INVALID_PARAMETER);
+}
+
+// --- profiles ---------------------------------------------------------------
+
+TEST_F(MapiTest, SecondCreateProfileFailsAndKeepsTheFirstConfiguration) {
+  ASSERT_EQ(CreateExchangeProfile("TWCorvane", "corvane.service", SamplePath()), S_OK);
+  EXPECT_EQ(CreateExchangeProfile("TWCorvane", "someone.else", "/elsewhere.ldif"), MAPI_E_NO_ACCESS);
+  EXPECT_NE(std::string(MAPIGetLastErrorText()).find("exists already"), std::string::npos);
+
+  // The profile lives in the hive file, with one service and its first values.
+  registry::Hive hive(env_.home() + "/registry.hive");
+  ASSERT_TRUE(hive.KeyExists("SOFTWARE\\Corvane\\MAPI\\Profiles\\TWCorvane"));
+  int services = 0;
+  for (const auto& key : hive.Keys()) {
+    if (key.find("TWCorvane\\Services\\") == std::string::npos) continue;
+    ++services;
+    EXPECT_EQ(hive.Get(key, "6607001E")->text, "corvane.service");
+    EXPECT_EQ(hive.Get(key, "6608001E")->text, SamplePath());
+  }
+  EXPECT_EQ(services, 1);
+
+  // A new "process" (MAPI initialised afresh) logs on with the stored profile.
+  MAPIUninitialize();
+  MAPIInitialize(nullptr);
+  LPMAPISESSION session = nullptr;
+  std::string name = "TWCorvane";
+  ASSERT_EQ(MAPILogonEx(0, name.data(), nullptr, 0x18002, &session), S_OK) << MAPIGetLastErrorText();
+  session->Release();
+}
+
+TEST_F(MapiTest, LogonNeedsInitialisationAndAConfiguredProfile) {
+  LPMAPISESSION session = nullptr;
+  std::string missing = "NoSuchProfile";
+  EXPECT_EQ(MAPILogonEx(0, missing.data(), nullptr, 0, &session), MAPI_E_LOGON_FAILED);
+
+  LPPROFADMIN admin = nullptr;
+  ASSERT_EQ(MAPIAdminProfiles(0, &admin), S_OK);
+  std::string bare = "Bare";
+  ASSERT_EQ(admin->CreateProfile(bare.data(), nullptr, 0, 0), S_OK);
+  admin->Release();
+  EXPECT_EQ(MAPILogonEx(0, bare.data(), nullptr, 0, &session), MAPI_E_UNCONFIGURED);
+
+  MAPIUninitialize();
+  EXPECT_EQ(MAPILogonEx(0, bare.data(), nullptr, 0, &session), MAPI_E_NOT_INITIALIZED);
+  EXPECT_EQ(MAPIAdminProfiles(0, &admin), MAPI_E_NOT_INITIALIZED);
+  MAPIInitialize(nullptr);
+}
+
+TEST_F(MapiTest, OnlyTheExchangeServiceCanBeAdded) {
+  LPPROFADMIN admin = nullptr;
+  ASSERT_EQ(MAPIAdminProfiles(0, &admin), S_OK);
+  std::string name = "P", other = "MSPST MS";
+  ASSERT_EQ(admin->CreateProfile(name.data(), nullptr, 0, 0), S_OK);
+  LPSERVICEADMIN services = nullptr;
+  ASSERT_EQ(admin->AdminServices(name.data(), nullptr, 0, 0, &services), S_OK);
+  EXPECT_EQ(services->CreateMsgService(other.data(), nullptr, 0, 0), MAPI_E_NOT_FOUND);
+  services->Release();
+  std::string absent = "Absent";
+  EXPECT_EQ(admin->AdminServices(absent.data(), nullptr, 0, 0, &services), MAPI_E_NOT_FOUND);
+  admin->Release();
+}
+
+// --- the address book over the shipped sample --------------------------------
+
+TEST_F(MapiTest, SampleGalIsReadWholeInBatchesOfFifty) {
+  GalRead r = ReadGal(SamplePath(), "corvane.service");
+  ASSERT_EQ(r.hr, S_OK) << r.step << ": " << MAPIGetLastErrorText();
+  EXPECT_EQ(r.count, 300u);
+  EXPECT_EQ(r.rows.size(), 300u);
+  EXPECT_EQ(r.batch_sizes, std::vector<ULONG>(6, 50));
+  // Hidden accounts and organisational units stay out.
+  for (const auto& row : r.rows) EXPECT_EQ(row[Column(PR_DISPLAY_NAME)].find("S:Backup Agent"), std::string::npos);
+}
+
+TEST_F(MapiTest, HierarchyOffersTheGalAndOtherContainers) {
+  LPMAPISESSION session = nullptr;
+  ASSERT_EQ(LogonTo(SamplePath(), "corvane.service", &session), S_OK);
+  LPADRBOOK book = nullptr;
+  ASSERT_EQ(session->OpenAddressBook(0, nullptr, AB_NO_DIALOG, &book), S_OK);
+  ULONG type = 0;
+  LPUNKNOWN unk = nullptr;
+  ASSERT_EQ(book->OpenEntry(0, nullptr, nullptr, MAPI_DEFERRED_ERRORS, &type, &unk), S_OK);
+  EXPECT_EQ(type, static_cast<ULONG>(MAPI_ABCONT));
+  LPMAPITABLE table = nullptr;
+  ASSERT_EQ(static_cast<LPABCONT>(unk)->GetHierarchyTable(CONVENIENT_DEPTH, &table), S_OK);
+  ULONG count = 0;
+  table->GetRowCount(0, &count);
+  EXPECT_EQ(count, 3u);
+  // The GAL's contents cannot be restricted; the error says so.
+  LPMAPITABLE contents = nullptr;
+  EXPECT_EQ(static_cast<LPABCONT>(unk)->GetContentsTable(0, &contents), MAPI_E_NO_SUPPORT);
+  BYTE junk[30] = {};
+  LPUNKNOWN bad = nullptr;
+  EXPECT_EQ(book->OpenEntry(sizeof junk, reinterpret_cast<LPENTRYID>(junk), nullptr, 0, &type, &bad),
+            MAPI_E_INVALID_ENTRYID);
+  table->Release();
+  unk->Release();
+  book->Release();
+  session->Release();
+}
+
+class SampleRows : public MapiTest {
+ protected:
+  void SetUp() override {
+    r_ = ReadGal(SamplePath(), "corvane.service");
+    ASSERT_EQ(r_.hr, S_OK) << r_.step << ": " << MAPIGetLastErrorText();
+  }
+  const TextRow& ByAccount(const std::string& account) {
+    for (const auto& row : r_.rows)
+      if (row[Column(PR_ACCOUNT)] == "S:" + account) return row;
+    static TextRow none;
+    ADD_FAILURE() << "no row for " << account;
+    return none;
+  }
+  const TextRow& ByDisplayName(const std::string& name) {
+    for (const auto& row : r_.rows)
+      if (row[Column(PR_DISPLAY_NAME)] == "S:" + name) return row;
+    static TextRow none;
+    ADD_FAILURE() << "no row for " << name;
+    return none;
+  }
+  GalRead r_;
+};
+
+TEST_F(SampleRows, NamesKeepEveryApostropheAndScript) {
+  EXPECT_EQ(ByAccount("sobrien")[Column(PR_SURNAME)], "S:O'Brien");
+  EXPECT_EQ(ByAccount("jdarcy")[Column(PR_SURNAME)], "S:D`Arcy");
+  EXPECT_EQ(ByAccount("aosullivan")[Column(PR_SURNAME)], "S:O\u2018Sullivan");
+  EXPECT_EQ(ByAccount("loneill")[Column(PR_DISPLAY_NAME)], "S:Liam O\u2019Neill");
+  EXPECT_EQ(ByAccount("mdangelo")[Column(PR_SURNAME)], "S:D\u00B4Angelo");
+  EXPECT_EQ(ByAccount("zangstrom")[Column(PR_GIVEN_NAME)], "S:Zoë");
+  EXPECT_EQ(ByAccount("divanov")[Column(PR_DISPLAY_NAME)], "S:Дмитрий Иванов");
+  EXPECT_EQ(ByAccount("tyamada")[Column(PR_DISPLAY_NAME)], "S:山田 太郎");
+}
+
+TEST_F(SampleRows, AddressListsKeepTheirOrderAndGapsReadAsNotFound) {
+  const TextRow& service = ByAccount("corvane.service");
+  EXPECT_EQ(service[Column(PR_EMS_AB_PROXY_ADDRESSES)].rfind("M:SMTP:corvane.service@harbourline.example", 0), 0u);
+  // Entry 12: forty addresses, the primary one 36th.
+  int forty = 0;
+  for (const auto& row : r_.rows) {
+    const std::string& cell = row[Column(PR_EMS_AB_PROXY_ADDRESSES)];
+    if (std::count(cell.begin(), cell.end(), '|') != 39) continue;
+    ++forty;
+    size_t primary = cell.find("SMTP:");
+    EXPECT_EQ(std::count(cell.begin(), cell.begin() + primary, '|'), 35);
+  }
+  EXPECT_EQ(forty, 1);
+  int without = 0, lower_only = 0;
+  for (const auto& row : r_.rows) {
+    const std::string& cell = row[Column(PR_EMS_AB_PROXY_ADDRESSES)];
+    if (cell == "E:8004010F") ++without;
+    if (cell.rfind("M:smtp:", 0) == 0 && cell.find("SMTP:") == std::string::npos) ++lower_only;
+  }
+  EXPECT_GE(without, 1);
+  EXPECT_GE(lower_only, 1);
+}
+
+TEST_F(SampleRows, DisplayTypesFollowTheAttributeOrTheClass) {
+  std::map<std::string, int> seen;
+  for (const auto& row : r_.rows) seen[row[Column(PR_DISPLAY_TYPE)]]++;
+  for (const char* dt : {"L:0", "L:1", "L:2", "L:6"}) EXPECT_GT(seen[dt], 0) << dt;
+  EXPECT_EQ(seen.size(), 4u);
+  for (const auto& row : r_.rows) {
+    const std::string& account = row[Column(PR_ACCOUNT)];
+    if (account.rfind("S:contact", 0) == 0) {
+      EXPECT_EQ(row[Column(PR_DISPLAY_TYPE)], "L:6");
+    }
+    if (account.rfind("S:dl", 0) == 0) {
+      EXPECT_EQ(row[Column(PR_DISPLAY_TYPE)], "L:1");
+    }
+    if (account.rfind("S:pf", 0) == 0) {
+      EXPECT_EQ(row[Column(PR_DISPLAY_TYPE)], "L:2");
+    }
+  }
+}
+
+TEST_F(SampleRows, MissingPropertiesReadAsNotFoundAndTelephonesRepeat) {
+  int sparse = 0;
+  for (const auto& row : r_.rows) {
+    EXPECT_EQ(row[Column(PR_BUSINESS_TELEPHONE_NUMBER)], row[29]);
+    EXPECT_EQ(row[Column(PR_BUSINESS2_TELEPHONE_NUMBER)], row[30]);
+    EXPECT_EQ(row[Column(PR_HOME_FAX_NUMBER)], "E:8004010F");
+    if (row[Column(PR_GIVEN_NAME)] == "E:8004010F" && row[Column(PR_TITLE)] == "E:8004010F" &&
+        row[Column(PR_ACCOUNT)] != "E:8004010F" && row[Column(PR_DISPLAY_TYPE)] == "L:0")
+      ++sparse;
+  }
+  EXPECT_GE(sparse, 1);
+}
+
+TEST_F(SampleRows, ManagersAppearByDisplayNameAndEntryIdsAreStable) {
+  int managed = 0;
+  for (const auto& row : r_.rows)
+    if (row[Column(PR_MANAGER_NAME)].rfind("S:", 0) == 0) ++managed;
+  EXPECT_GT(managed, 100);
+  const std::string& id = ByAccount("corvane.service")[Column(PR_ENTRYID)];
+  // Flags, Exchange provider, version 1, display type 0, then the X.500 name.
+  EXPECT_EQ(id.substr(0, 2 + 56), "B:00000000DCA740C8C042101AB4B908002B2FE1820100000000000000");
+  GalRead again = ReadGal(SamplePath(), "corvane.service");
+  ASSERT_EQ(again.rows.size(), r_.rows.size());
+  for (size_t i = 0; i < r_.rows.size(); ++i) EXPECT_EQ(again.rows[i][0], r_.rows[i][0]);
+}
+
+// --- mailbox resolution -------------------------------------------------------
+
+TEST_F(MapiTest, MailboxResolvesByAccountAddressOrProxy) {
+  for (const char* mailbox : {"corvane.service", "CORVANE.SERVICE@harbourline.example",
+                              "corvane.service@harbourline-freight.example", "smtp:corvane.service@harbourline.example"}) {
+    EXPECT_EQ(ReadGal(SamplePath(), mailbox).hr, S_OK) << mailbox;
+  }
+  GalRead none = ReadGal(SamplePath(), "nobody");
+  EXPECT_EQ(none.hr, MAPI_E_LOGON_FAILED);
+  EXPECT_EQ(none.step, "MAPILogonEx");
+  std::string twins = WriteLdif("twins.ldif", std::string(kTwoPeople) +
+                                                  "\ndn: uid=ann2,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
+                                                  "uid: ann2\ncn: Ann Two\nsn: Two\nmail: ann@example.org\n");
+  GalRead ambiguous = ReadGal(twins, "ann@example.org");
+  EXPECT_EQ(ambiguous.hr, MAPI_E_LOGON_FAILED);
+  EXPECT_NE(std::string(MAPIGetLastErrorText()).find("names 2 entries"), std::string::npos);
+}
+
+TEST_F(MapiTest, PlainInetOrgPersonDirectoriesFallBack) {
+  GalRead r = ReadGal(WriteLdif("plain.ldif", kTwoPeople), "bob");
+  ASSERT_EQ(r.hr, S_OK) << MAPIGetLastErrorText();
+  ASSERT_EQ(r.rows.size(), 3u);
+  const TextRow& bob = r.rows[1];
+  EXPECT_EQ(bob[Column(PR_DISPLAY_NAME)], "S:Bob Roe");
+  EXPECT_EQ(bob[Column(PR_ACCOUNT)], "S:bob");
+  EXPECT_EQ(bob[Column(PR_EMS_AB_PROXY_ADDRESSES)], "M:SMTP:bob@example.org");
+  EXPECT_EQ(bob[Column(PR_MANAGER_NAME)], "S:Ann Lee");
+  EXPECT_EQ(bob[Column(PR_DISPLAY_TYPE)], "L:0");
+  EXPECT_EQ(r.rows[2][Column(PR_DISPLAY_TYPE)], "L:1");
+  EXPECT_EQ(r.rows[2][Column(PR_EMS_AB_PROXY_ADDRESSES)], "E:8004010F");
+}
+
+// --- bad input ----------------------------------------------------------------
+
+TEST_F(MapiTest, LdifSyntaxErrorFailsTheLogonNamingTheLine) {
+  std::string text = std::string(kTwoPeople) + "\ndn: uid=eve,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
+                                               "this line has no colon\n";
+  GalRead r = ReadGal(WriteLdif("broken.ldif", text), "bob");
+  EXPECT_EQ(r.hr, MAPI_E_CORRUPT_DATA);
+  EXPECT_EQ(r.step, "MAPILogonEx");
+  EXPECT_NE(std::string(MAPIGetLastErrorText()).find("line 27"), std::string::npos) << MAPIGetLastErrorText();
+}
+
+TEST_F(MapiTest, TextThatIsNotUtf8FailsNamingEntryAndAttribute) {
+  // displayName:: base64 of "Ann \xFF", then of "A\0B" (binary data).
+  for (const char* value : {"QW5uIP8=", "QQBC"}) {
+    std::string text = std::string(kTwoPeople) + "\ndn: uid=eve,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
+                                                 "uid: eve\ncn: Eve\nsn: Eve\ndisplayName:: " + value + "\n";
+    GalRead r = ReadGal(WriteLdif("utf8.ldif", text), "bob");
+    EXPECT_EQ(r.hr, MAPI_E_CORRUPT_DATA) << value;
+    std::string error = MAPIGetLastErrorText();
+    EXPECT_NE(error.find("uid=eve"), std::string::npos) << error;
+    EXPECT_NE(error.find("displayname"), std::string::npos) << error;
+  }
+}
+
+TEST_F(MapiTest, BadBase64AndMissingFilesFailClearly) {
+  std::string text = std::string(kTwoPeople) + "\ndn: uid=eve,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
+                                               "cn:: not*base64\n";
+  EXPECT_EQ(ReadGal(WriteLdif("b64.ldif", text), "bob").hr, MAPI_E_CORRUPT_DATA);
+  EXPECT_NE(std::string(MAPIGetLastErrorText()).find("base64"), std::string::npos);
+  GalRead missing = ReadGal(env_.home() + "/absent.ldif", "bob");
+  EXPECT_EQ(missing.hr, MAPI_E_NOT_FOUND);
+  EXPECT_NE(std::string(MAPIGetLastErrorText()).find("absent.ldif"), std::string::npos);
+}
+
+TEST_F(MapiTest, ContinuationLinesAndCommentsAreRead) {
+  std::string text =
+      "version: 1\n# a comment\ndn: uid=ann,dc=example,dc=org\nobjectClass: inetOrgPerson\nuid: ann\n"
+      "cn: Ann\nsn: Lee\ndisplayName: Ann Lee of the\n  Long Name\n# inside\nmail: ann@example.org\r\n";
+  GalRead r = ReadGal(WriteLdif("folded.ldif", text), "ann");
+  ASSERT_EQ(r.hr, S_OK) << MAPIGetLastErrorText();
+  ASSERT_EQ(r.rows.size(), 1u);
+  EXPECT_EQ(r.rows[0][Column(PR_DISPLAY_NAME)], "S:Ann Lee of the Long Name");
+  EXPECT_EQ(r.rows[0][Column(PR_EMS_AB_PROXY_ADDRESSES)], "M:SMTP:ann@example.org");
+}
+
+}  // namespace
+}  // namespace corvane::mapi::testing

@@ -1,0 +1,72 @@
+// A throwaway slapd for tests: its own configuration and database in a
+// temporary directory, a free port on 127.0.0.1, an LDIF loaded before it
+// starts, and everything stopped and removed when the object goes away.
+//
+//   std::string error;
+//   auto slapd = corvane::testing::TestSlapd::Start(ldif_path, {}, &error);
+//   if (!slapd) { /* slapd missing or broken: see error */ }
+//   ... slapd->url() + "/" + slapd->base_dn() ...
+//
+// In GoogleTest, CORVANE_START_SLAPD(var, ldif, options) does the above and
+// skips the test when slapd cannot start, or fails it when the environment
+// says CI=true.
+//
+// The server loads Debian's core, cosine, inetorgperson, nis and msuser
+// schemas plus samples/slapd/corvane.schema, serves one mdb database under
+// options.suffix with a root account, and caps every plain search at
+// options.size_limit entries while paged searches may return any total
+// (so readers must page to see everything).
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+
+namespace corvane::testing {
+
+struct SlapdOptions {
+  std::string suffix = "DC=harbourline,DC=example";
+  int size_limit = 500;
+  std::string root_password = "secret";
+  // Folder of corvane.schema; empty means $CORVANE_SOURCE_DIR/samples/slapd.
+  std::string schema_dir;
+};
+
+class TestSlapd {
+ public:
+  // Starts slapd with the LDIF loaded (slapadd); nullptr with *error set
+  // when slapd is not installed or does not come up.
+  static std::unique_ptr<TestSlapd> Start(const std::string& ldif_path, const SlapdOptions& options,
+                                          std::string* error);
+  ~TestSlapd();
+  TestSlapd(const TestSlapd&) = delete;
+  TestSlapd& operator=(const TestSlapd&) = delete;
+
+  std::string url() const;  // "ldap://127.0.0.1:<port>"
+  int port() const { return port_; }
+  const std::string& base_dn() const { return options_.suffix; }
+  std::string root_dn() const;  // "CN=admin,<suffix>"
+  const std::string& root_password() const { return options_.root_password; }
+  const std::string& dir() const { return dir_; }  // temporary folder (config, database, log)
+
+  // True when a missing slapd must fail the test rather than skip it.
+  static bool Required();
+
+ private:
+  TestSlapd() = default;
+  SlapdOptions options_;
+  std::string dir_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+}  // namespace corvane::testing
+
+#define CORVANE_START_SLAPD(var, ldif, options)                                     \
+  std::string var##_error;                                                          \
+  auto var = ::corvane::testing::TestSlapd::Start((ldif), (options), &var##_error); \
+  if (!var) {                                                                       \
+    if (::corvane::testing::TestSlapd::Required()) FAIL() << var##_error;           \
+    GTEST_SKIP() << var##_error;                                                    \
+  }
