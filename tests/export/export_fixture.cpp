@@ -66,6 +66,7 @@ bool TableExists(ado::Connection& c, const std::string& table) {
 void FakeGalLibrary::ModifyStruct(const std::string& connectionString, const std::string& profileName,
                                   const std::string& tableName, const std::string& quiet, int32_t ToDoCount) {
   calls.push_back("ModifyStruct(" + profileName + "," + tableName + "," + quiet + "," + std::to_string(ToDoCount) + ")");
+  if (entries.empty()) return;
   auto c = Connect(connectionString);
   for (const Row& entry : entries) {
     std::string columns, values;

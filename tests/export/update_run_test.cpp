@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "platform/ado/recording_connection.h"
 #include "service/export/gal_library.h"
 #include "tests/export/export_fixture.h"
 
@@ -186,6 +187,40 @@ class UpdateRunPaths : public ::testing::Test {
   }
   std::unique_ptr<Harness> h;
 };
+
+TEST_F(UpdateRunPaths, OracleRunShapesItsStatementsForOracle) {
+  auto oracle = ado::RecordingDatabase::LikeOracle();
+  h->w.NewConnection = oracle->Factory();
+  h->w.TableName = "GAL";
+  h->w.TempTableName = "TEMP_GAL";
+  h->library.entries.clear();
+  h->library.galCount = 2;
+  h->control.settings["Exclude"] = "1";
+  h->control.settings["ExcludeTableName"] = "EXCLUDES";
+  h->control.settings["ExcludeFieldName"] = "ACCOUNT";
+  ASSERT_EQ(h->Run(), true) << h->LogText();
+  EXPECT_GE(Find("DBtype:ORACLE"), 0);
+  const auto& s = oracle->statements;
+  auto has = [&](const std::string& prefix) {
+    return std::any_of(s.begin(), s.end(), [&](const std::string& x) { return x.rfind(prefix, 0) == 0; });
+  };
+  EXPECT_TRUE(has("drop table TEMP_GAL"));
+  EXPECT_TRUE(has("alter table TEMP_GAL drop constraint GAL_ENTRY_ID"));
+  EXPECT_TRUE(has("CREATE TABLE TEMP_GAL (ENTRY_ID varchar(1024)"));
+  EXPECT_NE(std::find_if(s.begin(), s.end(),
+                         [](const std::string& x) { return x.find("CONSTRAINT GAL_ENTRY_ID PRIMARY KEY (entry_id))") != std::string::npos; }),
+            s.end());
+  EXPECT_TRUE(has("create table GAL as select  entry_id, GIVEN_NAME,SURNAME,DISPLAY_NAME,TITLE,COMPANY_NAME,"));
+  EXPECT_TRUE(has("select entry_id, ems_ab_proxy_addresses, addr1, addr2, addr3, addr4, addr5, smtp from TEMP_GAL"));
+  EXPECT_NE(std::find_if(s.begin(), s.end(),
+                         [](const std::string& x) {
+                           return x.find(" from TEMP_GAL a where not exists (select 'x' from EXCLUDES b where "
+                                         "upper(a.ACCOUNT) = upper(b.ACCOUNT))") != std::string::npos;
+                         }),
+            s.end());
+  // The password-bearing connection string reaches the database, not the log.
+  EXPECT_EQ(oracle->connectionStrings.front(), h->db.connectionString);
+}
 
 TEST_F(UpdateRunPaths, ASecondCallDuringARunIsTurnedAway) {
   h->w.isrunning = true;
