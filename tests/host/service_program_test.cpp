@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/ado/ado.h"
 #include "platform/registry/registry.h"
 #include "tests/host/host_harness.h"
 
@@ -18,6 +19,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+
+std::string BinDir() {
+  const char* value = std::getenv("CORVANE_BIN_DIR");
+  return value != nullptr && *value != '\0' ? value : CORVANE_DEFAULT_BIN_DIR;
+}
 
 // A copy of the program in its own folder, so its "corvane.log" lands
 // there and parallel tests never share one.
@@ -29,11 +35,10 @@ struct Installation {
   fs::path program = bin / "CorvaneService";
 
   Installation() {
-    const char* built = std::getenv("CORVANE_BIN_DIR");
     fs::create_directories(bin);
     fs::create_directories(home);
     fs::create_directories(units);
-    fs::copy_file(fs::path(built != nullptr ? built : "../bin") / "CorvaneService", program);
+    fs::copy_file(fs::path(BinDir()) / "CorvaneService", program);
     fs::permissions(program, fs::perms::owner_all);
   }
 
@@ -53,11 +58,15 @@ struct Installation {
     if (pid == 0) {
       int err = ::open((dir.path() / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       ::dup2(err, STDERR_FILENO);
+      int out = ::open((dir.path() / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(out, STDOUT_FILENO);
       int null = ::open("/dev/null", O_RDONLY);
       ::dup2(null, STDIN_FILENO);
       ::setenv("CORVANE_HOME", home.c_str(), 1);
       ::setenv("CORVANE_UNIT_DIR", units.c_str(), 1);
       ::setenv("COMPUTERNAME", "TESTHOST", 1);
+      // The working directory of the unit: the library writes its log there.
+      if (::chdir(home.c_str()) != 0) ::_exit(126);
       std::vector<char*> argv{const_cast<char*>(program.c_str())};
       for (auto& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
@@ -93,6 +102,11 @@ bool Eventually(F condition, std::chrono::milliseconds timeout = 20s) {
     std::this_thread::sleep_for(20ms);
   }
   return true;
+}
+
+std::string EnvOr(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -180,6 +194,51 @@ TEST(ServiceProgram, LoggingDaemonAnswersSignals) {
   EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
   const std::string events = in.Events();
   EXPECT_EQ(std::count(events.begin(), events.end(), '\n'), 3) << events;
+}
+
+// The daemon on its own: with the on-start-up schedule and "-log" it
+// exports the sample directory into a SQLite file at its first check,
+// answers pause and continue, and ends cleanly on SIGTERM.
+TEST(ServiceProgram, DaemonExportsTheSampleDirectoryByItself) {
+#ifndef CORVANE_HAVE_UPDATE_RUN
+  GTEST_SKIP() << "this build has no update run or no GAL reader library";
+#else
+  Installation in;
+  const std::string source = EnvOr("CORVANE_SOURCE_DIR", CORVANE_DEFAULT_SOURCE_DIR);
+  fs::copy_file(fs::path(BinDir()) / "libCorvane.so", in.bin / "libCorvane.so");
+  const fs::path database = in.dir.path() / "gal.db";
+  const std::string connection =
+      "Driver=SQLite3;Database=" + database.string() + ";JournalMode=WAL;SyncPragma=NORMAL";
+  in.Set("ConnectionString", connection);
+  in.Set("ScheduleType", "4");
+  in.Set("Mailbox", "corvane.service");
+  in.Set("Server", (fs::path(source) / "samples" / "directory.ldif").string());
+  for (const char* column : {"GIVEN_NAME", "SURNAME", "DISPLAY_NAME", "ACCOUNT"}) in.Set(column, "1");
+
+  const pid_t pid = in.Start({"-log"});
+  ASSERT_TRUE(Eventually([&] { return in.Get("LastSuccessfulRun") != "<missing>"; }, 50s))
+      << ReadFile(in.bin / "corvane.log") << in.Stderr();
+  ::kill(pid, SIGUSR1);
+  ::kill(pid, SIGUSR2);
+  ASSERT_TRUE(Eventually([&] { return Contains(in.Events(), "\tService continued\n"); }));
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(Installation::Wait(pid), 0);
+
+  const std::string events = in.Events();
+  EXPECT_TRUE(Contains(events, "\t1\t109\tService paused\n"));
+  const std::string log = ReadFile(in.bin / "corvane.log");
+  EXPECT_TRUE(Contains(log, " On Startup Schedule\n\n"));
+  EXPECT_EQ(log.substr(log.size() - 2), "\n\n");
+  EXPECT_EQ(log.find("PWD="), std::string::npos);
+
+  auto c = ado::CreateConnection();
+  c->Open(connection);
+  auto rs = c->Execute("select count(*) from GAL");
+  ASSERT_FALSE(rs->IsEOF());
+  EXPECT_EQ(rs->GetValue(0), std::optional<std::string>("300"));
+  rs->Close();
+  c->Close();
+#endif
 }
 
 }  // namespace
