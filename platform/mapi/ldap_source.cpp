@@ -100,7 +100,12 @@ HRESULT ParseServer(const std::string& server, Target& t) {
   if (lud->lud_port) t.uri += fmt::format(":{}", lud->lud_port);
   if (std::string(lud->lud_scheme) == "ldapi") t.uri = server.substr(0, server.find('/', 8));
   t.base = lud->lud_dn ? lud->lud_dn : "";
-  t.scope = lud->lud_scope == LDAP_SCOPE_DEFAULT ? LDAP_SCOPE_SUBTREE : lud->lud_scope;
+  // A URL without a scope reads the subtree below its base (a URL's own
+  // default, the base entry alone, never holds an address list).
+  size_t path = server.find('/', server.find("://") + 3);
+  size_t scope_at = path == std::string::npos ? path : server.find('?', server.find('?', path) + 1);
+  bool scope_given = scope_at != std::string::npos && scope_at + 1 < server.size() && server[scope_at + 1] != '?';
+  t.scope = scope_given ? lud->lud_scope : LDAP_SCOPE_SUBTREE;
   t.filter = lud->lud_filter ? lud->lud_filter : "";
   return S_OK;
 }
