@@ -51,6 +51,9 @@ void OdbcConnection::Open(const std::string& connectionString, const std::string
   if (Ok(SQLGetInfo(dbc_.get(), SQL_DBMS_NAME, name, sizeof name, &nameLength)))
     dbmsName_ = reinterpret_cast<const char*>(name);
   dialect_ = DialectOf(dbmsName_);
+  SQLUSMALLINT activities = 0;
+  oneActiveStatement_ =
+      Ok(SQLGetInfo(dbc_.get(), SQL_MAX_CONCURRENT_ACTIVITIES, &activities, sizeof activities, nullptr)) && activities == 1;
   try {
     PrepareSession();
   } catch (...) {

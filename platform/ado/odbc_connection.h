@@ -31,6 +31,10 @@ class OdbcConnection : public Connection {
 
   // For the recordsets of this connection.
   Dialect dialect() const { return dialect_; }
+  // True when the driver runs one statement at a time per connection
+  // (SQL_MAX_CONCURRENT_ACTIVITIES = 1): no result may stay open while
+  // another statement runs.
+  bool OneActiveStatement() const { return oneActiveStatement_; }
   // A new statement handle; throws when the connection is closed.
   Handle NewStatement();
   // Runs `text` on `stmt`; throws AdoError (with Errors() filled) when refused.
@@ -54,6 +58,7 @@ class OdbcConnection : public Connection {
   std::vector<ErrorRecord> errors_;
   std::string dbmsName_;
   Dialect dialect_ = Dialect::Other;
+  bool oneActiveStatement_ = false;
   unsigned cursorCounter_ = 0;
   std::vector<OdbcRecordset*> recordsets_;
 };

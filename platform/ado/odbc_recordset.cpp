@@ -58,8 +58,10 @@ std::string Trimmed(std::string text) {
 }
 
 // One statement read from start to end; the fallback for any query and any
-// database. The statement stays open between batches, which the drivers of
-// the databases it is used for allow.
+// database. The statement stays open between batches where the driver allows
+// other statements meanwhile; where it runs one statement at a time, the
+// whole result is read at the start and the statement closed (memory then
+// grows with the result: such drivers offer no way to resume a read).
 class StatementSource : public RowSource {
  public:
   StatementSource(OdbcConnection& c, std::string text, bool withLocator, bool keyFirst = false, Handle executed = {})
@@ -72,14 +74,31 @@ class StatementSource : public RowSource {
     }
     names = ResultNames(stmt_, withLocator_);
     if (names.empty()) done = true;
+    held_.clear();
+    next_ = 0;
+    if (!done && c_.OneActiveStatement()) {
+      ReadRows(c_, stmt_, withLocator_, held_, std::numeric_limits<size_t>::max(), keyFirst_);
+      stmt_.Reset();
+    }
   }
   void Fetch(std::vector<Row>& rows, size_t limit) override {
+    if (!stmt_) {
+      for (; next_ < held_.size() && limit > 0; --limit) rows.push_back(std::move(held_[next_++]));
+      if (next_ >= held_.size()) {
+        done = true;
+        held_.clear();
+      }
+      return;
+    }
     if (ReadRows(c_, stmt_, withLocator_, rows, limit, keyFirst_)) {
       done = true;
       stmt_.Reset();
     }
   }
-  void Stop() noexcept override { stmt_.Reset(); }
+  void Stop() noexcept override {
+    stmt_.Reset();
+    held_.clear();
+  }
 
  private:
   OdbcConnection& c_;
@@ -87,6 +106,8 @@ class StatementSource : public RowSource {
   bool withLocator_;
   bool keyFirst_;
   Handle stmt_;
+  std::vector<Row> held_;
+  size_t next_ = 0;
 };
 
 // SQLite: pages through one table by rowid, one short query per batch.
