@@ -115,6 +115,7 @@ class RowidSource : public RowSource {
  public:
   RowidSource(OdbcConnection& c, const SimpleSelect& s)
       : c_(c),
+        probe_("select rowid from " + s.table + " limit 1"),
         text_("select rowid, " + s.list + " from " + s.table + " where rowid > ?" +
               (s.where.empty() ? "" : " and (" + s.where + ")") + " order by rowid limit " +
               std::to_string(OdbcRecordset::kBatchRows)) {}
@@ -122,6 +123,14 @@ class RowidSource : public RowSource {
     done = false;
     last_ = std::numeric_limits<int64_t>::min();
     if (!stmt_) {
+      // A view answers rowid with NULL, which would page past every row.
+      Handle probe = c_.NewStatement();
+      c_.ExecDirect(probe, probe_);
+      std::vector<Row> first;
+      ReadRows(c_, probe, true, first, 1);
+      if (!first.empty() && first[0].locator.empty())
+        throw AdoError(adErrStatementRefused, kSource, "The rows of " + probe_.substr(probe_.find(" from ") + 6) +
+                                                           " have no rowid.");
       stmt_ = c_.NewStatement();
       c_.Check(SQLPrepare(stmt_.get(), reinterpret_cast<SQLCHAR*>(text_.data()), SQL_NTS), stmt_);
       c_.Check(SQLBindParameter(stmt_.get(), 1, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &last_, 0, nullptr),
@@ -141,6 +150,7 @@ class RowidSource : public RowSource {
 
  private:
   OdbcConnection& c_;
+  std::string probe_;
   std::string text_;
   Handle stmt_;
   int64_t last_ = 0;
@@ -251,7 +261,19 @@ void OdbcRecordset::Open(const std::string& source, Connection& activeConnection
   }
   updatable_ = updatable;
   table_ = simple ? simple->table : std::string();
-  Begin(*c, std::move(rows));
+  const bool byLocator = simple && (c->dialect() == Dialect::SQLite || (updatable && c->dialect() != Dialect::Other));
+  try {
+    Begin(*c, std::move(rows));
+  } catch (const AdoError& e) {
+    // A view or a table without row locators refuses the locator: read the
+    // query as it is, without write-back. Any other refusal stands.
+    if (!byLocator || e.Number != adErrStatementRefused) throw;
+    updatable_ = false;
+    if (c->dialect() == Dialect::PostgreSQL)
+      Begin(*c, std::make_unique<HeldCursorSource>(*c, source, false));
+    else
+      Begin(*c, std::make_unique<StatementSource>(*c, source, false));
+  }
 }
 
 void OdbcRecordset::OpenExecuted(OdbcConnection& connection, const std::string& text, Handle stmt) {

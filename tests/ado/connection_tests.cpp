@@ -216,6 +216,20 @@ TEST_P(Ado, QueriesBeyondOneTableAreReadAsTheyAre) {
   EXPECT_EQ(n, 3);
 }
 
+TEST_P(Ado, ViewsAreReadWithoutWriteBack) {
+  auto c = Connect();
+  const std::string t = MakeTable(*c, "base", 2);
+  const std::string v = Table("view");
+  c->Execute("create view " + v + " as select k, a from " + t);
+  auto rs = c->CreateRecordset();
+  rs->Open("select k, a from " + v, *c, ado::adOpenDynamic, ado::adLockOptimistic);
+  int n = 0;
+  for (; !rs->IsEOF(); rs->MoveNext()) ++n;
+  EXPECT_EQ(n, 2);
+  rs->Close();
+  c->Execute("drop view " + v);
+}
+
 TEST_P(Ado, RefusedStatementsRaiseStatementErrorWithTheDriversRecords) {
   auto c = Connect();
   AdoError syntax = Raised([&] { c->Execute("selec 1 frm"); });
