@@ -164,7 +164,12 @@ bool SystemdServiceControl::LogEvent(int16_t type, int32_t id, const std::string
                     "CorvaneService", nullptr);
   }
   if (debug_) std::fprintf(stderr, "event %d %d: %s\n", static_cast<int>(type), static_cast<int>(id), text.c_str());
-  return AppendLine(EventsFile(), EventLine(std::time(nullptr), type, id, text));
+  const std::string line = EventLine(std::time(nullptr), type, id, text);
+  if (AppendLine(EventsFile(), line)) return true;
+  // The first event of a machine where the home does not exist yet.
+  std::error_code ec;
+  fs::create_directories(settings_.home, ec);
+  return AppendLine(EventsFile(), line);
 }
 
 std::string SystemdServiceControl::KeyOf(const std::string& section) const {

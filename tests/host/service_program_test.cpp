@@ -66,7 +66,7 @@ struct Installation {
       ::setenv("CORVANE_UNIT_DIR", units.c_str(), 1);
       ::setenv("COMPUTERNAME", "TESTHOST", 1);
       // The working directory of the unit: the library writes its log there.
-      if (::chdir(home.c_str()) != 0) ::_exit(126);
+      if (::chdir(home.c_str()) != 0 && ::chdir(dir.path().c_str()) != 0) ::_exit(126);
       std::vector<char*> argv{const_cast<char*>(program.c_str())};
       for (auto& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
@@ -113,6 +113,7 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 
 TEST(ServiceProgram, WithoutConnectionStringEveryOptionEnds) {
   Installation in;
+  fs::remove_all(in.home);  // a fresh machine: even the home is missing
   EXPECT_EQ(in.Run({"-install"}), 78);
   EXPECT_TRUE(Contains(in.Events(), "\t4\t110\t[99999] No ConnectString Information."));
   EXPECT_TRUE(Contains(in.Stderr(), "[99999] No ConnectString Information."));
@@ -238,6 +239,31 @@ TEST(ServiceProgram, DaemonExportsTheSampleDirectoryByItself) {
   EXPECT_EQ(rs->GetValue(0), std::optional<std::string>("300"));
   rs->Close();
   c->Close();
+#endif
+}
+
+// A stop during a run ends the run at its next yield; the process ends
+// with status 0 and a complete log file.
+TEST(ServiceProgram, StopDuringARunEndsTheProcessCleanly) {
+#ifndef CORVANE_HAVE_UPDATE_RUN
+  GTEST_SKIP() << "this build has no update run or no GAL reader library";
+#else
+  Installation in;
+  fs::copy_file(fs::path(BinDir()) / "libCorvane.so", in.bin / "libCorvane.so");
+  const fs::path database = in.dir.path() / "gal.db";
+  in.Set("ConnectionString", "Driver=SQLite3;Database=" + database.string() + ";JournalMode=WAL;SyncPragma=NORMAL");
+  in.Set("ScheduleType", "6");
+  in.Set("Mailbox", "corvane.service");
+  in.Set("Server",
+         (fs::path(EnvOr("CORVANE_SOURCE_DIR", CORVANE_DEFAULT_SOURCE_DIR)) / "samples" / "directory.ldif").string());
+  const pid_t pid = in.Start({"-log"});
+  const fs::path log = in.bin / "corvane.log";
+  ASSERT_TRUE(Eventually([&] { return Contains(ReadFile(log), " Update GAL Started:"); }, 30s)) << in.Stderr();
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(Installation::Wait(pid), 0);
+  const std::string text = ReadFile(log);
+  EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
+  EXPECT_EQ(in.Get("LastSuccessfulRun"), "<missing>");  // the run did not pretend to finish
 #endif
 }
 
