@@ -91,21 +91,33 @@ void Execute(ado::Connection& connection, const std::string& statement) { connec
 }  // namespace
 
 std::string EscapeSqlText(std::string_view value) {
+  // Every apostrophe-like character starts with one of these bytes; most
+  // values hold none and come back as they are.
+  constexpr std::string_view kLeadBytes = "'`\xC2\xE2";
+  size_t pos = value.find_first_of(kLeadBytes);
+  if (pos == std::string_view::npos) return std::string(value);
+
   std::string escaped;
-  escaped.reserve(value.size());
-  bool pendingCut = false;  // a cut seen since the last piece
-  size_t pos = 0;
-  while (pos < value.size()) {
+  escaped.reserve(value.size() + 2);
+  size_t pieceStart = 0;
+  bool cut = false;  // a cut seen since the last piece
+  while (pos != std::string_view::npos) {
     const size_t length = ApostropheLength(value, pos);
-    if (length > 0) {
-      pendingCut = true;
-      pos += length;
+    if (length == 0) {  // a lead byte of some other character
+      pos = value.find_first_of(kLeadBytes, pos + 1);
       continue;
     }
-    if (pendingCut && !escaped.empty()) escaped += "''";
-    pendingCut = false;
-    escaped += value[pos];
-    ++pos;
+    if (pos > pieceStart) {
+      if (cut && !escaped.empty()) escaped += "''";
+      escaped.append(value.substr(pieceStart, pos - pieceStart));
+    }
+    cut = true;
+    pieceStart = pos + length;
+    pos = value.find_first_of(kLeadBytes, pieceStart);
+  }
+  if (pieceStart < value.size()) {
+    if (cut && !escaped.empty()) escaped += "''";
+    escaped.append(value.substr(pieceStart));
   }
   return escaped;
 }

@@ -1,4 +1,4 @@
-// ModifyStruct from an LDIF directory into SQLite (WAL) and PostgreSQL, for
+// ModifyStruct from a generated LDIF directory into SQLite (WAL) and PostgreSQL, for
 // 10,000 and 100,000 entries. Each run is a child process, so its peak
 // memory is its own. Prints entries per second, peak memory and the
 // per-entry slowdown of the large run against the small one.
@@ -22,6 +22,8 @@
 
 #include "galreader/corvane_exports.h"
 #include "platform/ado/ado.h"
+#include "service/export/schema.h"
+#include "tools/gen-directory/generate_directory.h"
 
 namespace fs = std::filesystem;
 
@@ -33,50 +35,12 @@ fs::path BinDir() {
   return fs::canonical("/proc/self/exe").parent_path().parent_path() / "bin";
 }
 
-// The directory: the sample generator's output when the generator is
-// built, else plain entries written here.
+// The generated sample directory of `entries` GAL entries.
 fs::path MakeDirectory(const fs::path& dir, int entries) {
   const fs::path ldif = dir / fmt::format("directory-{}.ldif", entries);
-  const fs::path generator = BinDir() / "gen-directory";
-  if (fs::exists(generator)) {
-    const std::string command =
-        fmt::format("'{}' --entries {} --output '{}' >/dev/null", generator.string(), entries, ldif.string());
-    if (std::system(command.c_str()) == 0 && fs::exists(ldif)) return ldif;
-  }
-  std::ofstream out(ldif);
-  out << "version: 1\n";
-  for (int i = 0; i < entries; ++i) {
-    const std::string account = i == 0 ? "owner" : fmt::format("user{:06}", i);
-    out << fmt::format(
-        "\ndn: CN={0},OU=Users,DC=example,DC=org\nobjectClass: top\nobjectClass: person\n"
-        "objectClass: organizationalPerson\nobjectClass: user\ncn: {0}\nsAMAccountName: {0}\nmailNickname: {0}\n"
-        "displayName: User {1} O'Neil\ngivenName: User\nsn: O'Neil {1}\ntitle: Engineer\ncompany: Example\n"
-        "department: R&D\nl: Springfield\nco: Cote d'Ivoire\ntelephoneNumber: +1 555 {1:04}\n"
-        "mail: {0}@example.org\nproxyAddresses: SMTP:{0}@example.org\nproxyAddresses: smtp:{0}@corp.example.org\n"
-        "proxyAddresses: X400:c=US;a= ;p=Example;s={0}\n",
-        account, i);
-  }
+  std::ofstream out(ldif, std::ios::binary);
+  corvane::gendir::WriteDirectory(out, corvane::gendir::Options{static_cast<uint64_t>(entries), 1});
   return ldif;
-}
-
-std::string TempTableStatement(const std::string& table) {
-  std::string list = " (ENTRY_ID text";
-  for (const char* c :
-       {"DISPLAY_NAME", "BUS_ADD_CITY", "BUS_ADD_COUNTRY", "BUS_ADD_POST_OFFICE_BOX", "BUS_ADD_POSTAL_CODE",
-        "BUS_ADD_STATE_OR_PROVINCE", "BUS_ADD_STREET", "BUS_ADD_FAX_Number", "BUS_HOME_PAGE", "BUS_TELEPHONE_number",
-        "BUS2_TELEPHONE_number", "BUS_DEPARTMENT_NAME", "GIVEN_NAME", "INITIALS", "SURNAME", "DISPLAY_NAME_7BIT",
-        "TITLE", "COMPANY_NAME", "OFFICE_LOCATION", "H_TELEPHONE_number", "H2_TELEPHONE_number", "H_FAX_number",
-        "H_ADD_STREET", "H_ADD_CITY", "H_ADD_STATE_OR_PROVINCE", "H_ADD_POSTAL_CODE", "H_ADD_COUNTRY",
-        "MANAGER_NAME", "OFFICE_TELEPHONE_number", "OFFICE2_TELEPHONE_number", "ASSISTANT",
-        "ASSISTANT_TELEPHONE_number", "MOBILE_TELEPHONE_number", "PAGER_TELEPHONE_number", "DISPLAY_TYPE"}) {
-    list += fmt::format(", {} varchar(255)", c);
-  }
-  list += ", EMS_AB_PROXY_ADDRESSES text";
-  for (const char* c : {"ADDR1", "ADDR2", "ADDR3", "ADDR4", "ADDR5", "SMTP", "account", "ext1", "ext2", "ext3", "ext4",
-                        "COM", "php", "DefSMTP"}) {
-    list += fmt::format(", {} varchar(255)", c);
-  }
-  return "CREATE TABLE " + table + list + " )";
 }
 
 struct Result {
@@ -84,6 +48,7 @@ struct Result {
   long rows = 0;
   double seconds = 0;
   long peakKiB = 0;
+  double cpuSeconds = 0;  // the whole child: profile, count, table and export
 };
 
 // One measured run in a child process: profile, fresh table, ModifyStruct.
@@ -93,7 +58,7 @@ Result RunChild(const fs::path& work, const fs::path& ldif, const std::string& c
   const pid_t pid = fork();
   if (pid == 0) {
     close(pipeFds[0]);
-    const fs::path home = work / fmt::format("home-{}", entries);
+    const fs::path home = work / fmt::format("home-{}-{}", entries, getpid());
     fs::create_directories(home);
     setenv("CORVANE_HOME", home.c_str(), 1);
     fs::current_path(home);
@@ -102,7 +67,7 @@ Result RunChild(const fs::path& work, const fs::path& ldif, const std::string& c
     auto create = reinterpret_cast<CreateProfileWithIProfAdminFn>(dlsym(lib, "CreateProfileWithIProfAdmin"));
     auto count = reinterpret_cast<GetGALCountFn>(dlsym(lib, "GetGALCount"));
     auto modify = reinterpret_cast<ModifyStructFn>(dlsym(lib, "ModifyStruct"));
-    create("owner", ldif.c_str(), "TRUE");
+    create(corvane::gendir::kServiceAccount, ldif.c_str(), "TRUE");
     const int32_t galCount = count("TWCorvane", "TRUE");
     const std::string table = fmt::format("bench_gal_{}", getpid());
     long rows = -1;
@@ -110,7 +75,7 @@ Result RunChild(const fs::path& work, const fs::path& ldif, const std::string& c
     try {
       auto db = corvane::ado::CreateConnection();
       db->Open(connectionString);
-      db->Execute(TempTableStatement(table));
+      db->Execute("CREATE TABLE " + table + corvane::service::TempTableColumnList("OTHER", "GAL", "text"));
       const auto start = std::chrono::steady_clock::now();
       modify(connectionString.c_str(), "TWCorvane", table.c_str(), "TRUE", 0);
       seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -137,6 +102,7 @@ Result RunChild(const fs::path& work, const fs::path& ldif, const std::string& c
   r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   std::sscanf(buffer, "%ld %lf", &r.rows, &r.seconds);
   r.peakKiB = usage.ru_maxrss;
+  r.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   return r;
 }
 
@@ -169,6 +135,7 @@ int main(int argc, char** argv) {
       perEntry[size] = r.seconds / r.rows;
       fmt::print("modifystruct_{}_{}_entries_per_s: {:.0f} entries/s\n", name, size, r.rows / r.seconds);
       fmt::print("modifystruct_{}_{}_peak_memory: {:.1f} MiB\n", name, size, r.peakKiB / 1024.0);
+      fmt::print("modifystruct_{}_{}_process_cpu_per_entry: {:.1f} us\n", name, size, r.cpuSeconds / r.rows * 1e6);
     }
     if (perEntry.size() >= 2) {
       const double small = perEntry.begin()->second, large = perEntry.rbegin()->second;
