@@ -1,0 +1,187 @@
+// The whole export for generated directories of 10,000 and 100,000
+// entries on SQLite and PostgreSQL: GAL read through libCorvane.so, the
+// temporary table, the address parse pass and the final table. Prints
+// seconds per phase, entries per second overall, statements per second of
+// the other kind's final-table copy, and peak memory.
+//
+//   bench_export [--sizes 10000,100000] [--databases sqlite,postgres]
+//
+// PostgreSQL is reached through $CORVANE_TEST_PG.
+#include <fmt/format.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "service/export/gal_library.h"
+#include "service/export/update_run.h"
+#include "service/host/clock.h"
+#include "service/host/run_log.h"
+#include "service/host/service_main.h"
+#include "tests/export/connection_wrappers.h"
+#include "tests/export/fake_service_control.h"
+#include "tools/gen-directory/generate_directory.h"
+
+namespace fs = std::filesystem;
+using namespace corvane;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::vector<std::string> SplitList(const std::string& text) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (;;) {
+    size_t end = text.find(',', start);
+    out.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) return out;
+    start = end + 1;
+  }
+}
+
+double PeakMegabytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss / 1024.0;
+}
+
+struct Figures {
+  std::map<std::string, double> phaseSeconds;
+  double total = 0;
+  long copyStatements = 0;
+  bool completed = false;
+};
+
+// One whole run of `entries` generated entries into the database.
+Figures RunOnce(const std::string& connectionString, const fs::path& ldif, const fs::path& work, long entries) {
+  service::SystemClock clock;
+  service::RunLog log(clock);
+  testing::FakeServiceControl control;
+  service::ServiceMain w(log, control, clock, [] {});
+  w.TableName = "BENCH_GAL";
+  w.TempTableName = "BENCH_TEMP_GAL";
+  control.settings["ConnectionString"] = connectionString;
+  control.settings["Mailbox"] = gendir::kServiceAccount;
+  control.settings["Server"] = ldif.string();
+  for (const char* box : {"GIVEN_NAME", "SURNAME", "DISPLAY_NAME", "TITLE", "COMPANY_NAME", "BUS_DEPARTMENT_NAME",
+                          "OFFICE_TELEPHONE_NUMBER", "MOBILE_TELEPHONE_NUMBER", "ACCOUNT"})
+    control.settings[box] = "1";
+
+  // Count the statements of the final-table phase on the run's connections.
+  std::vector<testing::WrappedConnection*> connections;
+  w.NewConnection = [&] {
+    auto c = std::make_unique<testing::WrappedConnection>(ado::CreateConnection());
+    connections.push_back(c.get());
+    return c;
+  };
+  auto statements = [&] {
+    long n = 0;
+    for (auto* c : connections) n += c->statements;
+    return n;
+  };
+
+  Figures f;
+  // Benchmarks live in <build>/bench, the library in <build>/bin.
+  service::DynamicGalLibrary library(service::ProgramFolder().parent_path() / "bin");
+  service::UpdateRunHooks hooks;
+  hooks.library = &library;
+  std::string phase = "connect";
+  auto phaseStart = Clock::now();
+  auto runStart = phaseStart;
+  long statementsAtCopy = 0;
+  hooks.OnPhase = [&](const std::string& next) {
+    auto now = Clock::now();
+    f.phaseSeconds[phase] += std::chrono::duration<double>(now - phaseStart).count();
+    if (phase == "final table") f.copyStatements = statements() - statementsAtCopy;
+    if (next == "final table") statementsAtCopy = statements();
+    phase = next;
+    phaseStart = now;
+  };
+
+  fs::current_path(work);  // the library's log lies here
+  bool result = false;
+  try {
+    service::UpdateGAL(w, result, hooks);
+  } catch (const service::EndServiceProcess& e) {
+    fmt::print(stderr, "run ended early: {}\n", e.reason);
+  }
+  f.phaseSeconds[phase] += std::chrono::duration<double>(Clock::now() - phaseStart).count();
+  f.total = std::chrono::duration<double>(Clock::now() - runStart).count();
+  f.completed = result && control.settings.count("LastSuccessfulRun") > 0;
+  if (!f.completed) fmt::print(stderr, "run did not complete; last log:\n{}\n", log.txtlog().substr(0, 2000));
+  (void)entries;
+  return f;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> sizes = {"10000", "100000"};
+  std::vector<std::string> databases = {"sqlite", "postgres"};
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--sizes") == 0) sizes = SplitList(argv[i + 1]);
+    else if (std::strcmp(argv[i], "--databases") == 0) databases = SplitList(argv[i + 1]);
+  }
+
+  fs::path root = fs::temp_directory_path() / ("bench_export_" + std::to_string(getpid()));
+  fs::create_directories(root / "home");
+  setenv("CORVANE_HOME", (root / "home").c_str(), 1);
+
+  std::map<std::string, double> totals;
+  for (const auto& size : sizes) {
+    long entries = std::stol(size);
+    fs::path ldif = root / ("directory_" + size + ".ldif");
+    {
+      std::ofstream out(ldif);
+      gendir::WriteDirectory(out, {static_cast<uint64_t>(entries), 1});
+    }
+    for (const auto& db : databases) {
+      std::string cs;
+      if (db == "sqlite") {
+        fs::remove(root / "bench.db");
+        cs = "Driver=SQLite3;Database=" + (root / "bench.db").string() + ";JournalMode=WAL;SyncPragma=NORMAL";
+      } else {
+        const char* pg = std::getenv("CORVANE_TEST_PG");
+        if (!pg || !*pg) {
+          fmt::print(stderr, "CORVANE_TEST_PG not set: PostgreSQL skipped\n");
+          continue;
+        }
+        cs = pg;
+      }
+      Figures f = RunOnce(cs, ldif, root, entries);
+      std::string name = fmt::format("export_{}_{}", db, size);
+      for (const char* phase : {"connect", "temporary table", "GAL read", "address parse", "final table"}) {
+        std::string key = phase;
+        for (char& c : key)
+          if (c == ' ') c = '_';
+        fmt::print("{}_{}: {:.2f} s\n", name, key, f.phaseSeconds[phase]);
+      }
+      fmt::print("{}_total: {:.2f} s\n", name, f.total);
+      fmt::print("{}_entries_per_s: {:.0f} entries/s\n", name, entries / f.total);
+      double copy = f.phaseSeconds["final table"];
+      fmt::print("{}_copy_statements: {} statements\n", name, f.copyStatements);
+      fmt::print("{}_copy_statements_per_s: {:.0f} statements/s\n", name, copy > 0 ? f.copyStatements / copy : 0.0);
+      fmt::print("{}_completed: {} bool\n", name, f.completed ? 1 : 0);
+      fmt::print("{}_peak_memory: {:.1f} MB\n", name, PeakMegabytes());
+      std::fflush(stdout);
+      totals[db + "_" + size] = f.total;
+    }
+  }
+  for (const auto& db : databases) {
+    auto small = totals.find(db + "_10000"), large = totals.find(db + "_100000");
+    if (small != totals.end() && large != totals.end())
+      fmt::print("export_{}_100000_over_10000: {:.2f} x\n", db, large->second / small->second);
+  }
+  fmt::print("peak_memory: {:.1f} MB\n", PeakMegabytes());
+  fs::current_path("/");
+  fs::remove_all(root);
+  return 0;
+}

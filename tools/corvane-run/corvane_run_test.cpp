@@ -1,0 +1,121 @@
+// corvane-run as a process: a Corvane home with parameters pointing at the
+// sample directory and a SQLite file, and the exit status of each ending.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/registry/registry.h"
+#include "tools/corvane-run/foreground_run.h"
+
+namespace fs = std::filesystem;
+using corvane::registry::Hive;
+using corvane::registry::kParametersKeyPath;
+using corvane::registry::Value;
+
+namespace {
+
+fs::path FromEnv(const char* name, const char* fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? fs::path(v) : fs::path(fallback);
+}
+fs::path BinDir() { return FromEnv("CORVANE_BIN_DIR", CORVANE_DEFAULT_BIN_DIR); }
+fs::path SourceDir() { return FromEnv("CORVANE_SOURCE_DIR", CORVANE_DEFAULT_SOURCE_DIR); }
+
+struct Outcome {
+  int status = -1;
+  std::string output;
+};
+
+class CorvaneRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(BinDir() / "libCorvane.so")) GTEST_SKIP() << "libCorvane.so not built";
+    home = fs::temp_directory_path() / ("corvane_run_test_" + std::to_string(getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(home);
+    fs::create_directories(home);
+    Set("ConnectionString", "Driver=SQLite3;Database=" + (home / "gal.db").string() + ";JournalMode=WAL;SyncPragma=NORMAL");
+    Set("Mailbox", "corvane.service");
+    Set("Server", (SourceDir() / "samples" / "directory.ldif").string());
+    for (const char* box : {"GIVEN_NAME", "SURNAME", "DISPLAY_NAME", "TITLE", "ACCOUNT"}) Set(box, "1");
+  }
+  void TearDown() override { fs::remove_all(home); }
+  void Set(const std::string& name, const std::string& value) {
+    Hive(home / "registry.hive").Set(kParametersKeyPath, name, Value::Sz(value));
+  }
+  std::string Get(const std::string& name) {
+    auto v = Hive(home / "registry.hive").Get(kParametersKeyPath, name);
+    return v ? v->text : "";
+  }
+  Outcome Run() {
+    std::string command = "cd '" + home.string() + "' && CORVANE_HOME='" + home.string() + "' TZ=UTC '" +
+                          (BinDir() / "corvane-run").string() + "' 2>&1";
+    Outcome o;
+    FILE* p = popen(command.c_str(), "r");
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) o.output.append(buffer, n);
+    int status = pclose(p);
+    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return o;
+  }
+  fs::path home;
+};
+
+TEST_F(CorvaneRun, ExportsTheSampleDirectoryAndSaysSo) {
+  Outcome o = Run();
+  EXPECT_EQ(o.status, 0) << o.output;
+  for (const char* text : {"Update GAL Started:", "== temporary table", "== GAL read", "Total GAL entries: ",
+                           "== address parse", "address parse: ", "== final table", "final table: ",
+                           "corvane-run: the run reached its end"})
+    EXPECT_NE(o.output.find(text), std::string::npos) << text << "\n" << o.output;
+  // Newest last: the start comes before the end.
+  EXPECT_LT(o.output.find("Update GAL Started:"), o.output.find("Parse End:"));
+  EXPECT_FALSE(Get("LastSuccessfulRun").empty());
+  std::ifstream events(home / "events.log");
+  std::stringstream text;
+  text << events.rdbuf();
+  EXPECT_NE(text.str().find("UpdateGAL process finished."), std::string::npos);
+}
+
+TEST_F(CorvaneRun, MissingMailboxEndsEarly) {
+  Set("Mailbox", "");
+  Outcome o = Run();
+  EXPECT_EQ(o.status, corvane::runtool::kRunEndedEarly) << o.output;
+  EXPECT_NE(o.output.find("Mailbox and Server not specified.  Application Shutting Down."), std::string::npos);
+  EXPECT_NE(o.output.find("corvane-run: the run ended early"), std::string::npos);
+}
+
+TEST_F(CorvaneRun, UnknownMailboxGivesAnEmptyListAndEndsEarly) {
+  Set("Mailbox", "no.such.person");
+  Outcome o = Run();
+  EXPECT_EQ(o.status, corvane::runtool::kRunEndedEarly) << o.output;
+  EXPECT_NE(o.output.find("Total GAL entries: 0"), std::string::npos);
+  EXPECT_NE(o.output.find("the run asks for the service to be stopped"), std::string::npos);
+}
+
+TEST_F(CorvaneRun, UnreachableDatabaseTakesTheRecoveryPath) {
+  Set("ConnectionString", "Driver=NoSuchDriver;Database=x;PWD=hidden-value");
+  Outcome o = Run();
+  EXPECT_EQ(o.status, corvane::runtool::kRunRecovered) << o.output;
+  EXPECT_EQ(o.output.find("hidden-value"), std::string::npos) << o.output;
+  EXPECT_NE(o.output.find("PWD=EXISTS"), std::string::npos) << o.output;
+}
+
+TEST_F(CorvaneRun, NoConnectionStringIsNotConfigured) {
+  Set("ConnectionString", "");
+  EXPECT_EQ(Run().status, corvane::runtool::kNotConfigured);
+}
+
+TEST(PrintableEntry, CarriageReturnsBecomeIndentedLines) {
+  EXPECT_EQ(corvane::runtool::PrintableEntry("10:00 connstr:x\r  Mailprofile:y"), "10:00 connstr:x\n        Mailprofile:y");
+  EXPECT_EQ(corvane::runtool::PrintableEntry("a\r\nb"), "a\n      b");
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+#include "tools/corvane-run/foreground_run.h"
+
+#include <fmt/format.h>
+
+#include <chrono>
+
+#include "service/export/address_parse.h"
+#include "service/host/parameters/parameters.h"
+#include "tools/corvane-run/table_count_poller.h"
+
+namespace corvane::runtool {
+
+using service::ServiceMain;
+
+void ReadStartupValues(ServiceMain& w) {
+  auto number = [&](const char* name, const char* def) {
+    return parameters::ToInt16(w.GetSetting(name, def)).value_or(0);
+  };
+  w.ToDoCount = number("ToDoCount", "0");
+  w.NoExtraEvents = number("NoExtraEvents", "0");
+  w.NoParse = number("NoParse", "0");
+  w.NoSMTP = number("NoSMTP", "0");
+  w.connectionstring = w.GetSetting("connectionstring", "");
+  w.TempTableName = w.GetSetting("TempTableName", "TEMP_GAL");
+  w.TableName = w.GetSetting("TableName", "GAL");
+  w.DistList = parameters::ToBoolean(w.GetSetting("DistList", "False")).value_or(false);
+  if (w.DistList) w.DistListFile = w.GetSetting("DistListFile", "");
+  w.DOS = parameters::ToBoolean(w.GetSetting("DOS", "0")).value_or(false);
+  if (w.DOS) {
+    w.TableName = "small_gal";
+    w.TempTableName = "temp_small_gal";
+  }
+}
+
+std::string PrintableEntry(const std::string& entry) {
+  std::string out;
+  for (size_t i = 0; i < entry.size(); ++i) {
+    if (entry[i] == '\r') {
+      if (i + 1 < entry.size() && entry[i + 1] == '\n') ++i;
+      out += "\n      ";
+    } else {
+      out += entry[i];
+    }
+  }
+  return out;
+}
+
+int RunOnce(ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out) {
+  using Clock = std::chrono::steady_clock;
+  auto started = Clock::now();
+  auto lastProgress = Clock::now();
+  TableCountPoller poller;
+
+  w.runLog.OnEntry = [out](const std::string& entry) {
+    std::fprintf(out, "%s\n", PrintableEntry(entry).c_str());
+    std::fflush(out);
+  };
+  hooks.OnPhase = [&](const std::string& phase) {
+    poller.Stop();
+    std::fprintf(out, "== %s (%.1f s)\n", phase.c_str(),
+                 std::chrono::duration<double>(Clock::now() - started).count());
+    std::fflush(out);
+    // The library fills the temporary table on its own connection: count
+    // its rows from here while it works.
+    if (phase == "GAL read") {
+      poller.Start(w.connectionstring, w.TempTableName, [out](long rows) {
+        std::fprintf(out, "   GAL read: %ld entries in the temporary table\n", rows);
+        std::fflush(out);
+      });
+    }
+  };
+  // Rows done, at most once a second (and always the last count).
+  long lastRows = 0;
+  std::string lastPhase;
+  hooks.OnProgress = [&](const std::string& phase, long rows) {
+    bool last = rows % service::kProgressEvery != 0;
+    if (!last && Clock::now() - lastProgress < std::chrono::seconds(1)) return;
+    lastProgress = Clock::now();
+    lastRows = rows;
+    lastPhase = phase;
+    std::fprintf(out, "   %s: %ld rows\n", phase.c_str(), rows);
+    std::fflush(out);
+  };
+
+  bool result = true;
+  int status = kRunCompleted;
+  std::string reason;
+  try {
+    service::UpdateGAL(w, result, hooks);
+    if (!result) {
+      status = kRunRecovered;
+      reason = "a database failure ended the run (see the run log and events)";
+    }
+  } catch (const service::EndServiceProcess& e) {
+    status = e.exitCode != 0 ? e.exitCode : kRunEndedEarly;
+    reason = e.reason;
+  }
+  poller.Stop();
+  double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  if (status == kRunCompleted)
+    std::fprintf(out, "corvane-run: the run reached its end in %.1f s; final table %s\n", seconds, w.TableName.c_str());
+  else
+    std::fprintf(out, "corvane-run: the run ended early after %.1f s: %s\n", seconds, reason.c_str());
+  std::fflush(out);
+  return status;
+}
+
+}  // namespace corvane::runtool

@@ -1,0 +1,32 @@
+// One update run in the foreground, as corvane-run does it: the service's
+// start-up values read from the parameters, the run log printed as it
+// grows, the phase and the rows done shown on long phases, and an exit
+// status that says whether the run reached its end.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "service/export/update_run.h"
+#include "service/host/service_main.h"
+
+namespace corvane::runtool {
+
+// Exit statuses.
+inline constexpr int kRunCompleted = 0;
+inline constexpr int kRunEndedEarly = 1;       // missing settings, GAL count 0, too many failures
+inline constexpr int kRunRecovered = 2;        // a database failure ended the run (temporary table dropped)
+inline constexpr int kNotConfigured = 78;      // no connection string: nothing to run against
+inline constexpr int kUsage = 64;
+
+// Reads the values the service reads at start-up (table names, switches,
+// DOS mode, connection string) into w.
+void ReadStartupValues(service::ServiceMain& w);
+
+// Runs UpdateGAL once on w, printing to `out`; returns the exit status.
+int RunOnce(service::ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out);
+
+// The run log entry as one or more printable lines (CR becomes a line break).
+std::string PrintableEntry(const std::string& entry);
+
+}  // namespace corvane::runtool

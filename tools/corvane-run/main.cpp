@@ -1,0 +1,84 @@
+// corvane-run: one update run now, in the foreground, with the current
+// parameters of the Corvane home ($CORVANE_HOME). The run log goes to
+// standard output as it grows; the exit status says whether the run
+// reached its end (0) or ended early (non-zero).
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "platform/ntservice/systemd_service_control.h"
+#include "service/host/clock.h"
+#include "service/host/run_log.h"
+#include "service/host/service_main.h"
+#include "tools/corvane-run/foreground_run.h"
+
+namespace {
+
+using corvane::ntservice::ServiceControl;
+
+// The service's control with one difference: a request to stop the service
+// is noted, not carried out on this process, which is not the service.
+class ForegroundControl : public ServiceControl {
+ public:
+  explicit ForegroundControl(ServiceControl& inner) : inner_(inner) {}
+  std::string ServiceName() const override { return inner_.ServiceName(); }
+  std::string DisplayName() const override { return inner_.DisplayName(); }
+  void SetInteractive(bool interactive) override { inner_.SetInteractive(interactive); }
+  bool Install() override { return false; }
+  bool Uninstall() override { return false; }
+  void SetDebug(bool debug) override { inner_.SetDebug(debug); }
+  void SetControlsAccepted(int controls) override { inner_.SetControlsAccepted(controls); }
+  void StartService() override {}
+  void StopService() override {
+    std::fprintf(stdout, "corvane-run: the run asks for the service to be stopped\n");
+  }
+  bool LogEvent(int16_t type, int32_t id, const std::string& text) override { return inner_.LogEvent(type, id, text); }
+  std::string GetSetting(const std::string& section, const std::string& key, const std::string& def) override {
+    return inner_.GetSetting(section, key, def);
+  }
+  void SaveSetting(const std::string& section, const std::string& key, const std::string& value) override {
+    inner_.SaveSetting(section, key, value);
+  }
+  void MsgBox(const std::string& text, const std::string& title) override { inner_.MsgBox(text, title); }
+
+ private:
+  ServiceControl& inner_;
+};
+
+constexpr const char* kUsageText =
+    "usage: corvane-run\n"
+    "Runs one Corvane update run now with the parameters of the Corvane home\n"
+    "($CORVANE_HOME, default /var/lib/corvane) and prints its run log.\n"
+    "Exit status: 0 the run reached its end; 1 it ended early (missing settings,\n"
+    "an empty address list, too many failures); 2 a database failure ended it;\n"
+    "78 no connection string is configured.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace corvane;
+  if (argc > 1) {
+    bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
+    std::fputs(kUsageText, help ? stdout : stderr);
+    return help ? 0 : runtool::kUsage;
+  }
+  try {
+    service::SystemClock clock;
+    service::RunLog log(clock);
+    ntservice::SystemdServiceControl systemd(ntservice::SystemdSettings::FromEnvironment());
+    ForegroundControl control(systemd);
+    service::ServiceMain w(log, control, clock, [] {});
+    runtool::ReadStartupValues(w);
+    if (w.connectionstring.empty()) {
+      std::fprintf(stderr,
+                   "corvane-run: no connection string is configured (parameter \"ConnectionString\" of the Corvane "
+                   "home's parameters key); nothing to run against\n");
+      return runtool::kNotConfigured;
+    }
+    service::UpdateRunHooks hooks = service::DefaultUpdateRunHooks();
+    return runtool::RunOnce(w, hooks, stdout);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "corvane-run: %s\n", e.what());
+    return runtool::kRunEndedEarly;
+  }
+}
