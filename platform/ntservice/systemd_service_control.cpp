@@ -62,10 +62,10 @@ void WriteFileAtomically(const fs::path& file, const std::string& text) {
 
 SystemdSettings SystemdSettings::FromEnvironment() {
   SystemdSettings s;
-  s.home = registry::CorvaneHome();
+  std::error_code ec;
+  s.home = fs::absolute(registry::CorvaneHome(), ec);  // the unit needs absolute paths
   const char* unitDir = std::getenv("CORVANE_UNIT_DIR");
   s.unitDir = unitDir != nullptr && *unitDir != '\0' ? fs::path(unitDir) : fs::path("/etc/systemd/system");
-  std::error_code ec;
   s.program = fs::read_symlink("/proc/self/exe", ec);
   s.journal = fs::exists("/run/systemd/journal", ec);
   s.systemdRunning = fs::exists("/run/systemd/system", ec);
@@ -110,6 +110,12 @@ bool SystemdServiceControl::Uninstall() {
     lastError_ = errno == ENOENT ? fmt::format("{} is not installed ({} does not exist)", ServiceName(), unit.string())
                                  : fmt::format("cannot remove {}: {}", unit.string(), std::strerror(errno));
     return false;
+  }
+  // Links left by `systemctl enable` (<dir>/<target>.wants/<unit>) go with the unit.
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(settings_.unitDir, ec)) {
+    const fs::path link = entry.path() / unit.filename();
+    if (entry.path().extension() == ".wants" && fs::is_symlink(fs::symlink_status(link, ec))) fs::remove(link, ec);
   }
   ReloadSystemd();
   return true;

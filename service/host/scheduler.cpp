@@ -39,14 +39,20 @@ void ServiceHost::Tick() {
   } catch (const EndServiceProcess& end) {
     EndProcess(end);
   } catch (const std::exception& e) {
-    w_.WriteLog(std::string("Schedule check failed: ") + e.what());
-    // Nothing runs outside the outermost tick: its run is over.
-    if (tickDepth_ == 1) {
-      w_.isrunning = false;
-      w_.RunInProgress = false;
-    }
+    CheckFailed(e.what());
+  } catch (...) {
+    CheckFailed("unknown error");
   }
   --tickDepth_;
+}
+
+void ServiceHost::CheckFailed(const std::string& what) {
+  w_.WriteLog("Schedule check failed: " + what);
+  // Nothing runs outside the outermost tick: its run is over.
+  if (tickDepth_ == 1) {
+    w_.isrunning = false;
+    w_.RunInProgress = false;
+  }
 }
 
 void ServiceHost::CheckSchedule() {

@@ -87,6 +87,7 @@ class ServiceHost {
   void OpenLogFile(const StartupOptions& options);
   void StartLogging(const StartupOptions& options, const char* option);
   void CheckSchedule();
+  void CheckFailed(const std::string& what);
   void StartRun();
   void EndProcess(const EndServiceProcess& end);
 

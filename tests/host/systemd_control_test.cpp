@@ -99,8 +99,14 @@ TEST(SystemdControl, InstallWritesAndUninstallRemovesTheUnit) {
   EXPECT_FALSE(std::filesystem::exists(unit.string() + ".tmp"));
   EXPECT_TRUE(registry::Hive::Machine().KeyExists(registry::kParametersKeyPath));
 
+  const auto wants = c.units.path() / "multi-user.target.wants";
+  std::filesystem::create_directories(wants);
+  std::filesystem::create_symlink(unit, wants / unit.filename());  // as `systemctl enable` leaves it
+  std::ofstream(wants / "other.service") << "";
   EXPECT_TRUE(c.control.Uninstall());
   EXPECT_FALSE(std::filesystem::exists(unit));
+  EXPECT_FALSE(std::filesystem::is_symlink(wants / unit.filename()));
+  EXPECT_TRUE(std::filesystem::exists(wants / "other.service"));
   EXPECT_FALSE(c.control.Uninstall());
   EXPECT_NE(c.control.LastError().find("not installed"), std::string::npos);
 }
