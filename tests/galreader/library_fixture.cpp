@@ -160,10 +160,10 @@ std::unique_ptr<TestDatabase> SqliteDatabase(const std::filesystem::path& dir) {
   return std::make_unique<Sqlite>(dir / "corvane.db");
 }
 
-std::unique_ptr<TestDatabase> PostgresDatabase() {
+std::unique_ptr<TestDatabase> PostgresDatabase(const std::string& extra) {
   const char* pg = std::getenv("CORVANE_TEST_PG");
   if (pg == nullptr || *pg == '\0') return nullptr;
-  return std::make_unique<Postgres>(pg);
+  return std::make_unique<Postgres>(pg + extra);
 }
 
 std::string LibraryTest::WriteDirectory(const std::vector<LdifEntry>& entries, const std::string& name) {

@@ -102,8 +102,9 @@ class TestDatabase {
 
 // A SQLite file in `dir`, with the connection string the README recommends.
 std::unique_ptr<TestDatabase> SqliteDatabase(const std::filesystem::path& dir);
-// The test server from CORVANE_TEST_PG, or nullptr when none is set.
-std::unique_ptr<TestDatabase> PostgresDatabase();
+// The test server from CORVANE_TEST_PG (with `extra` appended to its
+// connection string), or nullptr when none is set.
+std::unique_ptr<TestDatabase> PostgresDatabase(const std::string& extra = "");
 // Skips (or, under CI, fails) when the PostgreSQL server is missing.
 #define CORVANE_REQUIRE_POSTGRES(db)                                               \
   do {                                                                             \

@@ -131,6 +131,25 @@ TEST_F(GalReaderTest, WrongConnectionStringEndsBeforeTheGalIsOpened) {
   EXPECT_TRUE(db->ReadRows().empty());
 }
 
+// A wrong password is reported without the password.
+TEST_F(GalReaderTest, FailedConnectionNeverLogsThePassword) {
+  CreateProfileFor(People(2));
+  lib.ModifyStruct("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;Database=x;Uid=u;Pwd=Secret-Pw-42", "", "T",
+                   "FALSE", 0);
+  EXPECT_NE(dir.Log().find("Unrecoverable DB Error Encountered. Function Exit!\n"), std::string::npos);
+  EXPECT_EQ(dir.Log().find("Secret-Pw-42"), std::string::npos) << dir.Log();
+}
+
+// Missing texts are empty texts: nothing the caller passes can crash it.
+TEST_F(GalReaderTest, NullArgumentsAreEmptyTexts) {
+  // The profile is created, with an empty mailbox and server that no
+  // logon can use.
+  EXPECT_EQ(lib.CreateProfileWithIProfAdmin(nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(lib.GetGALCount(nullptr, nullptr), 0);
+  lib.ModifyStruct(nullptr, nullptr, nullptr, nullptr, 10);
+  EXPECT_NE(dir.Log().find("Unrecoverable DB Error Encountered. Function Exit!\n"), std::string::npos);
+}
+
 TEST_F(GalReaderTest, ToDoCountBetweenZeroAndFiftyIsLoggedPerEntryEvenWhenQuiet) {
   CreateProfileFor(People(3));
   auto db = SqliteDatabase(dir.Path());

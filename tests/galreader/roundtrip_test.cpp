@@ -131,6 +131,14 @@ TEST_F(RoundTripTest, HostileValuesOnPostgres) {
   Run(*db, TableLimits{255});
 }
 
+// A server set to read backslashes in literals as escapes: the library's
+// connection reads them as ordinary characters all the same.
+TEST_F(RoundTripTest, HostileValuesOnPostgresSetForBackslashEscapes) {
+  auto db = PostgresDatabase(";ConnSettings={SET standard_conforming_strings = off}");
+  CORVANE_REQUIRE_POSTGRES(db);
+  Run(*db, TableLimits{255});
+}
+
 // The sample directories hold every apostrophe-like character, other
 // scripts, forty addresses, missing properties: every column must match.
 TEST_F(RoundTripTest, SampleAndGeneratedDirectoriesOnSqlite) {
