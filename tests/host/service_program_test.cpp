@@ -242,6 +242,23 @@ TEST(ServiceProgram, DaemonExportsTheSampleDirectoryByItself) {
 #endif
 }
 
+// A run that ends the process (here: no mailbox configured) ends it with
+// the run's status and the log file complete.
+TEST(ServiceProgram, RunEndingTheProcessSetsTheExitStatus) {
+#ifndef CORVANE_HAVE_UPDATE_RUN
+  GTEST_SKIP() << "this build has no update run or no GAL reader library";
+#else
+  Installation in;
+  const fs::path database = in.dir.path() / "gal.db";
+  in.Set("ConnectionString", "Driver=SQLite3;Database=" + database.string());
+  in.Set("ScheduleType", "4");
+  EXPECT_EQ(Installation::Wait(in.Start({"-log"}), 40s), 1);
+  const std::string text = ReadFile(in.bin / "corvane.log");
+  EXPECT_TRUE(Contains(text, " Mailbox and Server not specified.  Application Shutting Down.\n\n")) << text;
+  EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
+#endif
+}
+
 // A stop during a run ends the run at its next yield; the process ends
 // with status 0 and a complete log file.
 TEST(ServiceProgram, StopDuringARunEndsTheProcessCleanly) {
