@@ -40,7 +40,10 @@ bool ReadRows(OdbcConnection& c, Handle& stmt, bool withLocator, std::vector<Row
       else
         row.values[col - first] = std::move(value);
     }
-    if (keyFirst && !row.values.empty()) row.locator = row.values[0].value_or("");
+    if (keyFirst && !row.values.empty()) {
+      row.locator = row.values[0].value_or("");
+      row.noLocator = !row.values[0].has_value();
+    }
     rows.push_back(std::move(row));
   }
   return false;
@@ -411,6 +414,7 @@ void OdbcRecordset::Update() {
                  update_);
   } else {
     // Other databases: the row is found by its first field as it was read.
+    if (row.noLocator) throw rowNotFound();
     key = row.locator;
     lengths[n - 1] = static_cast<SQLLEN>(key.size());
     conn_->Check(SQLBindParameter(update_.get(), n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
@@ -439,7 +443,10 @@ void OdbcRecordset::Update() {
     SQLRowCount(update_.get(), &affected);
     SQLFreeStmt(update_.get(), SQL_CLOSE);
     if (affected == 0) throw rowNotFound();
-    if (dialect == Dialect::Other) row.locator = row.values[0].value_or("");
+    if (dialect == Dialect::Other) {
+      row.locator = row.values[0].value_or("");
+      row.noLocator = !row.values[0].has_value();
+    }
   }
   SQLFreeStmt(update_.get(), SQL_RESET_PARAMS);
   std::fill(dirty_.begin(), dirty_.end(), false);

@@ -257,7 +257,8 @@ TEST_P(Ado, RefusedStatementsRaiseStatementErrorWithTheDriversRecords) {
 }
 
 TEST_P(Ado, UnreachableDatabasesRaiseTheGenericError) {
-  std::vector<std::string> bad = {"Driver=NoSuchDriver;Database=x"};
+  // No such driver, no driver named at all, nothing at all.
+  std::vector<std::string> bad = {"Driver=NoSuchDriver;Database=x", "Database=x.db", ""};
   if (Postgres()) {
     std::string wrongPassword = ConnectionString();
     const auto pwd = wrongPassword.find("Pwd=");
