@@ -20,18 +20,19 @@ const std::string* DirEntry::First(std::string_view name) const {
   return v && !v->empty() ? &v->front() : nullptr;
 }
 
-void DirEntry::Add(std::string_view name, std::string value) {
+void DirEntry::Add(std::string_view name, std::string_view value) {
   for (size_t i = 0; i < used_; ++i) {
     if (attrs[i].name == name) {
-      attrs[i].values.push_back(std::move(value));
+      attrs[i].values.emplace_back(value);
       return;
     }
   }
   if (used_ == attrs.size()) attrs.emplace_back();
   DirAttribute& a = attrs[used_++];
   a.name.assign(name);
-  a.values.clear();
-  a.values.push_back(std::move(value));
+  // Reuse the value strings' room from earlier entries.
+  a.values.resize(1);
+  a.values[0].assign(value);
 }
 
 void DirEntry::Clear() {
@@ -41,8 +42,12 @@ void DirEntry::Clear() {
 
 std::string CanonicalAttributeName(std::string_view description) {
   std::string name(description.substr(0, description.find(';')));
-  for (char& c : name)
+  bool plain = true;  // letters only: could be an alias
+  for (char& c : name) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c < 'a' || c > 'z') plain = false;
+  }
+  if (!plain || name.size() < 2) return name;
   static constexpr std::array<std::pair<std::string_view, std::string_view>, 15> kAliases{{
       {"countryname", "c"},
       {"street", "streetaddress"},
@@ -63,6 +68,20 @@ std::string CanonicalAttributeName(std::string_view description) {
   for (const auto& [alias, canonical] : kAliases)
     if (name == alias) return std::string(canonical);
   return name;
+}
+
+const std::string& AttributeNames::Canonical(std::string_view written) {
+  size_t n = names_.size();
+  for (size_t k = 0; k < n; ++k) {
+    size_t i = (last_ + 1 + k) % n;
+    if (names_[i].first == written) {
+      last_ = i;
+      return names_[i].second;
+    }
+  }
+  names_.emplace_back(std::string(written), CanonicalAttributeName(written));
+  last_ = names_.size() - 1;
+  return names_.back().second;
 }
 
 HRESULT OpenDirectorySource(const std::string& server, std::unique_ptr<DirectorySource>& out) {

@@ -29,7 +29,7 @@ struct DirEntry {
   // First value, or nullptr.
   const std::string* First(std::string_view name) const;
   // Adds a value, creating the attribute when needed.
-  void Add(std::string_view name, std::string value);
+  void Add(std::string_view name, std::string_view value);
   void Clear();  // keeps the allocated room for the next entry
   size_t size() const { return used_; }
 
@@ -41,6 +41,18 @@ struct DirEntry {
 // is "cn") and maps the standard aliases onto the names the address book
 // uses ("street" is "streetaddress", "friendlycountryname" is "co", ...).
 std::string CanonicalAttributeName(std::string_view description);
+
+// Remembers the canonical names of the attribute descriptions a source
+// has met. Entries tend to list attributes in the same order, so each
+// search starts after the name found last.
+class AttributeNames {
+ public:
+  const std::string& Canonical(std::string_view written);
+
+ private:
+  std::vector<std::pair<std::string, std::string>> names_;
+  size_t last_ = 0;
+};
 
 class EntryStream {
  public:

@@ -11,10 +11,13 @@
 namespace corvane::mapi {
 namespace {
 
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
 bool IEquals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  return true;
 }
 
 bool IStartsWith(std::string_view s, std::string_view prefix) {
@@ -72,14 +75,17 @@ const TextMapping kTextMappings[] = {
     {PR_PERSONAL_HOME_PAGE, {"url", "labeleduri"}},
 };
 
-// Attributes whose values become text in a row (or decide membership).
-const std::string_view kTextAttributes[] = {
-    "displayname", "cn", "manager", "proxyaddresses", "mail", "msexchrecipientdisplaytype",
-};
-
 bool ValidUtf8(std::string_view s) {
   size_t i = 0;
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  // Plain ASCII without NUL, eight bytes at a time.
+  constexpr uint64_t kHigh = 0x8080808080808080ull, kOnes = 0x0101010101010101ull;
+  while (i + 8 <= s.size()) {
+    uint64_t v;
+    std::memcpy(&v, p + i, 8);
+    if ((v & kHigh) || ((v - kOnes) & ~v & kHigh)) break;
+    i += 8;
+  }
   while (i < s.size()) {
     unsigned char c = p[i];
     if (c == 0) return false;
@@ -106,14 +112,12 @@ bool ValidUtf8(std::string_view s) {
   return true;
 }
 
-HRESULT CheckValues(const DirEntry& e, std::string_view attribute) {
-  const auto* values = e.Get(attribute);
-  if (!values) return S_OK;
-  for (const auto& v : *values)
+HRESULT CheckValues(const DirEntry& e, const DirAttribute& a) {
+  for (const auto& v : a.values)
     if (!ValidUtf8(v))
       return Fail(MAPI_E_CORRUPT_DATA,
                   fmt::format("entry \"{}\": attribute {} holds binary data or text that is not UTF-8", e.dn,
-                              attribute));
+                              a.name));
   return S_OK;
 }
 
@@ -211,11 +215,28 @@ LONG DisplayTypeOf(const DirEntry& e) {
 }
 
 std::string CanonicalDn(std::string_view dn) {
+  // One pass: lower case, and no blanks around the separators ',' and '='
+  // (escaped characters are copied as they are).
   std::string out;
-  for (std::string_view rdn : SplitDn(dn)) {
-    if (!out.empty()) out.push_back(',');
-    out += CanonicalRdn(rdn, true);
+  out.reserve(dn.size());
+  for (size_t i = 0; i < dn.size(); ++i) {
+    char c = dn[i];
+    if (c == '\\' && i + 1 < dn.size()) {
+      out.push_back(c);
+      out.push_back(AsciiLower(dn[++i]));
+      continue;
+    }
+    if (c == ';') c = ',';
+    if (c == ',' || c == '=') {
+      while (!out.empty() && out.back() == ' ' && !(out.size() > 1 && out[out.size() - 2] == '\\')) out.pop_back();
+      out.push_back(c);
+      while (i + 1 < dn.size() && dn[i + 1] == ' ') ++i;
+      continue;
+    }
+    if (c == ' ' && out.empty()) continue;
+    out.push_back(AsciiLower(c));
   }
+  while (!out.empty() && out.back() == ' ' && !(out.size() > 1 && out[out.size() - 2] == '\\')) out.pop_back();
   return out;
 }
 
@@ -245,11 +266,9 @@ const std::string* DisplayNameOf(const DirEntry& e) {
 HRESULT CheckTextAttributes(const DirEntry& e) {
   if (!ValidUtf8(e.dn))
     return Fail(MAPI_E_CORRUPT_DATA, fmt::format("an entry's name is not UTF-8 text: \"{}\"", e.dn));
-  for (std::string_view a : kTextAttributes)
-    if (HRESULT hr = CheckValues(e, a); FAILED(hr)) return hr;
-  for (const auto& m : kTextMappings)
-    for (std::string_view a : m.attributes)
-      if (HRESULT hr = CheckValues(e, a); FAILED(hr)) return hr;
+  // Every attribute a pass reads is text (binary ones are never asked for).
+  for (size_t i = 0; i < e.size(); ++i)
+    if (HRESULT hr = CheckValues(e, e.attrs[i]); FAILED(hr)) return hr;
   return S_OK;
 }
 
@@ -295,7 +314,9 @@ const std::vector<std::string>& ReadAttributes() {
                                      "msExchHideFromAddressLists",  "showInAddressBook",
                                      "homeMDB",      "msExchHomeServerName",      "targetAddress"};
     for (const auto& m : kTextMappings)
-      for (std::string_view a : m.attributes) list.emplace_back(a);
+      for (std::string_view a : m.attributes)
+        if (std::none_of(list.begin(), list.end(), [a](const std::string& have) { return IEquals(have, a); }))
+          list.emplace_back(a);
     return list;
   }();
   return kList;

@@ -43,7 +43,7 @@ std::string PermanentEntryId(std::string_view dn, LONG display_type);
 // Display names by canonical DN, for the manager's name.
 using NameIndex = std::unordered_map<std::string, std::string>;
 
-// Every text attribute the row is built from must be UTF-8 without NUL
+// Every attribute read (all of them text) must be UTF-8 without NUL
 // characters; MAPI_E_CORRUPT_DATA names the entry and attribute otherwise.
 HRESULT CheckTextAttributes(const DirEntry& e);
 

@@ -270,11 +270,12 @@ class LdapStream : public EntryStream {
     HRESULT hr = S_OK;
     while ((rc = ldap_get_attribute_ber(ld, e, ber, &attr, &vals)) == LDAP_SUCCESS && attr.bv_val) {
       std::string_view description(attr.bv_val, attr.bv_len);
-      std::string name = CanonicalAttributeName(description);
-      for (int i = 0; vals && vals[i].bv_val; ++i) entry.Add(name, std::string(vals[i].bv_val, vals[i].bv_len));
+      const std::string& name = names_cache_.Canonical(description);
+      for (int i = 0; vals && vals[i].bv_val; ++i) entry.Add(name, std::string_view(vals[i].bv_val, vals[i].bv_len));
       if (vals) ber_memfree(vals);
       vals = nullptr;
-      size_t range = LowerFind(description, ";range=");
+      size_t range = description.find(';') == std::string_view::npos ? std::string_view::npos
+                                                                      : LowerFind(description, ";range=");
       if (range != std::string_view::npos) {
         hr = FetchRanges(entry, std::string(description.substr(0, range)), description.substr(range + 7), name);
         if (FAILED(hr)) break;
@@ -321,7 +322,7 @@ class LdapStream : public EntryStream {
         if (r != std::string_view::npos && CanonicalAttributeName(d) == name) {
           next_range = std::string(d.substr(r + 7));
           berval** vals = ldap_get_values_len(ld, e, a);
-          for (int i = 0; vals && vals[i]; ++i) entry.Add(name, std::string(vals[i]->bv_val, vals[i]->bv_len));
+          for (int i = 0; vals && vals[i]; ++i) entry.Add(name, std::string_view(vals[i]->bv_val, vals[i]->bv_len));
           ldap_value_free_len(vals);
         }
         ldap_memfree(a);
@@ -347,6 +348,7 @@ class LdapStream : public EntryStream {
   LDAPMessage* current_ = nullptr;
   bool last_page_ = false;
   std::vector<std::string> ranges_;
+  AttributeNames names_cache_;
 };
 
 class LdapSource : public DirectorySource {

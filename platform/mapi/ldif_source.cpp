@@ -9,9 +9,14 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "platform/mapi/base64.h"
 #include "platform/mapi/directory.h"
+#include "platform/mapi/gal_entry.h"
 #include "platform/mapi/last_error.h"
 
 namespace corvane::mapi {
@@ -47,32 +52,64 @@ class LdifStream : public EntryStream {
     }
     seen_entry_ = true;
     size_t entry_line = logical_line_no_;
-    std::string name;
-    std::string value;
-    HRESULT hr = Split(line, name, value);
+    Line parsed;
+    HRESULT hr = Split(line, parsed);
     if (FAILED(hr)) return hr;
-    if (name != "dn") return Error(entry_line, "an entry must begin with a \"dn:\" line");
-    entry.dn = std::move(value);
+    if (parsed.name != "dn") return Error(entry_line, "an entry must begin with a \"dn:\" line");
+    if (FAILED(hr = Value(line, parsed, entry.dn))) return hr;
     for (;;) {
       bool eof = false;
       hr = ReadLogicalLine(line, eof);
       if (FAILED(hr)) return hr;
       if (eof || line.empty()) break;
       if (line[0] == '#') continue;
-      hr = Split(line, name, value);
+      hr = Split(line, parsed);
       if (FAILED(hr)) return hr;
-      if (name == "changetype") {
-        if (value != "add") return Error(logical_line_no_, "only entries to add are read (changetype: add)");
+      if (parsed.name == "changetype") {
+        if (FAILED(hr = Value(line, parsed, value_))) return hr;
+        if (value_ != "add") return Error(logical_line_no_, "only entries to add are read (changetype: add)");
         continue;
       }
-      if (name == "control" || name == "dn")
-        return Error(logical_line_no_, fmt::format("unexpected \"{}:\" line inside an entry", name));
-      entry.Add(CanonicalAttributeName(name), std::move(value));
+      if (parsed.name == "control" || parsed.name == "dn")
+        return Error(logical_line_no_, fmt::format("unexpected \"{}:\" line inside an entry", parsed.name));
+      const std::string* canonical = Canonical(parsed.name);
+      if (!canonical) continue;  // not needed by this pass: not even decoded
+      if (FAILED(hr = Value(line, parsed, value_))) return hr;
+      entry.Add(*canonical, value_);
     }
     return S_OK;
   }
 
+  // Only these attributes are kept (canonical names); nullptr keeps all.
+  void Keep(const std::unordered_set<std::string>* wanted) { wanted_ = wanted; }
+
  private:
+  // The canonical name of an attribute as written, or nullptr when this
+  // pass does not keep it; remembered, since a file uses few names.
+  // Entries tend to list attributes in the same order, so the search
+  // starts after the name found last.
+  const std::string* Canonical(const std::string& written) {
+    size_t n = names_.size();
+    for (size_t k = 0; k < n; ++k) {
+      size_t i = (last_name_ + 1 + k) % n;
+      if (names_[i].first == written) {
+        last_name_ = i;
+        return names_[i].second ? &*names_[i].second : nullptr;
+      }
+    }
+    std::string canonical = CanonicalAttributeName(written);
+    bool keep = !wanted_ || wanted_->contains(canonical);
+    names_.emplace_back(written, keep ? std::optional<std::string>(std::move(canonical)) : std::nullopt);
+    last_name_ = names_.size() - 1;
+    return names_.back().second ? &*names_.back().second : nullptr;
+  }
+
+  struct Line {
+    std::string name;  // lower case
+    size_t value_at = 0;
+    bool base64 = false;
+  };
+
   static bool StartsWithName(const std::string& line, const char* name) {
     size_t n = std::strlen(name);
     return line.size() > n && strncasecmp(line.c_str(), name, n) == 0 && line[n] == ':';
@@ -82,33 +119,42 @@ class LdifStream : public EntryStream {
     return Fail(MAPI_E_CORRUPT_DATA, fmt::format("LDIF file {}, line {}: {}", path_, line, what));
   }
 
-  // Splits "name: value", "name:: base64" and "name:< url".
-  HRESULT Split(const std::string& line, std::string& name, std::string& value) {
+  // Splits "name: value", "name:: base64" and "name:< url" (refused).
+  HRESULT Split(const std::string& line, Line& out) {
     size_t colon = line.find(':');
     if (colon == std::string::npos || colon == 0)
       return Error(logical_line_no_, "expected \"attribute: value\"");
+    out.name.resize(colon);
     for (size_t i = 0; i < colon; ++i) {
-      unsigned char c = static_cast<unsigned char>(line[i]);
-      if (!(std::isalnum(c) || c == '-' || c == ';' || c == '.'))
-        return Error(logical_line_no_, fmt::format("invalid attribute name \"{}\"", line.substr(0, colon)));
+      char c = line[i];
+      bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == ';' || c == '.';
+      if (c >= 'A' && c <= 'Z') {
+        c = static_cast<char>(c + ('a' - 'A'));
+        ok = true;
+      }
+      if (!ok) return Error(logical_line_no_, fmt::format("invalid attribute name \"{}\"", line.substr(0, colon)));
+      out.name[i] = c;
     }
-    name.assign(line, 0, colon);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     size_t pos = colon + 1;
-    bool b64 = false;
+    out.base64 = false;
     if (pos < line.size() && line[pos] == ':') {
-      b64 = true;
+      out.base64 = true;
       ++pos;
     } else if (pos < line.size() && line[pos] == '<') {
       return Error(logical_line_no_, "values read from URLs (\":<\") are not supported");
     }
     while (pos < line.size() && line[pos] == ' ') ++pos;
-    if (b64) {
-      if (!DecodeBase64(std::string_view(line).substr(pos), value))
-        return Error(logical_line_no_, fmt::format("invalid base64 value of \"{}\"", name));
-    } else {
-      value.assign(line, pos, std::string::npos);
+    out.value_at = pos;
+    return S_OK;
+  }
+
+  HRESULT Value(const std::string& line, const Line& parsed, std::string& value) {
+    if (!parsed.base64) {
+      value.assign(line, parsed.value_at, std::string::npos);
+      return S_OK;
     }
+    if (!DecodeBase64(std::string_view(line).substr(parsed.value_at), value))
+      return Error(logical_line_no_, fmt::format("invalid base64 value of \"{}\"", parsed.name));
     return S_OK;
   }
 
@@ -189,26 +235,43 @@ class LdifStream : public EntryStream {
   size_t line_no_ = 0;
   size_t logical_line_no_ = 0;
   std::string logical_;
+  std::string value_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> names_;
+  size_t last_name_ = 0;
+  const std::unordered_set<std::string>* wanted_ = nullptr;
   std::string pending_;
   bool have_pending_ = false;
   size_t pending_line_no_ = 0;
   bool seen_entry_ = false;
 };
 
+std::unordered_set<std::string> CanonicalSet(const std::vector<std::string>& names) {
+  std::unordered_set<std::string> set;
+  for (const auto& n : names) set.insert(CanonicalAttributeName(n));
+  return set;
+}
+
 class LdifSource : public DirectorySource {
  public:
-  explicit LdifSource(std::string path) : path_(std::move(path)) {}
+  explicit LdifSource(std::string path)
+      : path_(std::move(path)), scan_(CanonicalSet(ScanAttributes())), read_(CanonicalSet(ReadAttributes())) {}
 
-  HRESULT Open(Pass, std::unique_ptr<EntryStream>& out) override {
+  // Each pass keeps only the attributes an LDAP server would be asked for,
+  // so both kinds of directory give the same rows.
+  HRESULT Open(Pass pass, std::unique_ptr<EntryStream>& out) override {
     File f(std::fopen(path_.c_str(), "rb"));
     if (!f) return Fail(MAPI_E_NOT_FOUND, fmt::format("cannot open LDIF file {}: {}", path_, std::strerror(errno)));
-    out = std::make_unique<LdifStream>(path_, std::move(f));
+    auto stream = std::make_unique<LdifStream>(path_, std::move(f));
+    stream->Keep(pass == Pass::Scan ? &scan_ : &read_);
+    out = std::move(stream);
     return S_OK;
   }
   std::string Describe() const override { return "LDIF file " + path_; }
 
  private:
   std::string path_;
+  std::unordered_set<std::string> scan_;
+  std::unordered_set<std::string> read_;
 };
 
 }  // namespace

@@ -4,10 +4,17 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 
 namespace corvane::mapi::testing {
+
+std::string SourceDir() {
+  const char* dir = std::getenv("CORVANE_SOURCE_DIR");
+  return dir && *dir ? dir : CORVANE_SOURCE_DIR_DEFAULT;
+}
 
 const std::vector<ULONG>& GalColumns() {
   static const std::vector<ULONG> kColumns = {
@@ -111,8 +118,12 @@ std::string CellText(const SPropValue& v) {
   }
 }
 
-GalRead ReadGal(const std::string& server, const std::string& mailbox) {
+GalRead ReadGal(const std::string& server, const std::string& mailbox, bool keep_rows) {
   GalRead r;
+  auto started = std::chrono::steady_clock::now();
+  auto seconds_since = [](std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+  };
   LPMAPISESSION session = nullptr;
   LPADRBOOK book = nullptr;
   LPUNKNOWN root_unk = nullptr, gal_unk = nullptr;
@@ -168,6 +179,8 @@ GalRead ReadGal(const std::string& server, const std::string& mailbox) {
       if (FAILED(hr = contents->GetRowCount(0, &r.count))) {
         fail("GetRowCount", hr);
       } else {
+        r.open_seconds = seconds_since(started);
+        auto reading = std::chrono::steady_clock::now();
         for (ULONG offset = 0; offset < r.count; offset += 50) {
           LPSRowSet batch = nullptr;
           if (FAILED(hr = contents->QueryRows(50, 0, &batch))) {
@@ -175,13 +188,15 @@ GalRead ReadGal(const std::string& server, const std::string& mailbox) {
             break;
           }
           r.batch_sizes.push_back(batch->cRows);
-          for (ULONG i = 0; i < batch->cRows; ++i) {
+          r.rows_read += batch->cRows;
+          for (ULONG i = 0; keep_rows && i < batch->cRows; ++i) {
             TextRow row;
             for (ULONG k = 0; k < batch->aRow[i].cValues; ++k) row.push_back(CellText(batch->aRow[i].lpProps[k]));
             r.rows.push_back(std::move(row));
           }
           FreeProws(batch);
         }
+        r.read_seconds = seconds_since(reading);
       }
     }
   }

@@ -11,6 +11,9 @@
 
 namespace corvane::mapi::testing {
 
+// $CORVANE_SOURCE_DIR, else the source folder this was built from.
+std::string SourceDir();
+
 // The 44 columns of the export, in their order.
 const std::vector<ULONG>& GalColumns();
 
@@ -43,9 +46,13 @@ struct GalRead {
   ULONG count = 0;            // GetRowCount
   std::vector<TextRow> rows;  // every row read
   std::vector<ULONG> batch_sizes;
+  size_t rows_read = 0;
+  double open_seconds = 0;  // logon to row count
+  double read_seconds = 0;  // the QueryRows loop
 };
 
-// Logs on and reads the whole GAL.
-GalRead ReadGal(const std::string& server, const std::string& mailbox);
+// Logs on and reads the whole GAL; with keep_rows false only counts the
+// rows (for large directories).
+GalRead ReadGal(const std::string& server, const std::string& mailbox, bool keep_rows = true);
 
 }  // namespace corvane::mapi::testing

@@ -18,7 +18,7 @@ namespace {
 
 using corvane::testing::SlapdOptions;
 
-std::string SamplePath() { return std::string(std::getenv("CORVANE_SOURCE_DIR")) + "/samples/directory.ldif"; }
+std::string SamplePath() { return SourceDir() + "/samples/directory.ldif"; }
 
 std::vector<TextRow> Sorted(std::vector<TextRow> rows) {
   std::sort(rows.begin(), rows.end());

@@ -15,7 +15,7 @@
 namespace corvane::mapi::testing {
 namespace {
 
-std::string SamplePath() { return std::string(std::getenv("CORVANE_SOURCE_DIR")) + "/samples/directory.ldif"; }
+std::string SamplePath() { return SourceDir() + "/samples/directory.ldif"; }
 
 size_t Column(ULONG tag) {
   const auto& cols = GalColumns();
