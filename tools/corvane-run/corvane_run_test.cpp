@@ -53,9 +53,9 @@ class CorvaneRun : public ::testing::Test {
     auto v = Hive(home / "registry.hive").Get(kParametersKeyPath, name);
     return v ? v->text : "";
   }
-  Outcome Run() {
+  Outcome Run(const std::string& arguments = "") {
     std::string command = "cd '" + home.string() + "' && CORVANE_HOME='" + home.string() + "' TZ=UTC '" +
-                          (BinDir() / "corvane-run").string() + "' 2>&1";
+                          (BinDir() / "corvane-run").string() + "' " + arguments + " 2>&1";
     Outcome o;
     FILE* p = popen(command.c_str(), "r");
     char buffer[4096];
@@ -84,6 +84,16 @@ TEST_F(CorvaneRun, ExportsTheSampleDirectoryAndSaysSo) {
   EXPECT_NE(text.str().find("UpdateGAL process finished."), std::string::npos);
 }
 
+TEST_F(CorvaneRun, QuietSqlLeavesOutStatementsButNotFailures) {
+  Outcome o = Run("--quiet-sql");
+  EXPECT_EQ(o.status, 0) << o.output;
+  EXPECT_EQ(o.output.find("Xsql:"), std::string::npos);
+  EXPECT_NE(o.output.find("Error: "), std::string::npos);  // the dialect's refused index statements
+  EXPECT_NE(o.output.find("Parse End:"), std::string::npos);
+}
+
+TEST_F(CorvaneRun, UnknownArgumentIsAUsageError) { EXPECT_EQ(Run("--bogus").status, corvane::runtool::kUsage); }
+
 TEST_F(CorvaneRun, MissingMailboxEndsEarly) {
   Set("Mailbox", "");
   Outcome o = Run();
@@ -111,6 +121,12 @@ TEST_F(CorvaneRun, UnreachableDatabaseTakesTheRecoveryPath) {
 TEST_F(CorvaneRun, NoConnectionStringIsNotConfigured) {
   Set("ConnectionString", "");
   EXPECT_EQ(Run().status, corvane::runtool::kNotConfigured);
+}
+
+TEST(IsStatementEntry, OnlyXsqlEntries) {
+  EXPECT_TRUE(corvane::runtool::IsStatementEntry("10:00 Xsql:drop table GAL"));
+  EXPECT_FALSE(corvane::runtool::IsStatementEntry("10:00 Error: -1 - x"));
+  EXPECT_FALSE(corvane::runtool::IsStatementEntry("10:00 LoggedSQL: Xsql:"));
 }
 
 TEST(PrintableEntry, CarriageReturnsBecomeIndentedLines) {

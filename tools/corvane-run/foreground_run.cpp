@@ -45,13 +45,19 @@ std::string PrintableEntry(const std::string& entry) {
   return out;
 }
 
-int RunOnce(ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out) {
+bool IsStatementEntry(const std::string& entry) {
+  size_t blank = entry.find(' ');
+  return blank != std::string::npos && entry.compare(blank + 1, 5, "Xsql:") == 0;
+}
+
+int RunOnce(ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out, const RunOptions& options) {
   using Clock = std::chrono::steady_clock;
   auto started = Clock::now();
   auto lastProgress = Clock::now();
   TableCountPoller poller;
 
-  w.runLog.OnEntry = [out](const std::string& entry) {
+  w.runLog.OnEntry = [out, options](const std::string& entry) {
+    if (!options.statements && IsStatementEntry(entry)) return;
     std::fprintf(out, "%s\n", PrintableEntry(entry).c_str());
     std::fflush(out);
   };

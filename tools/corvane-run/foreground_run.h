@@ -23,8 +23,17 @@ inline constexpr int kUsage = 64;
 // DOS mode, connection string) into w.
 void ReadStartupValues(service::ServiceMain& w);
 
+struct RunOptions {
+  // Print the "Xsql:" entries (every statement the run executes). Off, the
+  // output keeps the run's own lines, failures and progress.
+  bool statements = true;
+};
+
 // Runs UpdateGAL once on w, printing to `out`; returns the exit status.
-int RunOnce(service::ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out);
+int RunOnce(service::ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out, const RunOptions& options = {});
+
+// Whether a run-log entry ("HH:MM message") is one executed statement.
+bool IsStatementEntry(const std::string& entry);
 
 // The run log entry as one or more printable lines (CR becomes a line break).
 std::string PrintableEntry(const std::string& entry);

@@ -46,9 +46,11 @@ class ForegroundControl : public ServiceControl {
 };
 
 constexpr const char* kUsageText =
-    "usage: corvane-run\n"
+    "usage: corvane-run [--quiet-sql]\n"
     "Runs one Corvane update run now with the parameters of the Corvane home\n"
     "($CORVANE_HOME, default /var/lib/corvane) and prints its run log.\n"
+    "  --quiet-sql  leave out the \"Xsql:\" lines (each statement run); failures,\n"
+    "               the run's own lines and progress are still printed\n"
     "Exit status: 0 the run reached its end; 1 it ended early (missing settings,\n"
     "an empty address list, too many failures); 2 a database failure ended it;\n"
     "78 no connection string is configured.\n";
@@ -57,7 +59,10 @@ constexpr const char* kUsageText =
 
 int main(int argc, char** argv) {
   using namespace corvane;
-  if (argc > 1) {
+  runtool::RunOptions options;
+  if (argc == 2 && std::strcmp(argv[1], "--quiet-sql") == 0) {
+    options.statements = false;
+  } else if (argc > 1) {
     bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
     std::fputs(kUsageText, help ? stdout : stderr);
     return help ? 0 : runtool::kUsage;
@@ -76,7 +81,7 @@ int main(int argc, char** argv) {
       return runtool::kNotConfigured;
     }
     service::UpdateRunHooks hooks = service::DefaultUpdateRunHooks();
-    return runtool::RunOnce(w, hooks, stdout);
+    return runtool::RunOnce(w, hooks, stdout, options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "corvane-run: %s\n", e.what());
     return runtool::kRunEndedEarly;
