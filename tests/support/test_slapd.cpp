@@ -102,7 +102,7 @@ std::unique_ptr<TestSlapd> TestSlapd::Start(const std::string& ldif_path, const 
   std::string schema_dir = options.schema_dir;
   if (schema_dir.empty()) {
     const char* src = std::getenv("CORVANE_SOURCE_DIR");
-    schema_dir = fmt::format("{}/samples/slapd", src ? src : ".");
+    schema_dir = fmt::format("{}/samples/slapd", src && *src ? src : CORVANE_SOURCE_DIR_DEFAULT);
   }
   char tmpl[] = "/tmp/corvane-slapd-XXXXXX";
   if (!mkdtemp(tmpl)) return fail("cannot create a temporary folder for slapd");

@@ -29,7 +29,8 @@ struct SlapdOptions {
   std::string suffix = "DC=harbourline,DC=example";
   int size_limit = 500;
   std::string root_password = "secret";
-  // Folder of corvane.schema; empty means $CORVANE_SOURCE_DIR/samples/slapd.
+  // Folder of corvane.schema; empty means $CORVANE_SOURCE_DIR/samples/slapd
+  // (or the source folder this was built from when that is unset).
   std::string schema_dir;
 };
 
