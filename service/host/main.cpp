@@ -7,29 +7,15 @@
 #include "platform/ntservice/event_loop.h"
 #include "platform/ntservice/systemd_service_control.h"
 #include "platform/registry/registry.h"
+#include "service/export/update_run.h"
 #include "service/host/clock.h"
 #include "service/host/run_log.h"
 #include "service/host/service_host.h"
 #include "service/host/service_main.h"
 
-#ifdef CORVANE_HAVE_UPDATE_RUN
-#include "service/export/update_run.h"
-#endif
-
 namespace {
 
 using namespace corvane;
-
-service::UpdateRun TheUpdateRun() {
-#ifdef CORVANE_HAVE_UPDATE_RUN
-  return [](service::ServiceMain& w, bool& result) { service::UpdateGAL(w, result); };
-#else
-  return [](service::ServiceMain& w, bool& result) {
-    w.WriteLog("This build has no update run.");
-    result = true;
-  };
-#endif
-}
 
 std::filesystem::path ProgramFolder() {
   std::error_code ec;
@@ -51,7 +37,7 @@ int main(int argc, char** argv) {
   ntservice::SystemdServiceControl control(ntservice::SystemdSettings::FromEnvironment());
   service::ServiceMain w(runLog, control, clock, {});
   auto timer = loop.CreateTimer(service::kBuiltTimerInterval);
-  service::ServiceHost host(w, *timer, TheUpdateRun());
+  service::ServiceHost host(w, *timer, [](service::ServiceMain& m, bool& result) { service::UpdateGAL(m, result); });
   host.RequestExit = [&loop](int exitCode) { loop.Quit(exitCode); };
   w.DoEvents = host.GuardedDoEvents(loop.ProcessPendingOnce());
 
