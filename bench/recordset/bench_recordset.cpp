@@ -5,6 +5,7 @@
 //
 //   bench_recordset [rows...]     (default 10000 100000)
 // PostgreSQL is measured when CORVANE_TEST_PG holds its connection string.
+#include <fmt/format.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,8 +14,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "platform/ado/ado.h"
 #include "service/export/schema.h"
@@ -38,8 +37,9 @@ void Fill(Connection& c, const std::string& table, int rows) {
     columns += ", " + n;
     values += ", " + text;
   }
-  c.Execute("insert into " + table + " (" + columns + ") with recursive n(i) as (select 1 union all select i + 1 from n where i < " +
-            std::to_string(rows) + ") select " + values + " from n");
+  c.Execute("insert into " + table + " (" + columns +
+            ") with recursive n(i) as (select 1 union all select i + 1 from n where i < " + std::to_string(rows) +
+            ") select " + values + " from n");
 }
 
 // One parse-like pass: read the identifier and the proxy text, write six fields back.

@@ -53,7 +53,8 @@ void OdbcConnection::Open(const std::string& connectionString, const std::string
   dialect_ = DialectOf(dbmsName_);
   SQLUSMALLINT activities = 0;
   oneActiveStatement_ =
-      Ok(SQLGetInfo(dbc_.get(), SQL_MAX_CONCURRENT_ACTIVITIES, &activities, sizeof activities, nullptr)) && activities == 1;
+      Ok(SQLGetInfo(dbc_.get(), SQL_MAX_CONCURRENT_ACTIVITIES, &activities, sizeof activities, nullptr)) &&
+      activities == 1;
   try {
     PrepareSession();
   } catch (...) {
@@ -100,7 +101,8 @@ void OdbcConnection::Close() {
 }
 
 Handle OdbcConnection::NewStatement() {
-  if (!dbc_) throw AdoError(adErrObjectClosed, "ADODB.Connection", "Operation is not allowed when the object is closed.");
+  if (!dbc_)
+    throw AdoError(adErrObjectClosed, "ADODB.Connection", "Operation is not allowed when the object is closed.");
   Handle stmt(SQL_HANDLE_STMT, dbc_.get());
   return stmt;
 }

@@ -1,10 +1,11 @@
 #include "platform/ado/odbc_recordset.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <limits>
-#include <strings.h>
 
 #include "platform/ado/odbc_connection.h"
 #include "platform/ado/sql_source.h"
@@ -56,7 +57,8 @@ std::vector<std::string> ResultNames(Handle& stmt, bool withLocator) {
 }
 
 std::string Trimmed(std::string text) {
-  while (!text.empty() && (text.back() == ';' || std::isspace(static_cast<unsigned char>(text.back())))) text.pop_back();
+  while (!text.empty() && (text.back() == ';' || std::isspace(static_cast<unsigned char>(text.back()))))
+    text.pop_back();
   return text;
 }
 
@@ -132,8 +134,8 @@ class RowidSource : public RowSource {
       std::vector<Row> first;
       ReadRows(c_, probe, true, first, 1);
       if (!first.empty() && first[0].locator.empty())
-        throw AdoError(adErrStatementRefused, kSource, "The rows of " + probe_.substr(probe_.find(" from ") + 6) +
-                                                           " have no rowid.");
+        throw AdoError(adErrStatementRefused, kSource,
+                       "The rows of " + probe_.substr(probe_.find(" from ") + 6) + " have no rowid.");
       stmt_ = c_.NewStatement();
       c_.Check(SQLPrepare(stmt_.get(), reinterpret_cast<SQLCHAR*>(text_.data()), SQL_NTS), stmt_);
       c_.Check(SQLBindParameter(stmt_.get(), 1, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &last_, 0, nullptr),
@@ -236,9 +238,10 @@ void OdbcRecordset::Open(const std::string& source, Connection& activeConnection
       break;
     case Dialect::PostgreSQL:
       if (wantUpdate && simple) {
-        rows = std::make_unique<HeldCursorSource>(
-            *c, "select ctid, " + simple->list + " from " + simple->table + (simple->where.empty() ? "" : " where " + simple->where),
-            true);
+        rows = std::make_unique<HeldCursorSource>(*c,
+                                                  "select ctid, " + simple->list + " from " + simple->table +
+                                                      (simple->where.empty() ? "" : " where " + simple->where),
+                                                  true);
         updatable = true;
       } else {
         rows = std::make_unique<HeldCursorSource>(*c, source, false);
@@ -247,9 +250,10 @@ void OdbcRecordset::Open(const std::string& source, Connection& activeConnection
     case Dialect::Oracle:
       if (wantUpdate && simple) {
         const std::string list = simple->list == "*" ? simple->table + ".*" : simple->list;
-        rows = std::make_unique<StatementSource>(
-            *c, "select rowidtochar(rowid), " + list + " from " + simple->table + (simple->where.empty() ? "" : " where " + simple->where),
-            true);
+        rows = std::make_unique<StatementSource>(*c,
+                                                 "select rowidtochar(rowid), " + list + " from " + simple->table +
+                                                     (simple->where.empty() ? "" : " where " + simple->where),
+                                                 true);
         updatable = true;
       } else {
         rows = std::make_unique<StatementSource>(*c, source, false);
@@ -364,10 +368,18 @@ void OdbcRecordset::PrepareUpdate() {
     text += Quoted(names_[i]) + " = ?";
   }
   switch (conn_->dialect()) {
-    case Dialect::SQLite: text += " where rowid = ?"; break;
-    case Dialect::PostgreSQL: text += " where ctid = ?::tid returning ctid"; break;
-    case Dialect::Oracle: text += " where rowid = chartorowid(?)"; break;
-    case Dialect::Other: text += " where " + Quoted(names_[0]) + " = ?"; break;
+    case Dialect::SQLite:
+      text += " where rowid = ?";
+      break;
+    case Dialect::PostgreSQL:
+      text += " where ctid = ?::tid returning ctid";
+      break;
+    case Dialect::Oracle:
+      text += " where rowid = chartorowid(?)";
+      break;
+    case Dialect::Other:
+      text += " where " + Quoted(names_[0]) + " = ?";
+      break;
   }
   update_ = conn_->NewStatement();
   conn_->Check(SQLPrepare(update_.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS), update_);
@@ -401,8 +413,8 @@ void OdbcRecordset::Update() {
     lengths[n - 1] = v ? static_cast<SQLLEN>(v->size()) : SQL_NULL_DATA;
     const SQLULEN size = v ? std::max<SQLULEN>(v->size(), 1) : 1;
     SQLPOINTER data = v ? const_cast<char*>(v->data()) : &none;
-    conn_->Check(SQLBindParameter(update_.get(), n, SQL_PARAM_INPUT, SQL_C_CHAR, size > 4000 ? SQL_LONGVARCHAR : SQL_VARCHAR,
-                                  size, 0, data, 0, &lengths[n - 1]),
+    conn_->Check(SQLBindParameter(update_.get(), n, SQL_PARAM_INPUT, SQL_C_CHAR,
+                                  size > 4000 ? SQL_LONGVARCHAR : SQL_VARCHAR, size, 0, data, 0, &lengths[n - 1]),
                  update_);
   }
   ++n;
@@ -410,8 +422,9 @@ void OdbcRecordset::Update() {
   std::string key;
   if (dialect == Dialect::SQLite) {
     rowid = std::stoll(row.locator);
-    conn_->Check(SQLBindParameter(update_.get(), n, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &rowid, 0, nullptr),
-                 update_);
+    conn_->Check(
+        SQLBindParameter(update_.get(), n, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &rowid, 0, nullptr),
+        update_);
   } else {
     // Other databases: the row is found by its first field as it was read.
     if (row.noLocator) throw rowNotFound();

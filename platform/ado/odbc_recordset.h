@@ -24,7 +24,7 @@ class OdbcConnection;
 
 struct Row {
   std::vector<FieldValue> values;
-  std::string locator;  // where the row lives; empty for read-only rows
+  std::string locator;     // where the row lives; empty for read-only rows
   bool noLocator = false;  // keyed by a first field that is NULL: cannot be found again
 };
 

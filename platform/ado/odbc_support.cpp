@@ -49,7 +49,8 @@ std::vector<ErrorRecord> Diagnostics(SQLSMALLINT type, SQLHANDLE h) {
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
     std::vector<SQLCHAR> message(1024);
-    SQLRETURN rc = SQLGetDiagRec(type, h, i, state, &native, message.data(), static_cast<SQLSMALLINT>(message.size()), &length);
+    SQLRETURN rc =
+        SQLGetDiagRec(type, h, i, state, &native, message.data(), static_cast<SQLSMALLINT>(message.size()), &length);
     if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
       message.resize(static_cast<size_t>(length) + 1);
       rc = SQLGetDiagRec(type, h, i, state, &native, message.data(), static_cast<SQLSMALLINT>(message.size()), &length);
@@ -84,9 +85,9 @@ std::string DescriptionOf(const std::vector<ErrorRecord>& records, const std::st
 bool IsConnectionFailure(const std::vector<ErrorRecord>& records) {
   for (const auto& r : records) {
     const std::string& s = r.SQLState;
-    if (s.rfind("08", 0) == 0) return true;                 // connection exception
-    if (s == "HYT00" || s == "HYT01") return true;          // timeouts
-    if (s.rfind("57P", 0) == 0) return true;                // PostgreSQL: server shutting down the session
+    if (s.rfind("08", 0) == 0) return true;                         // connection exception
+    if (s == "HYT00" || s == "HYT01") return true;                  // timeouts
+    if (s.rfind("57P", 0) == 0) return true;                        // PostgreSQL: server shutting down the session
     if (s == "IM002" || s == "IM003" || s == "IM004") return true;  // no such driver / driver cannot load
   }
   return false;

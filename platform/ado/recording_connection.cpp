@@ -162,7 +162,8 @@ ScriptedAnswer RecordingDatabase::AnswerFor(const std::string& text) {
 
 std::function<std::unique_ptr<Connection>()> RecordingDatabase::Factory() {
   // The factory shares this database; the caller keeps it alive.
-  return [this] { return std::make_unique<RecordingConnection>(std::shared_ptr<RecordingDatabase>(this, [](auto*) {})); };
+  return
+      [this] { return std::make_unique<RecordingConnection>(std::shared_ptr<RecordingDatabase>(this, [](auto*) {})); };
 }
 
 std::shared_ptr<RecordingDatabase> RecordingDatabase::LikeMssql() {
@@ -176,13 +177,15 @@ std::shared_ptr<RecordingDatabase> RecordingDatabase::LikeMssql() {
 std::shared_ptr<RecordingDatabase> RecordingDatabase::LikeOracle() {
   auto db = std::make_shared<RecordingDatabase>();
   db->dbmsName = "Oracle";
-  db->When("sp_tables", ScriptedAnswer::Fail(adErrStatementRefused, "ORA-00900: invalid SQL statement",
-                                             {ErrorRecord{900, "42000", "[Oracle][ODBC][Ora]ORA-00900: invalid SQL statement"}}));
+  db->When("sp_tables",
+           ScriptedAnswer::Fail(adErrStatementRefused, "ORA-00900: invalid SQL statement",
+                                {ErrorRecord{900, "42000", "[Oracle][ODBC][Ora]ORA-00900: invalid SQL statement"}}));
   db->When("select sysdate from dual", ScriptedAnswer::Rows({"SYSDATE"}, {{"2026-12-07 10:05:03"}}));
   return db;
 }
 
-RecordingConnection::RecordingConnection(std::shared_ptr<RecordingDatabase> database) : database_(std::move(database)) {}
+RecordingConnection::RecordingConnection(std::shared_ptr<RecordingDatabase> database)
+    : database_(std::move(database)) {}
 
 RecordingConnection::~RecordingConnection() = default;
 
@@ -199,7 +202,8 @@ void RecordingConnection::Open(const std::string& connectionString, const std::s
 }
 
 ScriptedAnswer RecordingConnection::Run(const std::string& text) {
-  if (!open_) throw AdoError(adErrObjectClosed, "ADODB.Connection", "Operation is not allowed when the object is closed.");
+  if (!open_)
+    throw AdoError(adErrObjectClosed, "ADODB.Connection", "Operation is not allowed when the object is closed.");
   errors_.clear();
   database_->statements.push_back(text);
   ScriptedAnswer answer = database_->AnswerFor(text);

@@ -18,11 +18,11 @@ namespace corvane::ado {
 struct ScriptedAnswer {
   enum class Kind { Closed, Rows, Fail };
   Kind kind = Kind::Closed;
-  std::vector<std::string> columns;             // Rows: the result's columns
-  std::vector<std::vector<FieldValue>> rows;    // Rows: the result's rows
-  int32_t number = 0;                           // Fail: the error raised
+  std::vector<std::string> columns;           // Rows: the result's columns
+  std::vector<std::vector<FieldValue>> rows;  // Rows: the result's rows
+  int32_t number = 0;                         // Fail: the error raised
   std::string description;
-  std::vector<ErrorRecord> records;             // Fail: what Errors() holds afterwards
+  std::vector<ErrorRecord> records;  // Fail: what Errors() holds afterwards
 
   // The statement runs and returns no rows (a closed recordset).
   static ScriptedAnswer Closed() { return {}; }
@@ -35,8 +35,8 @@ struct ScriptedAnswer {
 
 // A row written back through a recordset of a recording connection.
 struct RecordedUpdate {
-  std::string source;  // the recordset's source text
-  size_t row = 0;      // 0-based position of the row in the result
+  std::string source;                                      // the recordset's source text
+  size_t row = 0;                                          // 0-based position of the row in the result
   std::vector<std::pair<std::string, FieldValue>> values;  // changed fields, by name
 };
 

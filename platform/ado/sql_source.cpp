@@ -8,8 +8,7 @@ std::optional<SimpleSelect> ParseSimpleSelect(const std::string& text) {
   static const std::regex query(
       R"(^\s*select\s+([\s\S]+?)\s+from\s+([A-Za-z_][\w$#.]*|"[^"]+")(?:\s+where\s+([\s\S]+?))?\s*;?\s*$)",
       std::regex::icase | std::regex::optimize);
-  static const std::regex columns(R"(^(\*|[A-Za-z_"][\w$#."]*(\s*,\s*[A-Za-z_"][\w$#."]*)*)$)",
-                                  std::regex::optimize);
+  static const std::regex columns(R"(^(\*|[A-Za-z_"][\w$#."]*(\s*,\s*[A-Za-z_"][\w$#."]*)*)$)", std::regex::optimize);
   static const std::regex keyword(R"(^(distinct|all|top)\b)", std::regex::icase | std::regex::optimize);
   static const std::regex clauses(R"(\b(order|group|having|limit|offset|union|intersect|except|fetch|join)\b)",
                                   std::regex::icase | std::regex::optimize);

@@ -93,9 +93,15 @@ std::string TempTableColumnList(const std::string& databaseType, const std::stri
     // The statement has always had two blanks after DISPLAY_NAME.
     list += i == 1 ? "  " : " ";
     switch (c.width) {
-      case Width::EntryId: list += oracle ? "varchar(1024)" : mssql ? "VARCHAR(1024)" : longTextType; break;
-      case Width::Long: list += oracle || mssql ? "varchar(1024)" : longTextType; break;
-      case Width::Short: list += "varchar(255)"; break;
+      case Width::EntryId:
+        list += oracle ? "varchar(1024)" : mssql ? "VARCHAR(1024)" : longTextType;
+        break;
+      case Width::Long:
+        list += oracle || mssql ? "varchar(1024)" : longTextType;
+        break;
+      case Width::Short:
+        list += "varchar(255)";
+        break;
     }
   }
   if (oracle)

@@ -189,7 +189,8 @@ TEST_P(Ado, LargeTableIsReadOnceWhileEveryRowIsWrittenBackAndOtherStatementsRun)
   }
   EXPECT_EQ(count, total);  // no row twice, none missed
   EXPECT_EQ(static_cast<int>(keys.size()), total);
-  EXPECT_EQ(c->Execute("select count(*) from " + t + " where b = 'done'")->GetValue(0), FieldValue(std::to_string(total)));
+  EXPECT_EQ(c->Execute("select count(*) from " + t + " where b = 'done'")->GetValue(0),
+            FieldValue(std::to_string(total)));
 
   // A read-only pass over the same table while inserting elsewhere.
   auto ro = c->CreateRecordset();

@@ -8,8 +8,9 @@ namespace {
 TEST(RecordingConnection, RecordsStatementsAndAnswersFromItsScript) {
   auto db = std::make_shared<RecordingDatabase>();
   db->When("select a, b from t", ScriptedAnswer::Rows({"A", "B"}, {{"1", std::nullopt}, {"2", ""}}));
-  db->WhenPrefix("drop table", ScriptedAnswer::Fail(adErrStatementRefused, "no such table",
-                                                    {{208, "42S02", "Invalid object name 'x'."}, {0, "01000", "more"}}));
+  db->WhenPrefix("drop table",
+                 ScriptedAnswer::Fail(adErrStatementRefused, "no such table",
+                                      {{208, "42S02", "Invalid object name 'x'."}, {0, "01000", "more"}}));
   RecordingConnection c(db);
   EXPECT_THROW(c.Execute("select 1"), AdoError);  // closed
   c.Open("Driver=X;PWD=secret");

@@ -21,10 +21,10 @@ TEST(ParseSimpleSelect, TakesPlainSingleTableQueries) {
 }
 
 TEST(ParseSimpleSelect, LeavesEverythingElseToBeReadAsItIs) {
-  for (const char* text : {"select count(*) from t", "select distinct a from t", "select a from t order by a",
-                           "select a from t, u", "select a from t x join u y on x.a = y.a", "select 1",
-                           "select a from t where b = 1 group by a", "update t set a = 1", "select a from t limit 5",
-                           "select a || b from t"}) {
+  for (const char* text :
+       {"select count(*) from t", "select distinct a from t", "select a from t order by a", "select a from t, u",
+        "select a from t x join u y on x.a = y.a", "select 1", "select a from t where b = 1 group by a",
+        "update t set a = 1", "select a from t limit 5", "select a || b from t"}) {
     EXPECT_FALSE(ParseSimpleSelect(text)) << text;
   }
 }

@@ -78,9 +78,7 @@ class DatabaseTest : public ::testing::TestWithParam<std::string> {
 
   // A table name unique to this process and `tag`, so tests running side
   // by side on one server never meet.
-  std::string Table(const std::string& tag) const {
-    return "t" + std::to_string(getpid()) + "_" + tag;
-  }
+  std::string Table(const std::string& tag) const { return "t" + std::to_string(getpid()) + "_" + tag; }
 
   std::unique_ptr<ado::Connection> Connect() const {
     auto c = ado::CreateConnection();

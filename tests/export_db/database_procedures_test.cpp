@@ -46,7 +46,8 @@ TEST_P(Procedures, TheRunsOwnStatementCreatesTheTemporaryTable) {
   // Digit-only identifiers stay text, and the proxy list holds more than 255 characters.
   std::string proxies;
   for (int i = 0; i < 30; ++i) proxies += "smtp:user" + std::to_string(i) + "@example.org{;},";
-  service::xSQL(sw.w, "insert into " + temp + " (ENTRY_ID, EMS_AB_PROXY_ADDRESSES) values ('00123', '" + proxies + "')");
+  service::xSQL(sw.w,
+                "insert into " + temp + " (ENTRY_ID, EMS_AB_PROXY_ADDRESSES) values ('00123', '" + proxies + "')");
   auto rs = sw.w.ServiceConnection->Execute("select * from " + temp);
   ASSERT_EQ(rs->FieldCount(), 51);
   const auto names = service::TempTableColumnNames();

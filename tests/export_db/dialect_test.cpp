@@ -50,9 +50,9 @@ TEST_F(Dialect, DetermineDBTypeAnswersByWhichProbeReturnsAResult) {
 
 TEST_F(Dialect, XsqlLogsEveryProviderRecordWithItsNativeNumber) {
   auto db = Use(std::make_shared<RecordingDatabase>());
-  db->When("drop table GAL", ScriptedAnswer::Fail(-2147217865, "[Microsoft][ODBC SQL Server Driver][SQL Server]Cannot drop",
-                                                  {{3701, "42S02", "Cannot drop the table 'GAL'"},
-                                                   {-5, "01000", "second record"}}));
+  db->When("drop table GAL",
+           ScriptedAnswer::Fail(-2147217865, "[Microsoft][ODBC SQL Server Driver][SQL Server]Cannot drop",
+                                {{3701, "42S02", "Cannot drop the table 'GAL'"}, {-5, "01000", "second record"}}));
   std::string statement = "drop table\n GAL";
   service::xSQL(sw.w, statement);
   EXPECT_THAT(db->statements, ElementsAre("drop table GAL"));
@@ -95,12 +95,13 @@ TEST_F(Dialect, ConstraintProceduresRunOnlyWhereTheyApply) {
   sw.w.DOS = true;
   service::addconstraint(sw.w);
   service::droptable(sw.w, "small_gal");
-  EXPECT_THAT(db->statements,
-              ElementsAre("alter table TEMP_GAL drop constraint GAL_ENTRY_ID",
-                          "CREATE UNIQUE INDEX VUZ_OPR.GAL_ENTRY_ID ON VUZ_OPR.GAL(ENTRY_ID) TABLESPACE ZODURAZ PCTFREE "
-                          "10 INITRANS 2 MAXTRANS 255 STORAGE ( INITIAL 104K NEXT 104K MINEXTENTS 1 MAXEXTENTS "
-                          "2147483645 PCTINCREASE 0 FREELISTS 1 FREELIST GROUPS 1) LOGGING",
-                          "drop table small_gal"));
+  EXPECT_THAT(
+      db->statements,
+      ElementsAre("alter table TEMP_GAL drop constraint GAL_ENTRY_ID",
+                  "CREATE UNIQUE INDEX VUZ_OPR.GAL_ENTRY_ID ON VUZ_OPR.GAL(ENTRY_ID) TABLESPACE ZODURAZ PCTFREE "
+                  "10 INITRANS 2 MAXTRANS 255 STORAGE ( INITIAL 104K NEXT 104K MINEXTENTS 1 MAXEXTENTS "
+                  "2147483645 PCTINCREASE 0 FREELISTS 1 FREELIST GROUPS 1) LOGGING",
+                  "drop table small_gal"));
 }
 
 TEST_F(Dialect, DoesSyncTableExistWithoutAConnectionStringAnswersNothing) {

@@ -24,7 +24,8 @@ TEST(TempTableColumnList, OracleHasItsTypesAndThePrimaryKeyNamedAfterTheFinalTab
   EXPECT_THAT(list, StartsWith(" (ENTRY_ID varchar(1024), DISPLAY_NAME  varchar(255), BUS_ADD_CITY varchar(255),"));
   EXPECT_THAT(list, HasSubstr("BUS_ADD_FAX_NUMBER varchar(255), BUS_HOME_PAGE varchar(255), BUS_TELEPHONE_NUMBER"));
   EXPECT_THAT(list, HasSubstr("EMS_AB_PROXY_ADDRESSES varchar(1024), ADDR1 varchar(255)"));
-  EXPECT_THAT(list, EndsWith("php varchar(255), DefSMTP varchar(255), CONSTRAINT GAL_ENTRY_ID PRIMARY KEY (entry_id))"));
+  EXPECT_THAT(list,
+              EndsWith("php varchar(255), DefSMTP varchar(255), CONSTRAINT GAL_ENTRY_ID PRIMARY KEY (entry_id))"));
   EXPECT_EQ(Count(list, "varchar("), 51u);
   EXPECT_THAT(list, Not(HasSubstr("_number")));
 }
@@ -71,8 +72,9 @@ TEST(FinalTableLists, SelectedBoxesThenTheAddressColumnsBySwitch) {
 
   lists = BuildFinalTableLists(boxes, 0, 1);
   EXPECT_EQ(lists.selectList, " entry_id, GIVEN_NAME,SURNAME,ADDR1, ADDR2, ADDR3, ADDR4, ADDR5, DEFSMTP");
-  EXPECT_THAT(lists.definitionList, EndsWith("SURNAME varchar(255),ADDR1 varchar(255), ADDR2 varchar(255), ADDR3 "
-                                             "varchar(255), ADDR4 varchar(255), ADDR5 varchar(255), DEFSMTP varchar(255)"));
+  EXPECT_THAT(lists.definitionList,
+              EndsWith("SURNAME varchar(255),ADDR1 varchar(255), ADDR2 varchar(255), ADDR3 "
+                       "varchar(255), ADDR4 varchar(255), ADDR5 varchar(255), DEFSMTP varchar(255)"));
 
   lists = BuildFinalTableLists(boxes, 1, 1);  // NoParse wins
   EXPECT_EQ(lists.selectList, " entry_id, GIVEN_NAME,SURNAME, DEFSMTP");
