@@ -200,7 +200,7 @@ class Writer {
     WriteSkeleton();
     for (uint64_t i = 0; i < options_.entries; ++i) {
       WriteListed(i);
-      if (i >= 20 && i % 97 == 0) WriteHidden(i);
+      if (i % 97 == 19) WriteHidden(i);
     }
     return written_;
   }
