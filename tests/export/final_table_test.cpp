@@ -106,6 +106,18 @@ TEST(FinalTableStatements, InvalidExcludeSettingsWriteAnEventAndCreateNoTable) {
   EXPECT_EQ(b.control.events[0].text, "Exclude Settings invalid\r\n");
 }
 
+TEST(FinalTableStatements, MissingExclusionTableIsLoggedAndTheBuildGoesOn) {
+  RecordedBuild b(ado::RecordingDatabase::LikeMssql(), "MSSQL");
+  b.db->WhenPrefix("select  entry_id", ado::ScriptedAnswer::Fail(ado::adErrStatementRefused, "Invalid object name 'NOEXCL'."));
+  b.control.settings["Exclude"] = "1";
+  b.control.settings["ExcludeTableName"] = "NOEXCL";
+  b.control.settings["ExcludeFieldName"] = "ACCOUNT";
+  auto s = b.Build();
+  EXPECT_EQ(s.back(), "grant select on GAL to public");
+  EXPECT_TRUE(b.recovery.failures.empty());
+  EXPECT_NE(b.log.txtlog().find("Error: -2147217900 - Invalid object name 'NOEXCL'."), std::string::npos);
+}
+
 TEST(FinalTableStatements, DosModeAddsTheFixedIndex) {
   RecordedBuild b(ado::RecordingDatabase::LikeOracle(), "ORACLE");
   b.w.DOS = true;

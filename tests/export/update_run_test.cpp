@@ -370,6 +370,28 @@ TEST_F(UpdateRunPaths, AThousandFailuresEndTheProcess) {
   EXPECT_FALSE(h->w.RunInProgress);
 }
 
+TEST_F(UpdateRunPaths, TheFailureCountStartsAgainOnANewDay) {
+  h->faultNumber = ado::adErrStatementRefused;
+  *h->faults = [](const std::string& op) { return op == "MoveNext"; };
+  int calls = 0;
+  h->w.DoEvents = [&] {
+    if (++calls == 1200) h->clock.Advance(24 * 3600);  // midnight passes during the pass
+  };
+  EXPECT_EQ(h->Run(), std::nullopt);
+  auto errors = h->EventTexts(EVENTLOG_ERROR_TYPE, 109);
+  // Without the new day the process would have ended after 1002 events.
+  EXPECT_GT(errors.size(), 1100u);
+  EXPECT_EQ(errors.back(), "Quiting... To many errors. Check configuration. Injected failure of MoveNext");
+}
+
+TEST_F(UpdateRunPaths, DebugModeStopsAtTheFirstTrappedFailure) {
+  h->w.DebugMode = true;
+  h->faultNumber = ado::adErrStatementRefused;
+  *h->faults = [](const std::string& op) { return op == "Update"; };
+  EXPECT_EQ(h->Run(), std::nullopt);
+  EXPECT_TRUE(h->EventTexts(EVENTLOG_ERROR_TYPE, 109).empty());
+}
+
 TEST_F(UpdateRunPaths, FollowOnJobsRunWhenSwitchedOn) {
   std::vector<std::string> jobs;
   h->hooks.ImportDL = [&](service::ServiceMain&) { jobs.push_back("dl"); };
