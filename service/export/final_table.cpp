@@ -32,13 +32,18 @@ std::string Upper(std::string s) {
 
 // The create statement of the final table, or empty when the exclude
 // settings are invalid (the event is written here).
-std::string CreateStatement(ServiceMain& w, const FinalTableLists& lists) {
+std::string CreateStatement(ServiceMain& w, Recovery& recovery, const FinalTableLists& lists) {
   const std::string& kind = w.DatabaseType;
   const std::string& table = w.TableName;
   const std::string& temp = w.TempTableName;
-  if (parameters::ToInt32(w.GetSetting("Exclude", "0")) == 1) {
-    std::string excludeTable = w.GetSetting("ExcludeTableName", "EXCLUDES");
-    std::string excludeField = w.GetSetting("ExcludeFieldName", "");
+  auto setting = [&](const char* name, const char* defaultValue) {
+    std::string value = defaultValue;
+    recovery.Try([&] { value = w.GetSetting(name, defaultValue); });
+    return value;
+  };
+  if (parameters::ToInt32(setting("Exclude", "0")) == 1) {
+    std::string excludeTable = setting("ExcludeTableName", "EXCLUDES");
+    std::string excludeField = setting("ExcludeFieldName", "");
     if (excludeTable.empty() || excludeField.empty()) {
       w.LogEvent(ntservice::EVENTLOG_INFORMATION_TYPE, 110, "Exclude Settings invalid\r\n");
       return {};
@@ -140,7 +145,7 @@ void BuildFinalTable(ServiceMain& w, Recovery& recovery, const std::string& long
   FinalTableLists lists = BuildFinalTableLists(w.chkDBFields, w.NoParse, w.NoSMTP, longTextType);
   if (oracle) xSQL(w, "commit");
 
-  std::string create = CreateStatement(w, lists);
+  std::string create = CreateStatement(w, recovery, lists);
   if (!create.empty()) xSQL(w, create);
   xSQL(w, "Create INDEX [" + table + "index] ON " + table + " ([entry_id]) WITH DROP_EXISTING");
   if (oracle) xSQL(w, "commit");

@@ -112,7 +112,7 @@ class Run : public Recovery {
     for (int i = 0; i < parameters::kColumnBoxCount; ++i) {
       Try([&] {
         std::string name(parameters::kColumnBoxes[i].ParameterName());
-        auto value = parameters::ToInt16(w_.GetSetting(name, "0"));
+        auto value = parameters::ToInt16(Setting(name, "0"));
         if (!value) throw RunError(kErrTypeMismatch, "Type mismatch");
         w_.chkDBFields[i] = *value;
       });
@@ -122,25 +122,25 @@ class Run : public Recovery {
     if (w_.NoExtraEvents != 1)
       w_.LogEvent(EVENTLOG_INFORMATION_TYPE, kEventInfo,
                   "UpdateGAL process initiated.\rUpdateGAL has started to run at: " + w_.Now());
-    if (On(w_.GetSetting("RunBefore", ""))) OpenCommand("RunBeforeCommand");
+    if (On(Setting("RunBefore", ""))) Try([&] { OpenCommand("RunBeforeCommand"); });
 
     // 6-9: settings and the connection.
     w_.WriteLog("About to open ADO Objects");
     Try([&] { w_.ServiceConnection = w_.NewConnection(); });
     w_.WriteLog("Opened ADO Objects");
-    std::string cs = w_.GetSetting("connectionstring", "");
+    std::string cs = Setting("connectionstring", "");
     if (cs.empty()) cs = "Need Connection String";
     w_.connectionstring = cs;
-    std::string profile = w_.GetSetting("MailProfile", "");
+    std::string profile = Setting("MailProfile", "");
     // The password never reaches a log.
     w_.WriteLog("connstr:" + PasswordFreeConnectionString(cs) + "\r" + "  Mailprofile:" + profile);
     if (profile.empty()) profile = "TWCorvane";
-    w_.SaveSetting("ConnectionString", cs);
-    w_.SaveSetting("MailProfile", profile);
+    Save("ConnectionString", cs);
+    Save("MailProfile", profile);
     w_.WriteLog("Saved Service Parameters");
     Try([&] { Connection().Open(cs, "", ""); });
     w_.WriteLog("Database Connect attempt finished");
-    if (On(w_.GetSetting("RunSQLBefore", ""))) LoggedSQL(w_, w_.GetSetting("RunSQLBeforeCmd", ""));
+    if (On(Setting("RunSQLBefore", ""))) LoggedSQL(w_, Setting("RunSQLBeforeCmd", ""));
 
     // 11-12
     if (cs.empty() || profile.empty() || w_.TempTableName.empty()) {
@@ -165,8 +165,8 @@ class Run : public Recovery {
 
     // 16-19: the profile and the GAL count.
     w_.WriteLog("Start: " + w_.Now());
-    std::string mailbox = w_.GetSetting("Mailbox", "");
-    std::string server = w_.GetSetting("Server", "");
+    std::string mailbox = Setting("Mailbox", "");
+    std::string server = Setting("Server", "");
     if (mailbox.empty() || server.empty()) {
       w_.WriteLog("Mailbox and Server not specified.  Application Shutting Down.");
       w_.RunInProgress = false;
@@ -191,7 +191,7 @@ class Run : public Recovery {
     Try([&] { Connection().Open(cs, "", ""); });
 
     // 24-26: the passes.
-    if (On(w_.GetSetting("RunSQLPreParse", ""))) LoggedSQL(w_, w_.GetSetting("RunSQLPreParseCmd", ""));
+    if (On(Setting("RunSQLPreParse", ""))) LoggedSQL(w_, Setting("RunSQLPreParseCmd", ""));
     if (w_.NoParse != 1) {
       Phase("address parse");
       AddressParse(w_, *this, Progress("address parse"));
@@ -200,8 +200,8 @@ class Run : public Recovery {
     BuildFinalTable(w_, *this, longText, Progress("final table"));
 
     // 27
-    if (On(w_.GetSetting("RunSQLAfter", ""))) {
-      std::string after = w_.GetSetting("RunSQLAfterCmd", "");
+    if (On(Setting("RunSQLAfter", ""))) {
+      std::string after = Setting("RunSQLAfterCmd", "");
       if (after.find(';') != std::string::npos) {
         size_t start = 0;
         for (;;) {
@@ -265,6 +265,17 @@ class Run : public Recovery {
     w_.RunInProgress = false;
     result_ = true;
     w_.lblstatus = "Done";
+  }
+
+  // Parameters read and written through the recovery: an unreadable
+  // store is a failure of the step, and the run goes on with the default.
+  std::string Setting(const std::string& name, const std::string& defaultValue) {
+    std::string value = defaultValue;
+    Try([&] { value = w_.GetSetting(name, defaultValue); });
+    return value;
+  }
+  void Save(const std::string& name, const std::string& value) {
+    Try([&] { w_.SaveSetting(name, value); });
   }
 
   void OpenCommand(const std::string& parameter) {

@@ -5,6 +5,8 @@
 #include <strings.h>
 
 #include <map>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,7 @@ class FakeServiceControl : public ntservice::ServiceControl {
   }
   std::string GetSetting(const std::string& section, const std::string& key, const std::string& defaultValue) override {
     if (section != "Parameters") return defaultValue;
+    if (unreadable.count(key)) throw std::runtime_error("registry hive unreadable at " + key);
     auto it = settings.find(key);
     return it == settings.end() ? defaultValue : it->second;
   }
@@ -48,6 +51,7 @@ class FakeServiceControl : public ntservice::ServiceControl {
   void MsgBox(const std::string& text, const std::string& title) override { msgBoxes.push_back(title + "|" + text); }
 
   std::map<std::string, std::string, CaseInsensitiveLess> settings;
+  std::set<std::string, CaseInsensitiveLess> unreadable;  // reads of these names fail
   std::vector<RecordedEvent> events;
   std::vector<std::string> msgBoxes;
   bool stopRequested = false;

@@ -384,6 +384,14 @@ TEST_F(UpdateRunPaths, TheFailureCountStartsAgainOnANewDay) {
   EXPECT_EQ(errors.back(), "Quiting... To many errors. Check configuration. Injected failure of MoveNext");
 }
 
+TEST_F(UpdateRunPaths, AnUnreadableParameterIsAFailedStepAndTheRunGoesOn) {
+  h->control.unreadable.insert("RunSQLBefore");
+  ASSERT_EQ(h->Run(), true);
+  auto errors = h->EventTexts(EVENTLOG_ERROR_TYPE, 109);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], "[-2147418113] registry hive unreadable at RunSQLBefore");
+}
+
 TEST_F(UpdateRunPaths, DebugModeStopsAtTheFirstTrappedFailure) {
   h->w.DebugMode = true;
   h->faultNumber = ado::adErrStatementRefused;
