@@ -281,6 +281,12 @@ TEST_F(UpdateRunPaths, AfterSqlIsSplitAtSemicolonsAndATrailingOneRunsAnEmptyStat
   auto rows = ReadRows(*h->Db(), "select TITLE, COMPANY_NAME from " + h->w.TableName);
   EXPECT_EQ(rows[0]["COMPANY_NAME"], "B");
   EXPECT_EQ(std::count(h->entries.begin(), h->entries.end(), std::string("LoggedSQL: ")), 1);
+  // The empty statement is refused: an error event and a log line, and the run finishes.
+  auto errors = h->EventTexts(EVENTLOG_ERROR_TYPE, 109);
+  ASSERT_EQ(errors.size(), 1u) << h->LogText();
+  EXPECT_EQ(errors[0].rfind("SQL:[", 0), 0u);
+  EXPECT_GE(Find("LogSQLErr:["), 0);
+  EXPECT_EQ(h->w.lblstatus, "Done");
 }
 
 TEST_F(UpdateRunPaths, MissingMailboxEndsTheProcess) {
@@ -288,6 +294,13 @@ TEST_F(UpdateRunPaths, MissingMailboxEndsTheProcess) {
   EXPECT_EQ(h->Run(), std::nullopt);
   EXPECT_GE(Find("Mailbox and Server not specified.  Application Shutting Down."), 0);
   EXPECT_FALSE(h->w.RunInProgress);
+  EXPECT_TRUE(h->library.calls.empty());
+}
+
+TEST_F(UpdateRunPaths, MissingServerEndsTheProcess) {
+  h->control.settings["Server"] = "";
+  EXPECT_EQ(h->Run(), std::nullopt);
+  EXPECT_GE(Find("Mailbox and Server not specified.  Application Shutting Down."), 0);
   EXPECT_TRUE(h->library.calls.empty());
 }
 
