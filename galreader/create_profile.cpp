@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "galreader/corvane_exports.h"
+#include "galreader/gal_session.h"
 #include "galreader/library_log.h"
 #include "platform/mapi/mapi.h"
 
@@ -13,7 +14,6 @@ namespace corvane::galreader {
 
 namespace {
 
-char kProfileName[] = "TWCorvane";
 char kExchangeService[] = "MSEMS";
 
 // What the profile creation holds, released in reverse order.

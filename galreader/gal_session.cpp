@@ -8,8 +8,6 @@ namespace corvane::galreader {
 
 namespace {
 
-char kProfileName[] = "TWCorvane";
-
 // The error lines of a failing step; ModifyStruct names the step first.
 bool FailStep(bool debugLog, GalCaller caller, const char* name, HRESULT hr) {
   if (caller == GalCaller::ModifyStruct) DebugLog(debugLog, name);

@@ -7,6 +7,10 @@
 
 namespace corvane::galreader {
 
+// The mail profile the library creates and always logs on with, whatever
+// profile name a caller passes. (MAPI takes names as non-const strings.)
+inline char kProfileName[] = "TWCorvane";
+
 // The export that opens the session; a few of the log texts differ.
 enum class GalCaller { GetGALCount, ModifyStruct };
 

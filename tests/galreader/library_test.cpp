@@ -164,6 +164,27 @@ TEST_F(GalReaderTest, ToDoCountBetweenZeroAndFiftyIsLoggedPerEntryEvenWhenQuiet)
   EXPECT_EQ(db->ReadRows().size(), 15u);  // no key on the table: every run adds its rows
 }
 
+// The mailbox's own entry hidden from address lists: a GAL of no entries.
+TEST_F(GalReaderTest, EmptyGalCountsZeroWithoutAnErrorAndReadsNoBatch) {
+  auto owner = Person("owner", "Owner");
+  owner.attributes.emplace_back("msExchHideFromAddressLists", "TRUE");
+  CreateProfileFor({owner});
+  EXPECT_EQ(lib.GetGALCount("TWCorvane", "TRUE"), 0);
+  EXPECT_EQ(dir.Log(), "");
+
+  auto db = SqliteDatabase(dir.Path());
+  db->CreateTempTable();
+  lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "FALSE", 0);
+  const std::string log = dir.Log();
+  EXPECT_NE(log.find("Number of entries reported by contents table in the GAL: 0\n"
+                     "Evaluating GAL:\n"
+                     "Start DLL cleanup\n"
+                     "DLL Finished. EOL\n"),
+            std::string::npos)
+      << log;
+  EXPECT_TRUE(db->ReadRows().empty());
+}
+
 TEST_F(GalReaderTest, RowsAreReadInBatchesOfFifty) {
   CreateProfileFor(People(120));
   auto db = SqliteDatabase(dir.Path());
