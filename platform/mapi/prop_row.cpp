@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 namespace corvane::mapi {
 
@@ -231,43 +230,6 @@ bool Matches(const SRestriction* res, const Row& row) {
     default:
       return false;
   }
-}
-
-StoredRestriction::StoredRestriction(const SRestriction& res) { root_ = Copy(res); }
-
-SRestriction StoredRestriction::Copy(const SRestriction& res) {
-  SRestriction out = res;
-  auto copy_value = [this](const SPropValue* v) -> SPropValue* {
-    if (!v) return nullptr;
-    auto owned = std::make_unique<SPropValue>(*v);
-    if (PROP_TYPE(v->ulPropTag) == PT_STRING8 && v->Value.lpszA) {
-      bytes_.emplace_back(v->Value.lpszA);
-      owned->Value.lpszA = bytes_.back().data();
-    } else if (PROP_TYPE(v->ulPropTag) == PT_BINARY) {
-      bytes_.emplace_back(reinterpret_cast<const char*>(v->Value.bin.lpb), v->Value.bin.cb);
-      owned->Value.bin.lpb = reinterpret_cast<LPBYTE>(bytes_.back().data());
-    }
-    values_.push_back(std::move(owned));
-    return values_.back().get();
-  };
-  switch (res.rt) {
-    case RES_AND: {
-      std::vector<SRestriction> list;
-      for (ULONG i = 0; i < res.res.resAnd.cRes; ++i) list.push_back(Copy(res.res.resAnd.lpRes[i]));
-      and_lists_.push_back(std::move(list));
-      out.res.resAnd.lpRes = and_lists_.back().data();
-      break;
-    }
-    case RES_CONTENT:
-      out.res.resContent.lpProp = copy_value(res.res.resContent.lpProp);
-      break;
-    case RES_PROPERTY:
-      out.res.resProperty.lpProp = copy_value(res.res.resProperty.lpProp);
-      break;
-    default:
-      break;
-  }
-  return out;
 }
 
 HRESULT NewRowSet(ULONG n, LPSRowSet* out) {

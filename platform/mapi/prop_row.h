@@ -3,8 +3,6 @@
 // requested columns into MAPI memory; Matches evaluates a restriction.
 #pragma once
 
-#include <deque>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,21 +38,6 @@ HRESULT FillSRow(const std::vector<ULONG>& columns, const Row& row, SRow* out);
 // property restrictions); MAPI_E_TOO_COMPLEX otherwise.
 HRESULT CheckRestriction(const SRestriction* res);
 bool Matches(const SRestriction* res, const Row& row);
-
-// Deep copy of a restriction into standard containers, so that a table
-// can keep it after the caller frees its own.
-class StoredRestriction {
- public:
-  explicit StoredRestriction(const SRestriction& res);
-  const SRestriction* get() const { return &root_; }
-
- private:
-  SRestriction Copy(const SRestriction& res);
-  SRestriction root_{};
-  std::vector<std::vector<SRestriction>> and_lists_;
-  std::vector<std::unique_ptr<SPropValue>> values_;
-  std::deque<std::string> bytes_;  // stable addresses
-};
 
 // Allocates an SRowSet for n rows (cRows set to 0).
 HRESULT NewRowSet(ULONG n, LPSRowSet* out);

@@ -54,6 +54,56 @@ TEST_F(MapiTest, ChainedBuffersAreFreedWithTheirParent) {
   EXPECT_EQ(MAPIAllocateMore(8, nullptr, &parent), MAPI_E_INVALID_PARAMETER);
 }
 
+TEST_F(MapiTest, HierarchyRestrictionsSelectByBinaryAndNumberAndRowLimitsHold) {
+  LPMAPISESSION session = nullptr;
+  ASSERT_EQ(LogonTo(SamplePath(), "corvane.service", &session), S_OK);
+  LPADRBOOK book = nullptr;
+  ASSERT_EQ(session->OpenAddressBook(0, nullptr, AB_NO_DIALOG, &book), S_OK);
+  ULONG type = 0;
+  LPUNKNOWN root = nullptr;
+  ASSERT_EQ(book->OpenEntry(0, nullptr, nullptr, 0, &type, &root), S_OK);
+  LPMAPITABLE table = nullptr;
+  ASSERT_EQ(static_cast<LPABCONT>(root)->GetHierarchyTable(CONVENIENT_DEPTH, &table), S_OK);
+
+  SizedSPropTagArray(2, cols) = {2, {PR_DISPLAY_NAME, PR_EMS_AB_CONTAINERID}};
+  BYTE exchange[16] = {0xDC, 0xA7, 0x40, 0xC8, 0xC0, 0x42, 0x10, 0x1A, 0xB4, 0xB9, 0x08, 0x00, 0x2B, 0x2F, 0xE1, 0x82};
+  SPropValue provider{};
+  provider.ulPropTag = PR_AB_PROVIDER_ID;
+  provider.Value.bin = {16, exchange};
+  SRestriction by_provider{};
+  by_provider.rt = RES_PROPERTY;
+  by_provider.res.resProperty = {RELOP_EQ, PR_AB_PROVIDER_ID, &provider};
+  LPSRowSet rows = nullptr;
+  ASSERT_EQ(HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&cols), &by_provider, nullptr, 0, &rows), S_OK);
+  EXPECT_EQ(rows->cRows, 2u);  // the GAL and All Users; not the other provider's container
+  FreeProws(rows);
+
+  SPropValue id{};
+  id.ulPropTag = PR_EMS_AB_CONTAINERID;
+  id.Value.l = 1;
+  SRestriction parts[2] = {by_provider, {}};
+  parts[1].rt = RES_PROPERTY;
+  parts[1].res.resProperty = {RELOP_EQ, PR_EMS_AB_CONTAINERID, &id};
+  SRestriction both{};
+  both.rt = RES_AND;
+  both.res.resAnd = {2, parts};
+  ASSERT_EQ(HrQueryAllRows(table, nullptr, &both, nullptr, 0, &rows), S_OK);
+  ASSERT_EQ(rows->cRows, 1u);
+  EXPECT_EQ(CellText(rows->aRow[0].lpProps[0]), "S:All Users");
+  FreeProws(rows);
+
+  // No restriction any more: three rows, more than a limit of two allows.
+  ASSERT_EQ(table->Restrict(nullptr, 0), S_OK);
+  EXPECT_EQ(HrQueryAllRows(table, nullptr, nullptr, nullptr, 2, &rows), MAPI_E_TOO_COMPLEX);
+  SRestriction unknown{};
+  unknown.rt = 0x0B;  // a kind of restriction this layer does not evaluate
+  EXPECT_EQ(table->Restrict(&unknown, 0), MAPI_E_TOO_COMPLEX);
+  table->Release();
+  root->Release();
+  book->Release();
+  session->Release();
+}
+
 // --- profiles ---------------------------------------------------------------
 
 TEST_F(MapiTest, SecondCreateProfileFailsAndKeepsTheFirstConfiguration) {
@@ -319,6 +369,44 @@ TEST_F(MapiTest, BadBase64AndMissingFilesFailClearly) {
   GalRead missing = ReadGal(env_.home() + "/absent.ldif", "bob");
   EXPECT_EQ(missing.hr, MAPI_E_NOT_FOUND);
   EXPECT_NE(std::string(MAPIGetLastErrorText()).find("absent.ldif"), std::string::npos);
+}
+
+TEST_F(MapiTest, AReadThatFailsHalfWayKeepsFailingRatherThanEndingShort) {
+  // The bad value sits in an attribute only the reading pass looks at, so
+  // the logon succeeds and the second batch fails.
+  std::string text = std::string(kTwoPeople);
+  for (int i = 0; i < 60; ++i)
+    text += "\ndn: uid=p" + std::to_string(i) + ",dc=example,dc=org\nobjectClass: inetOrgPerson\ncn: P\nsn: P\n" +
+            (i == 55 ? "title:: /w==\n" : "title: Clerk\n");
+  std::string path = WriteLdif("late.ldif", text);
+  LPMAPISESSION session = nullptr;
+  ASSERT_EQ(LogonTo(path, "bob", &session), S_OK) << MAPIGetLastErrorText();
+  LPADRBOOK book = nullptr;
+  ASSERT_EQ(session->OpenAddressBook(0, nullptr, AB_NO_DIALOG, &book), S_OK);
+  ULONG type = 0;
+  LPUNKNOWN unk = nullptr;
+  // The GAL's permanent identifier: flags, Exchange provider, version 1,
+  // DT_GLOBAL, the name "/".
+  BYTE gal[30] = {0,    0,    0,    0,    0xDC, 0xA7, 0x40, 0xC8, 0xC0, 0x42, 0x10, 0x1A, 0xB4, 0xB9, 0x08,
+                  0x00, 0x2B, 0x2F, 0xE1, 0x82, 1,    0,    0,    0,    0,    0,    2,    0,    '/',  0};
+  ASSERT_EQ(book->OpenEntry(sizeof gal, reinterpret_cast<LPENTRYID>(gal), nullptr, 0, &type, &unk), S_OK)
+      << MAPIGetLastErrorText();
+  LPMAPITABLE contents = nullptr;
+  ASSERT_EQ(static_cast<LPABCONT>(unk)->GetContentsTable(0, &contents), S_OK);
+  ULONG count = 0;
+  ASSERT_EQ(contents->GetRowCount(0, &count), S_OK);
+  EXPECT_EQ(count, 63u);
+  LPSRowSet rows = nullptr;
+  ASSERT_EQ(contents->QueryRows(50, 0, &rows), S_OK);
+  EXPECT_EQ(rows->cRows, 50u);
+  FreeProws(rows);
+  EXPECT_EQ(contents->QueryRows(50, 0, &rows), MAPI_E_CORRUPT_DATA);
+  EXPECT_NE(std::string(MAPIGetLastErrorText()).find("uid=p55"), std::string::npos);
+  EXPECT_EQ(contents->QueryRows(50, 0, &rows), MAPI_E_CORRUPT_DATA);
+  contents->Release();
+  unk->Release();
+  book->Release();
+  session->Release();
 }
 
 TEST_F(MapiTest, ContinuationLinesAndCommentsAreRead) {
