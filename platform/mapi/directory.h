@@ -63,8 +63,13 @@ class EntryStream {
 };
 
 // Which attributes a pass needs: a scan (counting, names of managers,
-// finding the mailbox) or a full read of every mapped attribute.
-enum class Pass { Scan, Read };
+// finding the mailbox by account or mail address), a look at the proxy
+// addresses (only when the scan found no such mailbox), or a full read of
+// every mapped attribute.
+enum class Pass { Scan, Proxies, Read };
+
+// The attribute names a pass asks for.
+const std::vector<std::string>& PassAttributes(Pass pass);
 
 class DirectorySource {
  public:

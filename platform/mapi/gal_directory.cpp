@@ -40,11 +40,22 @@ HRESULT GalDirectory::Open(std::unique_ptr<DirectorySource> source, const std::s
     if (FAILED(hr = stream->Next(entry, end))) return hr;
     if (end) break;
     if (!IsRecipient(entry)) continue;
-    if (MatchesMailbox(entry, mailbox) && ++matches == 1) first_match = entry.dn;
+    if (MatchesAccount(entry, mailbox) && ++matches == 1) first_match = entry.dn;
     if (!IsAddressBookEntry(entry, require)) continue;
     if (FAILED(hr = CheckTextAttributes(entry))) return hr;
     ++dir->count_;
     if (const auto* name = DisplayNameOf(entry)) names->emplace(CanonicalDn(entry.dn), *name);
+  }
+  // Proxy addresses are many and long: they are read only when no account
+  // name or mail address named the mailbox.
+  if (matches == 0) {
+    if (FAILED(hr = dir->source_->Open(Pass::Proxies, stream))) return hr;
+    for (;;) {
+      bool end = false;
+      if (FAILED(hr = stream->Next(entry, end))) return hr;
+      if (end) break;
+      if (IsRecipient(entry) && MatchesProxyAddress(entry, mailbox) && ++matches == 1) first_match = entry.dn;
+    }
   }
   if (matches != 1) {
     return Fail(MAPI_E_LOGON_FAILED,

@@ -184,13 +184,18 @@ bool IsAddressBookEntry(const DirEntry& e, bool require_address_book_attribute) 
   });
 }
 
-bool MatchesMailbox(const DirEntry& e, std::string_view mailbox) {
+bool MatchesAccount(const DirEntry& e, std::string_view mailbox) {
   if (mailbox.empty()) return false;
   for (std::string_view attr : {"samaccountname", "uid", "mailnickname", "mail"}) {
     if (const auto* v = e.Get(attr))
       for (const auto& value : *v)
         if (IEquals(value, mailbox)) return true;
   }
+  return false;
+}
+
+bool MatchesProxyAddress(const DirEntry& e, std::string_view mailbox) {
+  if (mailbox.empty()) return false;
   if (const auto* v = e.Get("proxyaddresses")) {
     for (const auto& value : *v) {
       if (IEquals(value, mailbox)) return true;
@@ -300,15 +305,12 @@ HRESULT BuildGalRow(const DirEntry& e, const NameIndex& names, Row& row) {
   return S_OK;
 }
 
-const std::vector<std::string>& ScanAttributes() {
-  static const std::vector<std::string> kList = {
-      "objectClass", "displayName",    "cn",          "msExchHideFromAddressLists", "showInAddressBook",
-      "sAMAccountName", "uid",         "mailNickname", "mail",                      "proxyAddresses"};
-  return kList;
-}
-
-const std::vector<std::string>& ReadAttributes() {
-  static const std::vector<std::string> kList = [] {
+const std::vector<std::string>& PassAttributes(Pass pass) {
+  static const std::vector<std::string> kScan = {"objectClass",    "displayName", "cn",
+                                                 "msExchHideFromAddressLists", "showInAddressBook",
+                                                 "sAMAccountName", "uid",         "mailNickname", "mail"};
+  static const std::vector<std::string> kProxies = {"objectClass", "proxyAddresses"};
+  static const std::vector<std::string> kRead = [] {
     std::vector<std::string> list = {"objectClass",  "displayName", "cn",         "manager",
                                      "proxyAddresses", "mail",      "msExchRecipientDisplayType",
                                      "msExchHideFromAddressLists",  "showInAddressBook",
@@ -319,7 +321,11 @@ const std::vector<std::string>& ReadAttributes() {
           list.emplace_back(a);
     return list;
   }();
-  return kList;
+  switch (pass) {
+    case Pass::Scan: return kScan;
+    case Pass::Proxies: return kProxies;
+    default: return kRead;
+  }
 }
 
 }  // namespace corvane::mapi

@@ -24,10 +24,11 @@ inline constexpr BYTE kExchangeProviderUid[16] = {0xDC, 0xA7, 0x40, 0xC8, 0xC0, 
 bool IsAddressBookEntry(const DirEntry& e, bool require_address_book_attribute);
 bool IsRecipient(const DirEntry& e);
 
-// The mailbox text names the entry: account name (sAMAccountName, uid,
-// mailNickname), mail address, or a proxy address with or without its
-// "smtp:" prefix; compared without regard to case.
-bool MatchesMailbox(const DirEntry& e, std::string_view mailbox);
+// The mailbox text names the entry by account name (sAMAccountName, uid,
+// mailNickname) or mail address; or by a proxy address, with or without
+// its "smtp:" prefix. Compared without regard to case.
+bool MatchesAccount(const DirEntry& e, std::string_view mailbox);
+bool MatchesProxyAddress(const DirEntry& e, std::string_view mailbox);
 
 LONG DisplayTypeOf(const DirEntry& e);
 
@@ -54,8 +55,6 @@ HRESULT BuildGalRow(const DirEntry& e, const NameIndex& names, Row& row);
 // The display name: displayName, else cn.
 const std::string* DisplayNameOf(const DirEntry& e);
 
-// Attribute names a pass asks an LDAP server for.
-const std::vector<std::string>& ScanAttributes();
-const std::vector<std::string>& ReadAttributes();
+
 
 }  // namespace corvane::mapi

@@ -356,7 +356,7 @@ class LdapSource : public DirectorySource {
   LdapSource(std::shared_ptr<Connection> conn, Target t) : conn_(std::move(conn)), target_(std::move(t)) {}
 
   HRESULT Open(Pass pass, std::unique_ptr<EntryStream>& out) override {
-    out = std::make_unique<LdapStream>(conn_, target_, pass == Pass::Scan ? ScanAttributes() : ReadAttributes(),
+    out = std::make_unique<LdapStream>(conn_, target_, PassAttributes(pass),
                                        Describe());
     return S_OK;
   }

@@ -254,7 +254,9 @@ std::unordered_set<std::string> CanonicalSet(const std::vector<std::string>& nam
 class LdifSource : public DirectorySource {
  public:
   explicit LdifSource(std::string path)
-      : path_(std::move(path)), scan_(CanonicalSet(ScanAttributes())), read_(CanonicalSet(ReadAttributes())) {}
+      : path_(std::move(path)) {
+    for (Pass pass : {Pass::Scan, Pass::Proxies, Pass::Read}) wanted_[static_cast<int>(pass)] = CanonicalSet(PassAttributes(pass));
+  }
 
   // Each pass keeps only the attributes an LDAP server would be asked for,
   // so both kinds of directory give the same rows.
@@ -262,7 +264,7 @@ class LdifSource : public DirectorySource {
     File f(std::fopen(path_.c_str(), "rb"));
     if (!f) return Fail(MAPI_E_NOT_FOUND, fmt::format("cannot open LDIF file {}: {}", path_, std::strerror(errno)));
     auto stream = std::make_unique<LdifStream>(path_, std::move(f));
-    stream->Keep(pass == Pass::Scan ? &scan_ : &read_);
+    stream->Keep(&wanted_[static_cast<int>(pass)]);
     out = std::move(stream);
     return S_OK;
   }
@@ -270,8 +272,7 @@ class LdifSource : public DirectorySource {
 
  private:
   std::string path_;
-  std::unordered_set<std::string> scan_;
-  std::unordered_set<std::string> read_;
+  std::unordered_set<std::string> wanted_[3];
 };
 
 }  // namespace
