@@ -4,12 +4,14 @@
 // peak resident memory of each run. Rates are wall-clock rates (logon,
 // count and rows; then the QueryRows loop alone) and the rate per second
 // of the reader's own CPU time, which other load on the machine does not
-// change. Each run happens in its own child
+// change. Each figure is the best of three runs, since the machine is
+// shared and a single run can be slowed by other work. Each run happens in its own child
 // process so that its peak memory is its own.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -69,6 +71,21 @@ Figures Measure(const std::string& server, uint64_t expected) {
   return f;
 }
 
+// Best of three runs: highest rates, and the highest peak memory.
+Figures MeasureBest(const std::string& server, uint64_t expected) {
+  Figures best;
+  for (int run = 0; run < 3; ++run) {
+    Figures f = Measure(server, expected);
+    if (!f.ok) return f;
+    best.ok = true;
+    best.total_rate = std::max(best.total_rate, f.total_rate);
+    best.read_rate = std::max(best.read_rate, f.read_rate);
+    best.cpu_rate = std::max(best.cpu_rate, f.cpu_rate);
+    best.peak_mb = std::max(best.peak_mb, f.peak_mb);
+  }
+  return best;
+}
+
 void Print(const std::string& name, const Figures& f) {
   if (!f.ok) {
     std::printf("%s_failed: 1 run\n", name.c_str());
@@ -104,7 +121,7 @@ int main(int argc, char** argv) {
       corvane::gendir::WriteDirectory(out, {n, 42});
     }
     if (only.empty() || only == "ldif") {
-      Figures from_file = Measure(ldif, n);
+      Figures from_file = MeasureBest(ldif, n);
       Print("ldif_" + std::to_string(n), from_file);
       failures += !from_file.ok;
     }
@@ -120,7 +137,7 @@ int main(int argc, char** argv) {
       continue;
     }
     Measure(slapd->url() + "/" + slapd->base_dn(), n);  // warms the server's cache
-    Figures from_server = Measure(slapd->url() + "/" + slapd->base_dn(), n);
+    Figures from_server = MeasureBest(slapd->url() + "/" + slapd->base_dn(), n);
     Print("slapd_" + std::to_string(n), from_server);
     failures += !from_server.ok;
   }

@@ -179,8 +179,12 @@ bool IsAddressBookEntry(const DirEntry& e, bool require_address_book_attribute) 
   const auto* lists = e.Get("showinaddressbook");
   if (!lists) return !require_address_book_attribute;
   return std::any_of(lists->begin(), lists->end(), [](const std::string& dn) {
-    auto rdns = SplitDn(dn);
-    return !rdns.empty() && CanonicalRdn(rdns.front(), true) == "cn=default global address list";
+    // The first RDN, up to the first unescaped comma.
+    size_t end = 0;
+    while (end < dn.size() && dn[end] != ',' && dn[end] != ';') end += dn[end] == '\\' ? 2 : 1;
+    std::string_view first(dn.data(), std::min(end, dn.size()));
+    return IEquals(first, "cn=Default Global Address List") ||
+           CanonicalRdn(first, true) == "cn=default global address list";  // blanks around '='
   });
 }
 

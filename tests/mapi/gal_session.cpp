@@ -86,13 +86,26 @@ HRESULT CreateExchangeProfile(const std::string& profile, const std::string& mai
   return hr;
 }
 
-HRESULT LogonTo(const std::string& server, const std::string& mailbox, LPMAPISESSION* session) {
+namespace {
+
+HRESULT NewProfile(const std::string& server, const std::string& mailbox, std::string& profile) {
   static std::atomic<int> serial{0};
-  std::string profile = fmt::format("Test{}", serial++);
-  HRESULT hr = CreateExchangeProfile(profile, mailbox, server);
-  if (FAILED(hr)) return hr;
+  profile = fmt::format("Test{}", serial++);
+  return CreateExchangeProfile(profile, mailbox, server);
+}
+
+HRESULT Logon(std::string& profile, LPMAPISESSION* session) {
   return MAPILogonEx(0, profile.data(), nullptr, MAPI_NEW_SESSION | MAPI_NO_MAIL | MAPI_EXTENDED | MAPI_EXPLICIT_PROFILE,
                      session);
+}
+
+}  // namespace
+
+HRESULT LogonTo(const std::string& server, const std::string& mailbox, LPMAPISESSION* session) {
+  std::string profile;
+  HRESULT hr = NewProfile(server, mailbox, profile);
+  if (FAILED(hr)) return hr;
+  return Logon(profile, session);
 }
 
 std::string CellText(const SPropValue& v) {
@@ -120,6 +133,8 @@ std::string CellText(const SPropValue& v) {
 
 GalRead ReadGal(const std::string& server, const std::string& mailbox, bool keep_rows) {
   GalRead r;
+  std::string profile;
+  HRESULT profile_hr = NewProfile(server, mailbox, profile);
   auto started = std::chrono::steady_clock::now();
   auto seconds_since = [](std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
@@ -135,7 +150,9 @@ GalRead ReadGal(const std::string& server, const std::string& mailbox, bool keep
   };
   ULONG type = 0;
   HRESULT hr;
-  if (FAILED(hr = LogonTo(server, mailbox, &session))) {
+  if (FAILED(profile_hr)) {
+    fail("CreateProfile", profile_hr);
+  } else if (FAILED(hr = Logon(profile, &session))) {
     fail("MAPILogonEx", hr);
   } else if (FAILED(hr = session->OpenAddressBook(0, nullptr, AB_NO_DIALOG, &book))) {
     fail("OpenAddressBook", hr);

@@ -47,7 +47,7 @@ struct GalRead {
   std::vector<TextRow> rows;  // every row read
   std::vector<ULONG> batch_sizes;
   size_t rows_read = 0;
-  double open_seconds = 0;  // logon to row count
+  double open_seconds = 0;  // logon to row count (profile creation not counted)
   double read_seconds = 0;  // the QueryRows loop
 };
 
