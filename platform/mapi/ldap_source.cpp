@@ -139,6 +139,10 @@ HRESULT Bind(LDAP* ld, const std::string& where) {
       return Fail(MAPI_E_LOGON_FAILED, "CORVANE_LDAP_BINDDN is set but CORVANE_LDAP_PASSWORD_FILE names no file");
     std::string password;
     if (HRESULT hr = ReadPasswordFile(password_file, password); FAILED(hr)) return hr;
+    // A simple bind with a DN and no password is an unauthenticated bind
+    // that many servers accept as anonymous: refuse it.
+    if (password.empty())
+      return Fail(MAPI_E_LOGON_FAILED, fmt::format("the LDAP password file {} holds no password", password_file));
     berval cred{static_cast<ber_len_t>(password.size()), password.data()};
     rc = ldap_sasl_bind_s(ld, binddn, LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, nullptr);
     std::fill(password.begin(), password.end(), '\0');

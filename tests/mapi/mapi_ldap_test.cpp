@@ -122,6 +122,11 @@ TEST_F(LdapTest, SimpleBindReadsThePasswordFromAPrivateFile) {
   EXPECT_EQ(r.hr, S_OK) << MAPIGetLastErrorText();
   EXPECT_EQ(r.rows.size(), 300u);
 
+  std::ofstream(file) << "\n";  // an empty password would bind as nobody: refused
+  EXPECT_EQ(ReadGal(url, "corvane.service").hr, MAPI_E_LOGON_FAILED);
+  EXPECT_NE(std::string(MAPIGetLastErrorText()).find("holds no password"), std::string::npos);
+
+  std::ofstream(file) << "s3cret-Pa55\n";
   chmod(file.c_str(), 0644);  // others could read it: refused before any bind
   EXPECT_EQ(ReadGal(url, "corvane.service").hr, MAPI_E_LOGON_FAILED);
   error = MAPIGetLastErrorText();
