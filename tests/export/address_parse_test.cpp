@@ -61,7 +61,7 @@ class AddressParsePass : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     auto db = OpenTestDatabase(GetParam(), "parse");
-    if (!db) GTEST_SKIP() << "PostgreSQL not configured";
+    CORVANE_REQUIRE_DATABASE(db);
     h = std::make_unique<Harness>(*db);
     h->w.ServiceConnection = h->w.NewConnection();
     h->w.ServiceConnection->Open(db->connectionString);

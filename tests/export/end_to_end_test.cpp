@@ -53,7 +53,7 @@ class EndToEnd : public ::testing::TestWithParam<std::string> {
   void SetUp() override {
     if (!fs::exists(BinDir() / "libCorvane.so")) GTEST_SKIP() << "libCorvane.so not built";
     auto db = OpenTestDatabase(GetParam(), "e2e");
-    if (!db) GTEST_SKIP() << "PostgreSQL not configured";
+    CORVANE_REQUIRE_DATABASE(db);
     // The library keeps its profile under the Corvane home and its log in
     // the current directory.
     home = db->dir / "home";

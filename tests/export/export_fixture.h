@@ -62,7 +62,20 @@ inline fs::path MakeTempDir(const std::string& name) {
   return dir;
 }
 
-// nullopt with a skip/failure already reported when PostgreSQL is missing.
+// Under CI a missing server fails the test instead of skipping it.
+inline bool ServersRequired() {
+  const char* ci = std::getenv("CI");
+  return ci && std::string(ci) == "true";
+}
+
+// Ends SetUp when the database is not there: a skip, or a failure under CI.
+#define CORVANE_REQUIRE_DATABASE(db)                                                   \
+  if (!(db)) {                                                                          \
+    if (::corvane::testing::ServersRequired()) GTEST_FAIL() << "CORVANE_TEST_PG is not set"; \
+    GTEST_SKIP() << "PostgreSQL not configured (CORVANE_TEST_PG)";                     \
+  }
+
+// nullopt when PostgreSQL is not configured.
 inline std::optional<TestDatabase> OpenTestDatabase(const std::string& kind, const std::string& name) {
   TestDatabase db{kind, "", MakeTempDir(name)};
   if (kind == "sqlite") {
@@ -70,11 +83,7 @@ inline std::optional<TestDatabase> OpenTestDatabase(const std::string& kind, con
     return db;
   }
   const char* pg = std::getenv("CORVANE_TEST_PG");
-  if (!pg || !*pg) {
-    const char* ci = std::getenv("CI");
-    if (ci && std::string(ci) == "true") ADD_FAILURE() << "CORVANE_TEST_PG is not set under CI";
-    return std::nullopt;
-  }
+  if (!pg || !*pg) return std::nullopt;
   db.connectionString = pg;
   return db;
 }

@@ -137,7 +137,7 @@ class OtherKindCopy : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     auto db = OpenTestDatabase(GetParam(), "copy");
-    if (!db) GTEST_SKIP() << "PostgreSQL not configured";
+    CORVANE_REQUIRE_DATABASE(db);
     h = std::make_unique<Harness>(*db);
     h->w.ServiceConnection = h->w.NewConnection();
     h->w.ServiceConnection->Open(db->connectionString);

@@ -28,7 +28,7 @@ class UpdateRun : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     auto db = OpenTestDatabase(GetParam(), "run");
-    if (!db) GTEST_SKIP() << "PostgreSQL not configured";
+    CORVANE_REQUIRE_DATABASE(db);
     h = std::make_unique<Harness>(*db);
     h->ConfigureDefaults();
     h->library.entries = SampleEntries();
