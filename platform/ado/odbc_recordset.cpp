@@ -394,6 +394,21 @@ void OdbcRecordset::Update() {
                    "selected locktype.");
   if (std::none_of(dirty_.begin(), dirty_.end(), [](bool d) { return d; })) return;
   conn_->ResetErrors();
+  try {
+    WriteBack();
+  } catch (...) {
+    // The refused change is dropped, so that moving on does not try the same
+    // write again (and fail again) for ever; the caller has the failure.
+    std::fill(dirty_.begin(), dirty_.end(), false);
+    if (update_) {
+      SQLFreeStmt(update_.get(), SQL_CLOSE);
+      SQLFreeStmt(update_.get(), SQL_RESET_PARAMS);
+    }
+    throw;
+  }
+}
+
+void OdbcRecordset::WriteBack() {
   if (!update_ || preparedFor_ != dirty_) PrepareUpdate();
 
   Row& row = batch_[pos_];

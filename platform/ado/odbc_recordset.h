@@ -71,6 +71,7 @@ class OdbcRecordset : public Recordset {
   void LoadBatch();
   void CheckRow(int index) const;
   void PrepareUpdate();
+  void WriteBack();  // Update's work: the changed fields of the current row
   void ResetBatch();
 
   OdbcConnection* conn_ = nullptr;

@@ -60,8 +60,8 @@ std::string CreateStatement(ServiceMain& w, Recovery& recovery, const FinalTable
 }
 
 // The columns of the final table, upper-cased, as the database reports
-// them; nullopt when the table is missing. Falls back to the select list
-// when the database gives no result description.
+// them; nullopt when the database refuses to read it (it is missing). Falls
+// back to the select list when the database gives no result description.
 std::optional<std::set<std::string>> FinalTableColumns(ServiceMain& w, const FinalTableLists& lists) {
   std::set<std::string> names;
   try {
@@ -71,9 +71,11 @@ std::optional<std::set<std::string>> FinalTableColumns(ServiceMain& w, const Fin
       probe->Close();
       return names;
     }
-  } catch (const ado::AdoError&) {
+  } catch (const ado::AdoError& e) {
     w.ServiceConnection->ClearErrors();
-    return std::nullopt;
+    // Refused: the table is not there. Any other failure (a lost database)
+    // is left to the copy's own open, which reports it to the recovery.
+    if (e.Number == ado::adErrStatementRefused) return std::nullopt;
   }
   size_t start = 0;
   while (start < lists.selectList.size()) {

@@ -126,6 +126,33 @@ TEST(FinalTableStatements, DosModeAddsTheFixedIndex) {
   EXPECT_EQ(s[s.size() - 3].rfind("CREATE UNIQUE INDEX VUZ_OPR.GAL_ENTRY_ID ON VUZ_OPR.GAL(ENTRY_ID)", 0), 0u);
 }
 
+// The other kind: a database lost while the copy starts is a failure of the
+// copy's read, for the recovery to handle, not a final table to skip.
+TEST(FinalTableStatements, OtherKindLostDatabaseAtTheCopyGoesToRecovery) {
+  auto db = std::make_shared<ado::RecordingDatabase>();
+  RecordedBuild b(db, "OTHER");
+  db->WhenPrefix("select * from GAL", ado::ScriptedAnswer::Fail(ado::adErrGeneric, "connection lost"));
+  db->WhenPrefix("select * from TEMP_GAL", ado::ScriptedAnswer::Fail(ado::adErrGeneric, "connection lost"));
+  b.Build();
+  ASSERT_EQ(b.recovery.failures.size(), 1u);
+  EXPECT_EQ(b.recovery.failures[0].Number, ado::adErrGeneric);
+  EXPECT_EQ(b.log.txtlog().find("no rows copied"), std::string::npos);
+}
+
+// The other kind without a final table (invalid exclude settings): nothing
+// to copy into, and no failure for the recovery.
+TEST(FinalTableStatements, OtherKindWithoutFinalTableCopiesNothing) {
+  auto db = std::make_shared<ado::RecordingDatabase>();
+  RecordedBuild b(db, "OTHER");
+  b.control.settings["Exclude"] = "1";
+  b.control.settings["ExcludeFieldName"] = "";
+  db->WhenPrefix("select * from GAL", ado::ScriptedAnswer::Fail(ado::adErrStatementRefused, "no such table: GAL"));
+  auto s = b.Build();
+  EXPECT_TRUE(b.recovery.failures.empty());
+  for (const auto& statement : s) EXPECT_NE(statement, "select * from TEMP_GAL");
+  EXPECT_EQ(s.back(), "grant select on GAL to public");
+}
+
 TEST(FinalTableStatements, CopyStatementsDoubleApostrophesInValuesOnly) {
   EXPECT_EQ(service::CopyInsertStatement("GAL", "entry_id", "00AB"), "insert into GAL(entry_id) values ('00AB')");
   EXPECT_EQ(service::CopyUpdateStatement("GAL", "SURNAME", "O'Hara ''x", "00AB"),
