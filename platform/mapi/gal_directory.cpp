@@ -11,6 +11,7 @@ HRESULT GalReader::Next(Row& row, bool& end) {
     HRESULT hr = stream_->Next(entry_, end);
     if (FAILED(hr) || end) return hr;
     if (!IsAddressBookEntry(entry_, require_attribute_)) continue;
+    RepairTextAttributes(entry_, true);
     return BuildGalRow(entry_, *names_, row);
   }
 }
@@ -42,7 +43,7 @@ HRESULT GalDirectory::Open(std::unique_ptr<DirectorySource> source, const std::s
     if (!IsRecipient(entry)) continue;
     if (MatchesAccount(entry, mailbox) && ++matches == 1) first_match = entry.dn;
     if (!IsAddressBookEntry(entry, require)) continue;
-    if (FAILED(hr = CheckTextAttributes(entry))) return hr;
+    RepairTextAttributes(entry, false);  // the reading pass names what it repairs
     ++dir->count_;
     if (const auto* name = DisplayNameOf(entry)) names->emplace(CanonicalDn(entry.dn), *name);
   }

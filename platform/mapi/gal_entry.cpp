@@ -75,7 +75,37 @@ const TextMapping kTextMappings[] = {
     {PR_PERSONAL_HOME_PAGE, {"url", "labeleduri"}},
 };
 
-bool ValidUtf8(std::string_view s) {
+// Length of the well-formed UTF-8 character at p[i], or 0 when the byte
+// there does not start one (RFC 3629: no overlong forms, no surrogates,
+// nothing above U+10FFFF). NUL counts as bad: a text property ends there.
+size_t CharLength(const unsigned char* p, size_t i, size_t size) {
+  const unsigned char c = p[i];
+  if (c == 0) return 0;
+  if (c < 0x80) return 1;
+  size_t n;
+  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) low = 0xA0;
+    if (c == 0xED) high = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + n > size || p[i + 1] < low || p[i + 1] > high) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if ((p[i + k] & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+// Where the first byte that is not part of well-formed UTF-8 (or a NUL)
+// stands; s.size() when there is none.
+size_t FirstBadByte(std::string_view s) {
   size_t i = 0;
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   // Plain ASCII without NUL, eight bytes at a time.
@@ -87,38 +117,28 @@ bool ValidUtf8(std::string_view s) {
     i += 8;
   }
   while (i < s.size()) {
-    unsigned char c = p[i];
-    if (c == 0) return false;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    int n;
-    uint32_t cp;
-    if ((c & 0xE0) == 0xC0) n = 1, cp = c & 0x1F;
-    else if ((c & 0xF0) == 0xE0) n = 2, cp = c & 0x0F;
-    else if ((c & 0xF8) == 0xF0) n = 3, cp = c & 0x07;
-    else return false;
-    if (i + n >= s.size()) return false;
-    for (int k = 1; k <= n; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[i + k] & 0x3F);
-    }
-    if ((n == 1 && cp < 0x80) || (n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    i += n + 1;
+    const size_t n = CharLength(p, i, s.size());
+    if (n == 0) return i;
+    i += n;
   }
-  return true;
+  return i;
 }
 
-HRESULT CheckValues(const DirEntry& e, const DirAttribute& a) {
-  for (const auto& v : a.values)
-    if (!ValidUtf8(v))
-      return Fail(MAPI_E_CORRUPT_DATA,
-                  fmt::format("entry \"{}\": attribute {} holds binary data or text that is not UTF-8", e.dn,
-                              a.name));
-  return S_OK;
+// Replaces each bad byte from `from` on by U+FFFD.
+void RepairFrom(std::string& s, size_t from) {
+  std::string out(s, 0, from);
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (size_t i = from; i < s.size();) {
+    const size_t n = CharLength(p, i, s.size());
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(s, i, n);
+      i += n;
+    }
+  }
+  s.swap(out);
 }
 
 // Splits a DN into RDNs at unescaped commas.
@@ -272,17 +292,29 @@ const std::string* DisplayNameOf(const DirEntry& e) {
   return e.First("cn");
 }
 
-HRESULT CheckTextAttributes(const DirEntry& e) {
-  if (!ValidUtf8(e.dn))
-    return Fail(MAPI_E_CORRUPT_DATA, fmt::format("an entry's name is not UTF-8 text: \"{}\"", e.dn));
-  // Every attribute a pass reads is text (binary ones are never asked for).
-  for (size_t i = 0; i < e.size(); ++i)
-    if (HRESULT hr = CheckValues(e, e.attrs[i]); FAILED(hr)) return hr;
-  return S_OK;
+std::string RepairedUtf8(std::string_view text) {
+  std::string s(text);
+  if (size_t bad = FirstBadByte(s); bad < s.size()) RepairFrom(s, bad);
+  return s;
+}
+
+void RepairTextAttributes(DirEntry& e, bool report) {
+  for (size_t i = 0; i < e.size(); ++i) {
+    bool repaired = false;
+    for (auto& v : e.attrs[i].values) {
+      if (size_t bad = FirstBadByte(v); bad < v.size()) {
+        RepairFrom(v, bad);
+        repaired = true;
+      }
+    }
+    if (repaired && report)
+      Warn(fmt::format("entry \"{}\": attribute {} holds binary data or text that is not UTF-8; "
+                       "each such byte reads as U+FFFD",
+                       RepairedUtf8(e.dn), e.attrs[i].name));
+  }
 }
 
 HRESULT BuildGalRow(const DirEntry& e, const NameIndex& names, Row& row) {
-  if (HRESULT hr = CheckTextAttributes(e); FAILED(hr)) return hr;
   row.clear();
   LONG display_type = DisplayTypeOf(e);
   row.push_back(Prop::Binary(PR_ENTRYID, PermanentEntryId(e.dn, display_type)));

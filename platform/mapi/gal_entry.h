@@ -44,17 +44,19 @@ std::string PermanentEntryId(std::string_view dn, LONG display_type);
 // Display names by canonical DN, for the manager's name.
 using NameIndex = std::unordered_map<std::string, std::string>;
 
-// Every attribute read (all of them text) must be UTF-8 without NUL
-// characters; MAPI_E_CORRUPT_DATA names the entry and attribute otherwise.
-HRESULT CheckTextAttributes(const DirEntry& e);
+// Every attribute read is text. A value holding bytes that are not
+// well-formed UTF-8 (another code page, binary data, NUL) has each such
+// byte replaced by U+FFFD, so one damaged value costs its bad bytes, not
+// the entry or the whole address list; where `report`, each repaired
+// attribute is named (entry and attribute) on standard error.
+void RepairTextAttributes(DirEntry& e, bool report);
+std::string RepairedUtf8(std::string_view text);
 
 // The entry's row: every property the address book serves; the ones the
-// entry lacks are left out (they read back as MAPI_E_NOT_FOUND).
+// entry lacks are left out (they read back as MAPI_E_NOT_FOUND). Text
+// values are taken as they are: repair them first.
 HRESULT BuildGalRow(const DirEntry& e, const NameIndex& names, Row& row);
 
 // The display name: displayName, else cn.
 const std::string* DisplayNameOf(const DirEntry& e);
-
-
-
 }  // namespace corvane::mapi

@@ -15,6 +15,8 @@ HRESULT Fail(HRESULT hr, const std::string& text) {
   return hr;
 }
 
+void Warn(const std::string& text) { std::fprintf(stderr, "corvane-mapi: warning: %s\n", text.c_str()); }
+
 }  // namespace corvane::mapi
 
 const char* MAPIGetLastErrorText() { return corvane::mapi::last_error.c_str(); }

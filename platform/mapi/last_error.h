@@ -12,4 +12,8 @@ namespace corvane::mapi {
 // returns hr so callers can write `return Fail(hr, ...)`.
 HRESULT Fail(HRESULT hr, const std::string& text);
 
+// Writes a warning (something repaired, nothing failed) to standard
+// error; the last-error text is left as it is.
+void Warn(const std::string& text);
+
 }  // namespace corvane::mapi

@@ -291,5 +291,51 @@ TEST_F(GalReaderTest, RefusedValueCostsOneColumnOnPostgres) {
   ExpectRefusedTitleCostsOneColumn(lib, dir, *db, "", title);
 }
 
+// A directory value that is not UTF-8 (a Windows-1252 name, binary data)
+// costs only its bad bytes: the count and the table hold every entry, and
+// nothing in the library log speaks of a failure.
+void ExpectDamagedTextCostsOnlyItsBadBytes(const CorvaneLibrary& lib, TempLogDir& dir, TestDatabase& db) {
+  EXPECT_EQ(lib.GetGALCount("TWCorvane", "TRUE"), 3);
+  db.CreateTempTable();
+  lib.ModifyStruct(db.ConnectionString().c_str(), "", db.TableName().c_str(), "TRUE", 0);
+  EXPECT_EQ(dir.Log(), "");
+  const auto rows = db.ReadRows();
+  ASSERT_EQ(rows.size(), 3u);
+  const std::string fffd = "\xEF\xBF\xBD";
+  bool found = false;
+  for (const auto& row : rows) {
+    if (row[37] != "user001") continue;  // account
+    found = true;
+    EXPECT_EQ(row[1], "Ren" + fffd + " Pi" + fffd);  // 0x92 is no apostrophe here: it was never text
+    EXPECT_EQ(row[17], "A" + fffd + "B");
+    EXPECT_EQ(row[36], "SMTP:ren" + fffd + "@example.org{;}");
+    EXPECT_EQ(row[44], "ren" + fffd + "@example.org");
+  }
+  EXPECT_TRUE(found);
+}
+
+std::vector<LdifEntry> WithDamagedText() {
+  auto people = People(3);
+  for (auto& [name, value] : people[1].attributes) {
+    if (name == "displayName") value = "Ren\xE9 Pi\x92";
+    if (name == "proxyAddresses") value = "SMTP:ren\xE9@example.org";
+  }
+  people[1].attributes.emplace_back("title", std::string("A\0B", 3));
+  return people;
+}
+
+TEST_F(GalReaderTest, DamagedTextCostsOnlyItsBadBytesOnSqlite) {
+  CreateProfileFor(WithDamagedText());
+  auto db = SqliteDatabase(dir.Path());
+  ExpectDamagedTextCostsOnlyItsBadBytes(lib, dir, *db);
+}
+
+TEST_F(GalReaderTest, DamagedTextCostsOnlyItsBadBytesOnPostgres) {
+  auto db = PostgresDatabase();
+  CORVANE_REQUIRE_POSTGRES(db);
+  CreateProfileFor(WithDamagedText());
+  ExpectDamagedTextCostsOnlyItsBadBytes(lib, dir, *db);
+}
+
 }  // namespace
 }  // namespace corvane::galreader::testing
