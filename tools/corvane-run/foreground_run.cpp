@@ -76,14 +76,10 @@ int RunOnce(ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out, cons
     }
   };
   // Rows done, at most once a second (and always the last count).
-  long lastRows = 0;
-  std::string lastPhase;
   hooks.OnProgress = [&](const std::string& phase, long rows) {
     bool last = rows % service::kProgressEvery != 0;
     if (!last && Clock::now() - lastProgress < std::chrono::seconds(1)) return;
     lastProgress = Clock::now();
-    lastRows = rows;
-    lastPhase = phase;
     std::fprintf(out, "   %s: %ld rows\n", phase.c_str(), rows);
     std::fflush(out);
   };
