@@ -18,8 +18,9 @@ ParsedAddresses ParseProxyAddresses(std::string text) {
     text.resize(text.size() - kItemEnd.size());
 
   ParsedAddresses parsed;
+  // A list of nothing but end marks holds no item: every slot stays without value.
   size_t start = 0;
-  for (size_t slot = 0; slot < parsed.slots.size(); ++slot) {
+  for (size_t slot = 0; slot < parsed.slots.size() && !text.empty(); ++slot) {
     size_t end = text.find(kItemSeparator, start);
     parsed.slots[slot] = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (end == std::string::npos) break;

@@ -40,6 +40,12 @@ TEST(ParseProxyAddresses, PrimaryLastWithoutTrailingMarkAndApostrophes) {
   EXPECT_EQ(p.smtp, "o'neil@b.org");
 }
 
+TEST(ParseProxyAddresses, OnlyEndMarksGiveNoItemAtAll) {
+  auto p = ParseProxyAddresses("{;}{;}");
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(p.slots[i].has_value()) << i;
+  EXPECT_EQ(p.smtp, "");
+}
+
 TEST(ParseProxyAddresses, RepeatedTrailingMarksAreAllRemoved) {
   auto p = ParseProxyAddresses("SMTP:a@b.c{;}{;}{;}");
   EXPECT_EQ(p.slots[0], "SMTP:a@b.c");
