@@ -42,6 +42,8 @@ class FakeServiceControl : public ServiceControl {
 
   bool installResult = true;
   bool uninstallResult = true;
+  std::string lastError;  // the reason a failing Install/Uninstall gives
+  std::string LastError() const override { return lastError; }
 
   bool interactive() const { return interactive_; }
   bool debug() const { return debug_; }

@@ -39,10 +39,9 @@ void RunLog::WriteLog(const std::string& message) {
     const std::string entry = fmt::format("{:02}:{:02} {}", now.hour, now.minute, message);
     txtlog_.insert(0, entry + "\r\n");
     if (file_ != nullptr) {
-      // The window's entry ends in a line break and writing it as a line
-      // adds another, so each entry in the file is followed by an empty
-      // line. Linux line ends (LF) throughout the file.
-      std::fputs((entry + "\n\n").c_str(), file_);
+      // The entry ends in CR LF and is written as a line, which adds
+      // another CR LF: each entry in the file is followed by an empty line.
+      std::fputs((entry + "\r\n\r\n").c_str(), file_);
       std::fflush(file_);
     }
     if (OnEntry) OnEntry(entry);

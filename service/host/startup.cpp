@@ -30,6 +30,12 @@ void ReadInt16(ServiceMain& w, const char* name, const char* defaultText, int16_
   });
 }
 
+// The message boxes of install and uninstall keep their fixed text; the
+// reason goes to standard error on a line of its own before them.
+void SayWhy(const std::string& why) {
+  if (!why.empty()) std::fprintf(stderr, "%s\n", why.c_str());
+}
+
 }  // namespace
 
 std::string CommandLine(int argc, char** argv) {
@@ -92,8 +98,8 @@ std::optional<int> ServiceHost::Startup(const StartupOptions& options) {
   if (option == "-install") {
     control.SetInteractive(true);
     if (!control.Install()) {
-      const std::string why = control.LastError();
-      control.MsgBox(displayName + " failed to install" + (why.empty() ? "" : "\n" + why), displayName);
+      SayWhy(control.LastError());
+      control.MsgBox(displayName + " failed to install", displayName);
       return kExitFailure;
     }
     try {
@@ -102,15 +108,16 @@ std::optional<int> ServiceHost::Startup(const StartupOptions& options) {
       w_.SaveSetting("MailProfile", "Microsoft Outlook");
     } catch (const std::exception& e) {
       control.Uninstall();  // leave no half-installed service behind
-      control.MsgBox(displayName + " failed to install\n" + e.what(), displayName);
+      SayWhy(e.what());
+      control.MsgBox(displayName + " failed to install", displayName);
       return kExitFailure;
     }
     return 0;
   }
   if (option == "-uninstall") {
     if (!control.Uninstall()) {
-      const std::string why = control.LastError();
-      control.MsgBox(displayName + " failed to uninstall" + (why.empty() ? "" : "\n" + why), displayName);
+      SayWhy(control.LastError());
+      control.MsgBox(displayName + " failed to uninstall", displayName);
       return kExitFailure;
     }
     return 0;

@@ -56,10 +56,10 @@ TEST(RunLog, FileHasOldestFirstAndAnEmptyLineAfterEachEntry) {
   log.WriteLog("one");
   clock.Advance(3600);
   log.WriteLog("two");
-  EXPECT_EQ(ReadFile(dir.path() / "corvane.log"), "08:01 one\n\n09:01 two\n\n");  // complete while open
+  EXPECT_EQ(ReadFile(dir.path() / "corvane.log"), "08:01 one\r\n\r\n09:01 two\r\n\r\n");  // complete while open
   log.CloseFile();
   log.WriteLog("after");
-  EXPECT_EQ(ReadFile(dir.path() / "corvane.log"), "08:01 one\n\n09:01 two\n\n");
+  EXPECT_EQ(ReadFile(dir.path() / "corvane.log"), "08:01 one\r\n\r\n09:01 two\r\n\r\n");
   EXPECT_FALSE(log.OpenFile(dir.path() / "missing" / "corvane.log"));
   log.WriteLog("still fine");  // never fails
   EXPECT_EQ(log.txtlog().substr(0, 16), "09:01 still fine");

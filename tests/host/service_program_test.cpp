@@ -155,7 +155,9 @@ TEST(ServiceProgram, InstallWritesTheUnitAndStoresThreeValues) {
   EXPECT_FALSE(fs::exists(unit));
   EXPECT_EQ(in.Get("ConnectionString"), "Driver=SQLite3;Database=/tmp/g.db");  // the settings stay
   EXPECT_EQ(in.Run({"-uninstall"}), 1);
-  EXPECT_TRUE(Contains(in.Stderr(), "Tarnwick Corvane Service failed to uninstall"));
+  // The reason on its own line, then the message box's fixed text.
+  EXPECT_TRUE(Contains(in.Stderr(), "is not installed"));
+  EXPECT_TRUE(Contains(in.Stderr(), "\nTarnwick Corvane Service failed to uninstall\n")) << in.Stderr();
 }
 
 TEST(ServiceProgram, InstallIntoAnUnwritableUnitDirectoryFails) {
@@ -164,7 +166,7 @@ TEST(ServiceProgram, InstallIntoAnUnwritableUnitDirectoryFails) {
   fs::remove(in.units);
   std::ofstream(in.units) << "a file, not a folder";
   EXPECT_EQ(in.Run({"-install"}), 1);
-  EXPECT_TRUE(Contains(in.Stderr(), "Tarnwick Corvane Service failed to install")) << in.Stderr();
+  EXPECT_TRUE(Contains(in.Stderr(), "\nTarnwick Corvane Service failed to install\n")) << in.Stderr();
   EXPECT_EQ(in.Get("TimerInterval"), "<missing>");
 }
 
@@ -182,17 +184,17 @@ TEST(ServiceProgram, LoggingDaemonAnswersSignals) {
   ASSERT_TRUE(Eventually([&] { return Contains(in.Events(), "\t1\t109\tService paused\n"); }));
   ::kill(pid, SIGUSR2);
   ASSERT_TRUE(Eventually([&] { return Contains(in.Events(), "\t4\t110\tService continued\n"); }));
-  ASSERT_TRUE(Eventually([&] { return Contains(ReadFile(log), " Never\n\n"); }, 30s));
+  ASSERT_TRUE(Eventually([&] { return Contains(ReadFile(log), " Never\r\n\r\n"); }, 30s));
   ::kill(pid, SIGTERM);
   EXPECT_EQ(Installation::Wait(pid), 0);
   EXPECT_EQ(in.Get("TimerInterval"), "10000");
 
   const std::string text = ReadFile(log);
   EXPECT_TRUE(Contains(text, " -log command line parameter used.  Starting to log events."));
-  EXPECT_TRUE(Contains(text, " Corvane Version:4.1 running on TESTHOST\n\n"));
-  EXPECT_TRUE(Contains(text, " LastSuccessfulRun:01/01/1990 11:25:31 AM\n\n"));
-  EXPECT_TRUE(Contains(text, " StartTime:01-01-2000 00:00:00\n\n"));
-  EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
+  EXPECT_TRUE(Contains(text, " Corvane Version:4.1 running on TESTHOST\r\n\r\n"));
+  EXPECT_TRUE(Contains(text, " LastSuccessfulRun:01/01/1990 11:25:31 AM\r\n\r\n"));
+  EXPECT_TRUE(Contains(text, " StartTime:01-01-2000 00:00:00\r\n\r\n"));
+  EXPECT_EQ(text.substr(text.size() - 4), "\r\n\r\n");
   const std::string events = in.Events();
   EXPECT_EQ(std::count(events.begin(), events.end(), '\n'), 3) << events;
 }
@@ -225,8 +227,8 @@ TEST(ServiceProgram, DaemonExportsTheSampleDirectoryByItself) {
   const std::string events = in.Events();
   EXPECT_TRUE(Contains(events, "\t1\t109\tService paused\n"));
   const std::string log = ReadFile(in.bin / "corvane.log");
-  EXPECT_TRUE(Contains(log, " On Startup Schedule\n\n"));
-  EXPECT_EQ(log.substr(log.size() - 2), "\n\n");
+  EXPECT_TRUE(Contains(log, " On Startup Schedule\r\n\r\n"));
+  EXPECT_EQ(log.substr(log.size() - 4), "\r\n\r\n");
   EXPECT_EQ(log.find("PWD="), std::string::npos);
 
   auto c = ado::CreateConnection();
@@ -247,8 +249,8 @@ TEST(ServiceProgram, RunEndingTheProcessSetsTheExitStatus) {
   in.Set("ScheduleType", "4");
   EXPECT_EQ(Installation::Wait(in.Start({"-log"}), 40s), 1);
   const std::string text = ReadFile(in.bin / "corvane.log");
-  EXPECT_TRUE(Contains(text, " Mailbox and Server not specified.  Application Shutting Down.\n\n")) << text;
-  EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
+  EXPECT_TRUE(Contains(text, " Mailbox and Server not specified.  Application Shutting Down.\r\n\r\n")) << text;
+  EXPECT_EQ(text.substr(text.size() - 4), "\r\n\r\n");
 }
 
 // A stop during a run ends the run at its next yield; the process ends
@@ -268,7 +270,7 @@ TEST(ServiceProgram, StopDuringARunEndsTheProcessCleanly) {
   ::kill(pid, SIGTERM);
   EXPECT_EQ(Installation::Wait(pid), 0);
   const std::string text = ReadFile(log);
-  EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
+  EXPECT_EQ(text.substr(text.size() - 4), "\r\n\r\n");
   EXPECT_EQ(in.Get("LastSuccessfulRun"), "<missing>");  // the run did not pretend to finish
 }
 

@@ -69,8 +69,10 @@ TEST(Startup, InstallStoresItsThreeValuesAndEnds) {
 }
 
 TEST(Startup, InstallAndUninstallFailuresShowTheirMessage) {
+  // The box keeps its fixed text even when the control knows why it failed.
   Harness install;
   install.control.installResult = false;
+  install.control.lastError = "cannot write /etc/systemd/system/x.service";
   EXPECT_EQ(install.host.Startup(install.Options("-install")), kExitFailure);
   EXPECT_EQ(install.control.messages(), std::vector<std::string>{"Tarnwick Corvane Service failed to install"});
   EXPECT_FALSE(install.control.Has("TimerInterval"));
@@ -78,6 +80,7 @@ TEST(Startup, InstallAndUninstallFailuresShowTheirMessage) {
 
   Harness uninstall;
   uninstall.control.uninstallResult = false;
+  uninstall.control.lastError = "Corvane Service is not installed";
   EXPECT_EQ(uninstall.host.Startup(uninstall.Options("-uninstall")), kExitFailure);
   EXPECT_EQ(uninstall.control.messages(), std::vector<std::string>{"Tarnwick Corvane Service failed to uninstall"});
 
@@ -160,8 +163,8 @@ TEST(Startup, DebugAndLoggingOptions) {
   EXPECT_FALSE(log.control.debug());
   EXPECT_TRUE(log.w.FileLogging);
   EXPECT_EQ(ReadFile(log.home.path() / "bin" / "corvane.log"),
-            "10:05 -log command line parameter used.  Starting to log events.12/7/2026 10:05:03 AM\n\n"
-            "10:05 Corvane Version:4.1 running on HOSTX\n\n");
+            "10:05 -log command line parameter used.  Starting to log events.12/7/2026 10:05:03 AM\r\n\r\n"
+            "10:05 Corvane Version:4.1 running on HOSTX\r\n\r\n");
   log.host.Unload();
   EXPECT_FALSE(log.w.FileLogging);
   EXPECT_FALSE(log.runLog.FileOpen());
