@@ -65,6 +65,23 @@ TEST(Tick, LogsTheDateLinesAndTheKind) {
                                       "Continous Schedule: 12/7/2026 10:05:03 AM"}));
 }
 
+TEST(Tick, EachKindLogsItsLineAfterTheDateLines) {
+  const std::pair<int, const char*> kinds[] = {
+      {0, "Daily Schedule"},      {1, "Weekly Schedule"}, {2, "Monthly Schedule"},
+      {3, "One Time Schedule"},   {4, "On Startup Schedule"}, {5, "Never"},
+      {6, "Continous Schedule: 12/7/2026 10:05:03 AM"}, {9, "NoScheduletype"}};
+  for (auto [kind, line] : kinds) {
+    Harness h;
+    Start(h, kind, "-log");
+    h.timer.Fire();
+    auto e = h.Entries();
+    ASSERT_GE(e.size(), 5u) << kind;
+    EXPECT_EQ(e[2], "LastSuccessfulRun:01/01/1990 11:25:31 AM") << kind;
+    EXPECT_EQ(e[3], "StartTime:01-01-2000 00:00:00") << kind;
+    EXPECT_EQ(e[4], line) << kind;
+  }
+}
+
 TEST(Tick, NeverAndUnknownKindsStartNothing) {
   for (int kind : {5, 7, 8}) {
     Harness h;
