@@ -4,6 +4,8 @@
 
 #include <fmt/format.h>
 
+#include <fstream>
+#include <iterator>
 #include <regex>
 
 #include "tests/galreader/library_fixture.h"
@@ -196,6 +198,42 @@ TEST_F(GalReaderTest, RowsAreReadInBatchesOfFifty) {
   EXPECT_EQ(Count(log, "Z\n"), 3u);
   EXPECT_EQ(Count(log, kMarks), 120u);
   EXPECT_EQ(db->ReadRows().size(), 120u);
+}
+
+// A batch that cannot be read ends the export there, with the error lines
+// written whatever the quiet flag says: the table is short, but never
+// silently, and no later batch is read past the gap.
+TEST_F(GalReaderTest, ABatchThatCannotBeReadEndsTheExportWithItsErrorLines) {
+  auto people = People(120);
+  people[75].attributes.emplace_back("title", "DAMAGED");
+  const std::string path = WriteDirectory(people);
+  std::string text;
+  {
+    std::ifstream in(path, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  // Only the reading pass decodes the title, so the logon succeeds.
+  text.replace(text.find("title: DAMAGED"), 14, "title:: not*base64");
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  CreateProfileForFile(path, "owner");
+  auto db = SqliteDatabase(dir.Path());
+  db->CreateTempTable();
+
+  lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "TRUE", 0);
+  const std::string errorLines = "ERROR: lpContents->QueryRows call failed with hRes = 0x8004011b\nExiting...\n";
+  EXPECT_EQ(dir.Log(), errorLines);
+  EXPECT_EQ(db->ReadRows().size(), 50u);
+
+  dir.ClearLog();
+  db->CreateTempTable();
+  lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "FALSE", 0);
+  std::string batch;
+  for (int i = 0; i < 50; ++i) batch += kMarks;
+  const std::string log = dir.Log();
+  EXPECT_NE(log.find("Evaluating GAL:\n" + batch + "Z\n" + errorLines + "Start DLL cleanup\nDLL Finished. EOL\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(db->ReadRows().size(), 50u);
 }
 
 // An entry whose combined insert would pass 4096 bytes is left out; only

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "galreader/gal_record.h"
+#include "galreader/gal_session.h"
 #include "galreader/row_statements.h"
 #include "galreader/utf8_text.h"
 #include "tests/galreader/log_dir.h"
@@ -114,6 +115,13 @@ class RowBuilder {
   std::vector<std::string> addresses_;
   std::vector<LPSTR> pointers_;
 };
+
+// A quiet run logs on as a service; a debug-log run names its profile
+// explicitly; both without a mail spooler and in a session of their own.
+TEST(GalSession, LogonFlagsFollowTheQuietFlag) {
+  EXPECT_EQ(GalLogonFlags(false), 0x18002u);
+  EXPECT_EQ(GalLogonFlags(true), 0x8032u);
+}
 
 TEST(BuildGalRecord, MissingPropertiesGiveEmptyValues) {
   RowBuilder b;
