@@ -1,5 +1,6 @@
 // corvane-gen-directory: writes a sample directory as LDIF to standard
 // output, e.g. `corvane-gen-directory --entries 10000 --seed 7 > dir.ldif`.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -17,10 +18,15 @@ void Usage() {
                corvane::gendir::kServiceAccount);
 }
 
+// Far more than any directory Corvane is meant for; a typo such as an extra
+// digit group would otherwise write for hours.
+constexpr unsigned long long kMaxEntries = 100'000'000ULL;
+
 bool ParseNumber(const char* text, uint64_t& out) {
   char* end = nullptr;
+  errno = 0;
   unsigned long long v = std::strtoull(text, &end, 10);
-  if (!*text || *end || text[0] == '-') return false;
+  if (!*text || *end || text[0] == '-' || errno == ERANGE) return false;
   out = v;
   return true;
 }
@@ -35,6 +41,10 @@ int main(int argc, char** argv) {
       uint64_t& target = arg == "--entries" ? options.entries : options.seed;
       if (!ParseNumber(argv[++i], target)) {
         std::fprintf(stderr, "corvane-gen-directory: %s needs a whole number, not \"%s\"\n", arg.c_str(), argv[i]);
+        return 2;
+      }
+      if (arg == "--entries" && options.entries > kMaxEntries) {
+        std::fprintf(stderr, "corvane-gen-directory: --entries is at most %llu\n", kMaxEntries);
         return 2;
       }
     } else if (arg == "--help" || arg == "-h") {
