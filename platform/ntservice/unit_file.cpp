@@ -5,11 +5,6 @@
 namespace corvane::ntservice {
 namespace {
 
-bool Plain(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ':' || c == '_' ||
-         c == '.';
-}
-
 // A value inside double quotes on a unit line: quote, backslash and the
 // specifier character '%' are escaped.
 std::string Quoted(std::string_view text) {
@@ -33,23 +28,6 @@ std::string Bare(std::string_view text) {
 }
 
 }  // namespace
-
-std::string SystemdEscape(std::string_view name) {
-  std::string out;
-  for (size_t i = 0; i < name.size(); ++i) {
-    char c = name[i];
-    if (c == '/') {
-      out += '-';
-    } else if (Plain(c) && !(i == 0 && c == '.')) {
-      out += c;
-    } else {
-      out += fmt::format("\\x{:02x}", static_cast<unsigned char>(c));
-    }
-  }
-  return out;
-}
-
-std::string UnitFileName(std::string_view serviceName) { return SystemdEscape(serviceName) + ".service"; }
 
 std::string UnitFileText(const UnitSettings& s) {
   return fmt::format(

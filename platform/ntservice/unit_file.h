@@ -5,14 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ntservice/unit_name.h"
+
 namespace corvane::ntservice {
-
-// systemd's escaping of a name into a unit name (as `systemd-escape`
-// does): "Corvane Service" -> "Corvane\x20Service".
-std::string SystemdEscape(std::string_view name);
-
-// "<escaped service name>.service".
-std::string UnitFileName(std::string_view serviceName);
 
 struct UnitSettings {
   std::string displayName;          // Description=

@@ -1,0 +1,139 @@
+#include "servicecontrol/svc_util_object.h"
+
+#include <fmt/format.h>
+
+#include <string_view>
+#include <thread>
+
+namespace corvane::servicecontrol {
+namespace {
+
+using namespace corvane::scm;
+
+// Names pass through a fixed buffer of 250 characters: cut at the first
+// NUL, and after 250 characters.
+constexpr size_t kNameBufferCharacters = 250;
+
+std::string FromNameBuffer(std::string_view name) {
+  name = name.substr(0, name.find('\0'));
+  size_t characters = 0;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const bool startsCharacter = (static_cast<unsigned char>(name[i]) & 0xC0) != 0x80;
+    if (startsCharacter && characters++ == kNameBufferCharacters) return std::string(name.substr(0, i));
+  }
+  return std::string(name);
+}
+
+const char* ListStateText(uint32_t state) {
+  switch (state) {
+    case SERVICE_STOPPED: return "stopped";
+    case SERVICE_RUNNING: return "started";
+    case SERVICE_PAUSED: return "paused";
+    default: return "unknown";
+  }
+}
+
+const char* StatusText(uint32_t state) {
+  switch (state) {
+    case SERVICE_STOPPED: return "SERVICE_STOPPED";
+    case SERVICE_START_PENDING: return "SERVICE_START_PENDING";
+    case SERVICE_STOP_PENDING: return "SERVICE_STOP_PENDING";
+    case SERVICE_RUNNING: return "SERVICE_RUNNING";
+    default: return "SERVICE_STATUS_UNKNOWN";
+  }
+}
+
+}  // namespace
+
+WaitClock WaitClock::Real() {
+  return {[] { return std::chrono::steady_clock::now(); }, [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }};
+}
+
+SvcUtilObject::SvcUtilObject(std::shared_ptr<ServiceControlManager> manager, WaitClock clock)
+    : manager_(std::move(manager)), clock_(std::move(clock)) {}
+
+com::Variant SvcUtilObject::ListAllServices() {
+  if (hostname.empty()) return {};
+  std::unique_ptr<ManagerHandle> manager;
+  if (Win32Error e = manager_->OpenSCManager(hostname, &manager))
+    return fmt::format("OpenSCManager failed. LastDllError = {}", e);
+  // Ask for the size first, then for the list with room for one more.
+  std::vector<ServiceEntry> services;
+  size_t needed = 0;
+  Win32Error e = manager->EnumServicesStatus(0, &services, &needed);
+  if (e == ERROR_MORE_DATA) {
+    e = manager->EnumServicesStatus(needed + 1, &services, &needed);
+    if (e != ERROR_SUCCESS) return fmt::format("EnumServicesStatus failed. LastDllError = {}", e);
+  } else if (e != ERROR_SUCCESS) {
+    return fmt::format("LastDLLError = {}", e);
+  }
+  std::string text = "All registered services:\r";
+  for (const auto& service : services) {
+    text += fmt::format("{} , {} , {}\r", FromNameBuffer(service.serviceName), FromNameBuffer(service.displayName),
+                        ListStateText(service.status.currentState));
+  }
+  return text;
+}
+
+com::Variant SvcUtilObject::GetTargetServiceStatus() {
+  if (hostname.empty() || TargetService.empty()) return {};
+  Target target = OpenTarget();
+  ServiceStatus status;
+  Query(target, &status);
+  return StatusText(status.currentState);
+}
+
+com::Variant SvcUtilObject::StartTargetService() {
+  if (hostname.empty() || TargetService.empty()) return {};
+  Target target = OpenTarget();
+  if (target.service) target.service->StartService();
+  ServiceStatus status;
+  Query(target, &status);
+  WaitWhile(target, SERVICE_START_PENDING, &status);
+  return Query(target, &status);
+}
+
+com::Variant SvcUtilObject::StopTargetService() {
+  if (hostname.empty() || TargetService.empty()) return {};
+  Target target = OpenTarget();
+  if (target.service) target.service->ControlStop();
+  ServiceStatus status;
+  Query(target, &status);
+  WaitWhile(target, SERVICE_STOP_PENDING, &status);
+  return Query(target, &status);
+}
+
+com::Variant SvcUtilObject::BounceTargetService() {
+  if (hostname.empty() || TargetService.empty()) return {};
+  Target target = OpenTarget();
+  ServiceStatus status;
+  if (target.service) target.service->ControlStop();
+  Query(target, &status);
+  WaitWhile(target, SERVICE_STOP_PENDING, &status);
+  if (target.service) target.service->StartService();
+  Query(target, &status);
+  WaitWhile(target, SERVICE_START_PENDING, &status);
+  return {};
+}
+
+SvcUtilObject::Target SvcUtilObject::OpenTarget() {
+  Target target;
+  if (manager_->OpenSCManager(hostname, &target.manager) == ERROR_SUCCESS)
+    target.manager->OpenService(TargetService, &target.service);
+  return target;
+}
+
+bool SvcUtilObject::Query(Target& target, ServiceStatus* status) {
+  return target.service && target.service->QueryServiceStatus(status) == ERROR_SUCCESS;
+}
+
+void SvcUtilObject::WaitWhile(Target& target, uint32_t pendingState, ServiceStatus* status) {
+  const auto deadline = clock_.now() + TimeLimit;
+  while (status->currentState == pendingState && clock_.now() < deadline) {
+    if (ProcessPendingMessages) ProcessPendingMessages();
+    clock_.sleep(kPollPause);
+    if (!Query(target, status)) return;
+  }
+}
+
+}  // namespace corvane::servicecontrol
