@@ -15,3 +15,5 @@ $SUDO apt-get install -y -q --no-install-recommends \
   postgresql postgresql-client \
   libldap2-dev slapd ldap-utils \
   valgrind
+# Service control tests: a private D-Bus daemon running a mock systemd.
+$SUDO apt-get install -y -q --no-install-recommends dbus-daemon python3-dbusmock
