@@ -86,20 +86,16 @@ com::Variant SvcUtilObject::GetTargetServiceStatus() {
 com::Variant SvcUtilObject::StartTargetService() {
   if (hostname.empty() || TargetService.empty()) return {};
   Target target = OpenTarget();
-  if (target.service) target.service->StartService();
   ServiceStatus status;
-  Query(target, &status);
-  WaitWhile(target, SERVICE_START_PENDING, &status);
+  RequestAndWait(target, &ServiceHandle::StartService, SERVICE_START_PENDING, &status);
   return Query(target, &status);
 }
 
 com::Variant SvcUtilObject::StopTargetService() {
   if (hostname.empty() || TargetService.empty()) return {};
   Target target = OpenTarget();
-  if (target.service) target.service->ControlStop();
   ServiceStatus status;
-  Query(target, &status);
-  WaitWhile(target, SERVICE_STOP_PENDING, &status);
+  RequestAndWait(target, &ServiceHandle::ControlStop, SERVICE_STOP_PENDING, &status);
   return Query(target, &status);
 }
 
@@ -107,12 +103,8 @@ com::Variant SvcUtilObject::BounceTargetService() {
   if (hostname.empty() || TargetService.empty()) return {};
   Target target = OpenTarget();
   ServiceStatus status;
-  if (target.service) target.service->ControlStop();
-  Query(target, &status);
-  WaitWhile(target, SERVICE_STOP_PENDING, &status);
-  if (target.service) target.service->StartService();
-  Query(target, &status);
-  WaitWhile(target, SERVICE_START_PENDING, &status);
+  RequestAndWait(target, &ServiceHandle::ControlStop, SERVICE_STOP_PENDING, &status);
+  RequestAndWait(target, &ServiceHandle::StartService, SERVICE_START_PENDING, &status);
   return {};
 }
 
@@ -125,6 +117,14 @@ SvcUtilObject::Target SvcUtilObject::OpenTarget() {
 
 bool SvcUtilObject::Query(Target& target, ServiceStatus* status) {
   return target.service && target.service->QueryServiceStatus(status) == ERROR_SUCCESS;
+}
+
+void SvcUtilObject::RequestAndWait(Target& target, Win32Error (ServiceHandle::*request)(), uint32_t pendingState,
+                                   ServiceStatus* status) {
+  // A refused request is not examined: it shows in the status that follows.
+  if (target.service) (target.service.get()->*request)();
+  Query(target, status);
+  WaitWhile(target, pendingState, status);
 }
 
 void SvcUtilObject::WaitWhile(Target& target, uint32_t pendingState, ServiceStatus* status) {

@@ -44,6 +44,10 @@ class SvcUtilObject : public SvcUtil {
   Target OpenTarget();
   // Reads the target's status into *status; false when it cannot.
   static bool Query(Target& target, scm::ServiceStatus* status);
+  // Sends a start or stop request to the target (when it is open), reads
+  // its status and waits while it is in `pendingState`.
+  void RequestAndWait(Target& target, scm::Win32Error (scm::ServiceHandle::*request)(), uint32_t pendingState,
+                      scm::ServiceStatus* status);
   // Polls while the target is in `pendingState`, at most TimeLimit, letting
   // the caller's messages run between polls. Ends early when a poll fails.
   void WaitWhile(Target& target, uint32_t pendingState, scm::ServiceStatus* status);
