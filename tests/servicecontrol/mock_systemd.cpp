@@ -1,20 +1,15 @@
 #include "tests/servicecontrol/mock_systemd.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdarg>
-#include <cstring>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
-#include <vector>
-
-extern char** environ;
 
 namespace corvane::testing {
 namespace {
@@ -73,7 +68,16 @@ std::string LoadUnitCode() {
          add + "ret = self.units[name]\n";
 }
 
-bool FileExists(const char* path) { return ::access(path, X_OK) == 0; }
+// Runs a shell command; its standard output.
+std::string Output(const std::string& command) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+  ::pclose(pipe);
+  return out;
+}
 
 std::optional<std::string> GetEnv(const char* name) {
   const char* value = std::getenv(name);
@@ -85,12 +89,6 @@ void RestoreEnv(const char* name, const std::optional<std::string>& value) {
   else ::unsetenv(name);
 }
 
-void Stop(pid_t pid) {
-  if (pid <= 0) return;
-  ::kill(pid, SIGTERM);
-  ::waitpid(pid, nullptr, 0);
-}
-
 }  // namespace
 
 bool MockSystemd::Required() {
@@ -99,76 +97,37 @@ bool MockSystemd::Required() {
 }
 
 std::unique_ptr<MockSystemd> MockSystemd::Start(std::string* error) {
-  if (!FileExists("/usr/bin/dbus-daemon")) {
-    *error = "dbus-daemon is not installed (scripts/install-deps.sh installs it)";
-    return nullptr;
-  }
   auto mock = std::make_unique<MockSystemd>();
   mock->previousSystemBus_ = GetEnv("DBUS_SYSTEM_BUS_ADDRESS");
   mock->previousComputerName_ = GetEnv("COMPUTERNAME");
 
-  // The private bus: its address comes on the daemon's standard output.
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) {
-    *error = "pipe failed";
-    return nullptr;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  const char* daemonArgs[] = {"dbus-daemon", "--session", "--nofork", "--print-address", nullptr};
-  int spawned = posix_spawn(&mock->daemon_, "/usr/bin/dbus-daemon", &actions, nullptr,
-                            const_cast<char**>(daemonArgs), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
+  // The private bus (its address and pid), then python3-dbusmock's systemd
+  // template on it, with Debian's python, which has the module.
+  std::istringstream daemon(Output("dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null"));
   std::string address;
-  char c = 0;
-  while (spawned == 0 && ::read(out[0], &c, 1) == 1 && c != '\n') address += c;
-  ::close(out[0]);
-  if (address.empty()) {
-    *error = "dbus-daemon did not start";
+  if (!std::getline(daemon, address) || !(daemon >> mock->daemon_)) {
+    *error = "dbus-daemon did not start (scripts/install-deps.sh installs it)";
     return nullptr;
   }
-
-  // python3-dbusmock's systemd template on it (Debian's python, which has the module).
-  std::vector<std::string> environment{"DBUS_SESSION_BUS_ADDRESS=" + address};
-  for (char** e = environ; *e != nullptr; ++e)
-    if (std::string_view(*e).substr(0, 25) != "DBUS_SESSION_BUS_ADDRESS=") environment.emplace_back(*e);
-  std::vector<char*> envp;
-  for (auto& e : environment) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  const char* mockArgs[] = {"python3", "-m", "dbusmock", "--session", "--template", "systemd", nullptr};
-  spawned = posix_spawn(&mock->mock_, "/usr/bin/python3", &actions, nullptr, const_cast<char**>(mockArgs), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    mock->mock_ = -1;
-    *error = "cannot run /usr/bin/python3";
-    return nullptr;
-  }
-
+  std::istringstream(Output("DBUS_SESSION_BUS_ADDRESS='" + address +
+                            "' /usr/bin/python3 -m dbusmock --session --template systemd >/dev/null & echo $!")) >>
+      mock->mock_;
   if (sd_bus_new(&mock->bus_) < 0 || sd_bus_set_address(mock->bus_, address.c_str()) < 0 ||
       sd_bus_set_bus_client(mock->bus_, 1) < 0 || sd_bus_start(mock->bus_) < 0) {
     *error = "cannot connect to the private bus " + address;
     return nullptr;
   }
-  for (int tries = 0;; ++tries) {
-    int hasOwner = 0;
-    sd_bus_error busError = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    if (sd_bus_call_method(mock->bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                           "NameHasOwner", &busError, &reply, "s", kSystemd) >= 0)
-      sd_bus_message_read(reply, "b", &hasOwner);
-    sd_bus_message_unref(reply);
-    sd_bus_error_free(&busError);
-    if (hasOwner) break;
-    if (::waitpid(mock->mock_, nullptr, WNOHANG) == mock->mock_ || tries == 3000) {
-      mock->mock_ = -1;
+  for (int hasOwner = 0, tries = 0; !hasOwner; ++tries) {
+    if (mock->mock_ <= 0 || ::kill(mock->mock_, 0) != 0 || tries == 1500) {
       *error = "python3-dbusmock did not start (scripts/install-deps.sh installs it)";
       return nullptr;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    sd_bus_message* reply = nullptr;
+    if (sd_bus_call_method(mock->bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                           "NameHasOwner", nullptr, &reply, "s", kSystemd) >= 0)
+      sd_bus_message_read(reply, "b", &hasOwner);
+    sd_bus_message_unref(reply);
   }
 
   mock->AddMethod(kManager, "ListUnits", "", "a(ssssssouso)", kListUnits);
@@ -195,8 +154,8 @@ MockSystemd::~MockSystemd() {
   RestoreEnv("DBUS_SYSTEM_BUS_ADDRESS", previousSystemBus_);
   RestoreEnv("COMPUTERNAME", previousComputerName_);
   sd_bus_flush_close_unref(bus_);
-  Stop(mock_);
-  Stop(daemon_);
+  for (pid_t pid : {mock_, daemon_})
+    if (pid > 0) ::kill(pid, SIGTERM);
 }
 
 void MockSystemd::CallMock(const char* member, const char* types, ...) {

@@ -22,8 +22,16 @@ std::shared_ptr<SvcUtil> CreateSvcUtil(const std::string& target = "Corvane Serv
   return svc;
 }
 
-TEST(ServolinkBus, ListsEveryServiceWithItsStateNameAndDisplayName) {
-  CORVANE_START_MOCK_SYSTEMD(systemd);
+class ServolinkBus : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CORVANE_START_MOCK_SYSTEMD(mock);
+    systemd = std::move(mock);
+  }
+  std::unique_ptr<testing::MockSystemd> systemd;
+};
+
+TEST_F(ServolinkBus, ListsEveryServiceWithItsStateNameAndDisplayName) {
   const std::string longName(260, 'z');
   const std::string longDescription(300, 'd');
   systemd->AddUnit(kCorvaneUnit, "Tarnwick Corvane Service", "active");
@@ -54,28 +62,24 @@ TEST(ServolinkBus, ListsEveryServiceWithItsStateNameAndDisplayName) {
   EXPECT_EQ(svc->GetTargetServiceStatus().Text(), "SERVICE_STATUS_UNKNOWN");
 }
 
-TEST(ServolinkBus, HostWithoutServicesListsOnlyTheHeading) {
-  CORVANE_START_MOCK_SYSTEMD(systemd);
+TEST_F(ServolinkBus, HostWithoutServicesListsOnlyTheHeading) {
   EXPECT_EQ(CreateSvcUtil()->ListAllServices(), com::Variant("All registered services:\r"));
 }
 
-TEST(ServolinkBus, StopOfAStoppedServiceReturnsTrue) {
-  CORVANE_START_MOCK_SYSTEMD(systemd);
+TEST_F(ServolinkBus, StopOfAStoppedServiceReturnsTrue) {
   systemd->AddUnit(kCorvaneUnit, "Tarnwick Corvane Service", "inactive");
   auto svc = CreateSvcUtil();
   EXPECT_EQ(svc->StopTargetService(), com::Variant(true));
   EXPECT_EQ(svc->GetTargetServiceStatus().Text(), "SERVICE_STOPPED");
 }
 
-TEST(ServolinkBus, StartOfAMissingServiceReturnsFalse) {
-  CORVANE_START_MOCK_SYSTEMD(systemd);
+TEST_F(ServolinkBus, StartOfAMissingServiceReturnsFalse) {
   auto svc = CreateSvcUtil("Nowhere");
   EXPECT_EQ(svc->StartTargetService(), com::Variant(false));
   EXPECT_EQ(svc->GetTargetServiceStatus().Text(), "SERVICE_STATUS_UNKNOWN");
 }
 
-TEST(ServolinkBus, StartWaitsWhileStartingAndLetsMessagesRunBetweenPolls) {
-  CORVANE_START_MOCK_SYSTEMD(systemd);
+TEST_F(ServolinkBus, StartWaitsWhileStartingAndLetsMessagesRunBetweenPolls) {
   systemd->AddUnit(kCorvaneUnit, "Tarnwick Corvane Service", "inactive");
   systemd->SetJobOutcome(kCorvaneUnit, "activating", "inactive");
   auto svc = CreateSvcUtil();
@@ -88,8 +92,7 @@ TEST(ServolinkBus, StartWaitsWhileStartingAndLetsMessagesRunBetweenPolls) {
   EXPECT_EQ(svc->GetTargetServiceStatus().Text(), "SERVICE_RUNNING");
 }
 
-TEST(ServolinkBus, RestartWaitsThroughStoppingThenStarting) {
-  CORVANE_START_MOCK_SYSTEMD(systemd);
+TEST_F(ServolinkBus, RestartWaitsThroughStoppingThenStarting) {
   systemd->AddUnit(kCorvaneUnit, "Tarnwick Corvane Service", "active");
   systemd->SetJobOutcome(kCorvaneUnit, "activating", "deactivating");
   auto svc = CreateSvcUtil();
@@ -105,8 +108,7 @@ TEST(ServolinkBus, RestartWaitsThroughStoppingThenStarting) {
   EXPECT_EQ(svc->GetTargetServiceStatus().Text(), "SERVICE_RUNNING");
 }
 
-TEST(ServolinkBus, AServiceThatStaysPendingIsLeftAfterTheTimeLimit) {
-  CORVANE_START_MOCK_SYSTEMD(systemd);
+TEST_F(ServolinkBus, AServiceThatStaysPendingIsLeftAfterTheTimeLimit) {
   systemd->AddUnit(kCorvaneUnit, "Tarnwick Corvane Service", "inactive");
   systemd->SetJobOutcome(kCorvaneUnit, "activating", "inactive");
   auto svc = CreateSvcUtil();
@@ -118,7 +120,7 @@ TEST(ServolinkBus, AServiceThatStaysPendingIsLeftAfterTheTimeLimit) {
   EXPECT_EQ(svc->GetTargetServiceStatus().Text(), "SERVICE_START_PENDING");
 }
 
-TEST(ServolinkBus, AManagerOutOfReachIsError1722) {
+TEST(ServolinkNoBus, AManagerOutOfReachIsError1722) {
   ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/corvane-test-bus", 1);
   auto svc = CreateSvcUtil();
   svc->hostname = "localhost";
