@@ -64,9 +64,10 @@ class EntryStream {
 
 // Which attributes a pass needs: a scan (counting, names of managers,
 // finding the mailbox by account or mail address), a look at the proxy
-// addresses (only when the scan found no such mailbox), or a full read of
-// every mapped attribute.
-enum class Pass { Scan, Proxies, Read };
+// addresses (only when the scan found no such mailbox), a full read of
+// every mapped attribute, or the addresses a recipient is known by (its
+// proxy addresses and mail address, for resolving list members).
+enum class Pass { Scan, Proxies, Read, Addresses };
 
 // The attribute names a pass asks for.
 const std::vector<std::string>& PassAttributes(Pass pass);
