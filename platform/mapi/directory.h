@@ -83,6 +83,10 @@ class DirectorySource {
   virtual std::string Describe() const = 0;
 };
 
+// True when the server text names an LDIF file (a path: anything with a
+// '/', or the name of an existing file) rather than an LDAP server.
+bool NamesLdifFile(const std::string& server);
+
 // Chooses the source from the configured server text: an ldap://,
 // ldaps:// or ldapi:// URL, the path of an LDIF file, or a host name.
 // Connects and binds for LDAP, so connection and credential failures

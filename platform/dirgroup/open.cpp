@@ -1,0 +1,30 @@
+#include <strings.h>
+
+#include <utility>
+
+#include "platform/dirgroup/backends.h"
+#include "platform/mapi/directory.h"
+
+namespace corvane::dirgroup {
+
+std::unique_ptr<GroupDirectory> GroupDirectory::Open(const std::string& server) {
+  if (server.empty()) throw DirectoryError("no directory server is named");
+  return mapi::NamesLdifFile(server) ? OpenLdifGroupDirectory(server) : OpenLdapGroupDirectory(server);
+}
+
+bool GroupKindOf(const std::vector<std::string>* object_classes, GroupKind& kind) {
+  if (!object_classes) return false;
+  constexpr std::pair<const char*, GroupKind> kClasses[] = {{"group", GroupKind::ActiveDirectory},
+                                                             {"groupOfNames", GroupKind::GroupOfNames}};
+  for (const auto& [name, k] : kClasses) {
+    for (const auto& c : *object_classes) {
+      if (strcasecmp(c.c_str(), name) == 0) {
+        kind = k;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace corvane::dirgroup
