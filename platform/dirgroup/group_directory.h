@@ -87,9 +87,9 @@ class GroupDirectory {
   // entry exists but is neither kind of group.
   virtual GroupEntry ReadGroup(const std::string& dn) = 0;
 
-  // The kind a new group takes: ActiveDirectory where the directory knows
-  // the class group (its schema; for a file, its entries), else
-  // GroupOfNames.
+  // The kind a new group takes: ActiveDirectory on Active Directory (the
+  // capability its root DSE names) and in a file that holds groups of that
+  // class; else GroupOfNames.
   virtual GroupKind NewGroupKind() = 0;
 
   // Calls `each` with every entry of the directory (below the server's

@@ -3,8 +3,6 @@
 // per change record, with the permissive-modify control so a value that
 // another writer added or removed meanwhile does not fail the request.
 #include <ldap.h>
-#include <ldap_schema.h>
-#include <strings.h>
 
 #include <fmt/format.h>
 
@@ -18,6 +16,9 @@ namespace {
 // Active Directory and OpenLDAP: adding a value that is there, or removing
 // one that is not, succeeds.
 constexpr const char* kPermissiveModifyOid = "1.2.840.113556.1.4.1413";
+// Root DSE capabilities of Active Directory and of its lightweight edition.
+constexpr const char* kActiveDirectoryCapability = "1.2.840.113556.1.4.800";
+constexpr const char* kLightweightDirectoryCapability = "1.2.840.113556.1.4.1851";
 
 [[noreturn]] void ThrowLastError() { throw DirectoryError(MAPIGetLastErrorText()); }
 
@@ -58,29 +59,14 @@ class LdapGroupDirectory : public GroupDirectory {
     return group;
   }
 
+  // Active Directory fills in the system attributes of a new group
+  // itself; a server that only carries its schema would not, so it gets a
+  // groupOfNames.
   GroupKind NewGroupKind() override {
-    auto subschema = mapi::ReadRootDse(conn_->get(), "subschemaSubentry");
-    if (subschema.empty()) return GroupKind::GroupOfNames;
-    char* attrs[] = {const_cast<char*>("objectClasses"), nullptr};
-    LDAPMessage* raw = nullptr;
-    timeval tv{mapi::kLdapNetworkTimeoutSeconds, 0};
-    int rc = ldap_search_ext_s(conn_->get(), subschema[0].c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attrs, 0,
-                               nullptr, nullptr, &tv, 1, &raw);
-    mapi::LdapMessage hold(raw);
-    LDAPMessage* e = rc == LDAP_SUCCESS ? ldap_first_entry(conn_->get(), raw) : nullptr;
-    if (!e) return GroupKind::GroupOfNames;
-    berval** values = ldap_get_values_len(conn_->get(), e, "objectClasses");
-    bool has_group = false;
-    for (int i = 0; values && values[i] && !has_group; ++i) {
-      std::string text(values[i]->bv_val, values[i]->bv_len);
-      int code = 0;
-      const char* where = nullptr;
-      LDAPObjectClass* oc = ldap_str2objectclass(text.c_str(), &code, &where, LDAP_SCHEMA_ALLOW_ALL);
-      for (char** n = oc ? oc->oc_names : nullptr; n && *n; ++n) has_group = has_group || strcasecmp(*n, "group") == 0;
-      if (oc) ldap_objectclass_free(oc);
-    }
-    ldap_value_free_len(values);
-    return has_group ? GroupKind::ActiveDirectory : GroupKind::GroupOfNames;
+    for (const auto& capability : mapi::ReadRootDse(conn_->get(), "supportedCapabilities"))
+      if (capability == kActiveDirectoryCapability || capability == kLightweightDirectoryCapability)
+        return GroupKind::ActiveDirectory;
+    return GroupKind::GroupOfNames;
   }
 
   void ScanAddresses(const std::function<void(const mapi::DirEntry&)>& each) override {

@@ -8,25 +8,19 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "tools/dsimport/group_changes.h"
+#include "tools/dsimport/test_support.h"
 
 namespace corvane::dsimport {
 namespace {
 
 namespace fs = std::filesystem;
 using dirgroup::ChangeRecord;
+using testing::ReadFile;
 
 constexpr const char* kBase = "DC=harbourline,DC=example";
 constexpr const char* kHeader = "Obj-Class, Directory Name, members\r\n";
-
-std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class DsImport : public ::testing::Test {
  protected:
@@ -40,17 +34,7 @@ class DsImport : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir); }
 
   void WriteList(const std::string& text) { std::ofstream(options.file, std::ios::binary) << text; }
-  // The report, or "error: <message>".
-  std::string Import() {
-    std::string report;
-    try {
-      RunImport(options, {[&](const std::string& line) { report += line + "\n"; },
-                          [&](const std::string& ldif) { report += ldif; }});
-    } catch (const ImportFailure& e) {
-      return std::string("error: ") + e.what();
-    }
-    return report;
-  }
+  std::string Import() { return testing::ImportReport(options); }
 
   fs::path dir, directory;
   ImportOptions options;
