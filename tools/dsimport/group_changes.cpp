@@ -34,6 +34,8 @@ GroupChanges PlanGroupChanges(const std::string& dn, const std::string& list_nam
   GroupChanges g;
   g.create = !current.exists;
   std::unordered_set<std::string> have, want;
+  have.reserve(current.members.size());
+  want.reserve(wanted.size());
   for (const auto& m : current.members) have.insert(dirgroup::DnKey(m));
   for (const auto& m : wanted) {
     std::string key = dirgroup::DnKey(m);

@@ -16,6 +16,9 @@ void LowerInto(const std::string& text, std::string& out) {
 }  // namespace
 
 MemberResolver::MemberResolver(const std::vector<MemberLine>& lines) : lines_(lines), best_(lines.size()) {
+  size_t addresses = 0;
+  for (const auto& l : lines) addresses += l.addresses.size();
+  wanted_.reserve(addresses);
   for (uint32_t i = 0; i < lines.size(); ++i) {
     for (uint32_t rank = 0; rank < lines[i].addresses.size(); ++rank) {
       LowerInto(lines[i].addresses[rank], key_);
