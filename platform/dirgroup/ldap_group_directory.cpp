@@ -51,12 +51,7 @@ class LdapGroupDirectory : public GroupDirectory {
     mapi::DirEntry e;
     bool end = false;
     if (FAILED(stream->Next(e, end))) ThrowLastError();
-    if (end) return group;  // gone since the look above
-    group.exists = true;
-    if (!GroupKindOf(e.Get("objectclass"), group.kind))
-      throw DirectoryError(fmt::format("\"{}\" exists but is not a group (neither group nor groupOfNames)", dn));
-    if (const auto* members = e.Get("member")) group.members = *members;
-    return group;
+    return end ? group : AsGroup(e);  // `end`: gone since the look above
   }
 
   // Active Directory fills in the system attributes of a new group

@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -32,21 +33,6 @@ std::string Errno(const std::string& what, const fs::path& file) {
   return fmt::format("cannot {} {}: {}", what, file.string(), std::strerror(errno));
 }
 
-// A file descriptor closed on scope exit.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // Replaces `file` (the target, where it is a symbolic link) with `text`:
 // a temporary file beside it with the same mode, fsync, rename, fsync of
 // the folder. Readers see the old file or the new one, never a mix.
@@ -56,30 +42,22 @@ void ReplaceFile(const fs::path& named, const std::string& text) {
   if (::stat(file.c_str(), &st) != 0) throw DirectoryError(Errno("read", file));
   fs::path tmp = file;
   tmp += fmt::format(".dsimport.{}", ::getpid());
-  {
-    Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777));
-    if (fd.get() < 0) throw DirectoryError(Errno("create", tmp));
-    bool ok = ::fchmod(fd.get(), st.st_mode & 07777) == 0;
-    for (size_t done = 0; ok && done < text.size();) {
-      ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      ok = n > 0;
-      if (ok) done += static_cast<size_t>(n);
-    }
-    ok = ok && ::fsync(fd.get()) == 0;
-    if (!ok) {
-      std::string error = Errno("write", tmp);
-      ::unlink(tmp.c_str());
-      throw DirectoryError(error);
-    }
-  }
-  if (::rename(tmp.c_str(), file.c_str()) != 0) {
-    std::string error = Errno("replace", file);
+  std::unique_ptr<FILE, int (*)(FILE*)> out(std::fopen(tmp.c_str(), "wbe"), std::fclose);
+  if (!out) throw DirectoryError(Errno("create", tmp));
+  bool ok = ::fchmod(fileno(out.get()), st.st_mode & 07777) == 0 &&
+            std::fwrite(text.data(), 1, text.size(), out.get()) == text.size() && std::fflush(out.get()) == 0 &&
+            ::fsync(fileno(out.get())) == 0;
+  ok = std::fclose(out.release()) == 0 && ok;
+  if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
+    std::string error = Errno(ok ? "replace" : "write", ok ? file : tmp);
     ::unlink(tmp.c_str());
     throw DirectoryError(error);
   }
-  Fd dir(::open(file.parent_path().empty() ? "." : file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
+  int dir = ::open(file.parent_path().empty() ? "." : file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
 }
 
 std::string ReadWhole(const std::string& path) {
@@ -155,11 +133,7 @@ class LdifGroupDirectory : public GroupDirectory {
     GroupEntry group;
     std::string key = DnKey(dn);
     Scan({"objectClass", "member"}, [&](const mapi::DirEntry& e, uint64_t, uint64_t) {
-      if (group.exists || DnKey(e.dn) != key) return;
-      group.exists = true;
-      if (!GroupKindOf(e.Get("objectclass"), group.kind))
-        throw DirectoryError(fmt::format("\"{}\" exists but is not a group (neither group nor groupOfNames)", dn));
-      if (const auto* members = e.Get("member")) group.members = *members;
+      if (!group.exists && DnKey(e.dn) == key) group = AsGroup(e);
     });
     return group;
   }

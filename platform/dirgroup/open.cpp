@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include <fmt/format.h>
+
 #include "platform/dirgroup/backends.h"
 #include "platform/mapi/directory.h"
 
@@ -25,6 +27,15 @@ bool GroupKindOf(const std::vector<std::string>* object_classes, GroupKind& kind
     }
   }
   return false;
+}
+
+GroupEntry AsGroup(const mapi::DirEntry& entry) {
+  GroupEntry group;
+  group.exists = true;
+  if (!GroupKindOf(entry.Get("objectclass"), group.kind))
+    throw DirectoryError(fmt::format("\"{}\" exists but is not a group (neither group nor groupOfNames)", entry.dn));
+  if (const auto* members = entry.Get("member")) group.members = *members;
+  return group;
 }
 
 }  // namespace corvane::dirgroup
