@@ -142,6 +142,9 @@ std::unique_ptr<GroupDirectory> OpenLdapGroupDirectory(const std::string& server
   std::shared_ptr<mapi::LdapConnection> conn;
   mapi::LdapTarget target;
   if (FAILED(mapi::ConnectLdap(server, conn, target))) ThrowLastError();
+  // A server that stops answering ends the import instead of holding it.
+  timeval requests{mapi::kLdapSearchTimeoutSeconds, 0};
+  ldap_set_option(conn->get(), LDAP_OPT_TIMEOUT, &requests);
   return std::make_unique<LdapGroupDirectory>(std::move(conn), std::move(target));
 }
 

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <strings.h>
 
+#include <tuple>
 #include <unordered_set>
 
 #include "platform/dirgroup/group_directory.h"
@@ -21,6 +22,34 @@ const char* KindName(GroupKind kind) {
   return kind == GroupKind::ActiveDirectory ? "an Active Directory group" : "a groupOfNames";
 }
 
+struct Members {
+  std::vector<std::string> dns;  // each once, in the file's order
+  size_t unresolved = 0;
+  size_t repeated = 0;  // lines naming a member an earlier line named
+};
+
+// Resolves the file's lines in one pass over the directory, reporting
+// each line that finds no entry.
+Members ResolveMembers(const DistListFile& list, GroupDirectory& dir, const ImportOutput& out) {
+  MemberResolver resolver(list.members);
+  dir.ScanAddresses([&](const mapi::DirEntry& e) { resolver.Offer(e); });
+  Members m;
+  std::unordered_set<std::string> seen;
+  auto results = resolver.Results();
+  for (size_t i = 0; i < results.size(); ++i) {
+    const MemberLine& line = list.members[i];
+    if (results[i].dn.empty()) {
+      ++m.unresolved;
+      out.report(fmt::format("unresolved: line {}: {}: {}", line.line, line.addresses.front(), results[i].reason));
+    } else if (seen.insert(dirgroup::DnKey(results[i].dn)).second) {
+      m.dns.push_back(results[i].dn);
+    } else {
+      ++m.repeated;
+    }
+  }
+  return m;
+}
+
 }  // namespace
 
 void RunImport(const ImportOptions& o, const ImportOutput& out) {
@@ -30,6 +59,7 @@ void RunImport(const ImportOptions& o, const ImportOutput& out) {
     if (value->empty())
       throw ImportFailure(fmt::format("{} is empty (the service takes it from the parameter \"{}\"); nothing was changed",
                                       option, parameter));
+  bool sending = false;
   try {
     DistListFile list = ReadDistList(o.file);
     if (list.members.empty()) {
@@ -51,44 +81,32 @@ void RunImport(const ImportOptions& o, const ImportOutput& out) {
     out.report(current.exists ? fmt::format("group: {} ({}, {} members)", dn, KindName(kind), current.members.size())
                               : fmt::format("group: {} (new, {})", dn, KindName(kind)));
 
-    MemberResolver resolver(list.members);
-    dir->ScanAddresses([&](const mapi::DirEntry& e) { resolver.Offer(e); });
-    std::vector<std::string> wanted;
-    std::unordered_set<std::string> seen;
-    size_t unresolved = 0, repeated = 0;
-    auto results = resolver.Results();
-    for (size_t i = 0; i < results.size(); ++i) {
-      const MemberLine& line = list.members[i];
-      if (results[i].dn.empty()) {
-        ++unresolved;
-        out.report(fmt::format("unresolved: line {}: {}: {}", line.line, line.addresses.front(), results[i].reason));
-      } else if (seen.insert(dirgroup::DnKey(results[i].dn)).second) {
-        wanted.push_back(results[i].dn);
-      } else {
-        ++repeated;
-      }
-    }
+    Members members = ResolveMembers(list, *dir, out);
     // A file none of whose members is found here was meant for another
     // directory: emptying the group would be the wrong answer.
-    if (wanted.empty())
+    if (members.dns.empty())
       throw ImportFailure(fmt::format("none of the {} members was found in the {}; the group is left as it was",
                                       list.members.size(), dir->Describe()));
 
-    GroupChanges changes = PlanGroupChanges(dn, list.list_name, kind, current, wanted);
+    GroupChanges changes = PlanGroupChanges(dn, list.list_name, kind, current, members.dns);
     if (o.dry_run) {
       out.ldif(dirgroup::FormatChangeRecords(changes.records));
     } else {
+      sending = true;
       ApplyGroupChanges(*dir, changes);
     }
     std::string outcome = changes.create ? "created" : changes.records.empty() ? "unchanged" : "updated";
     out.report(fmt::format("{}{}: {}: {} members; added {}, removed {}, unchanged {}, unresolved {}{}",
-                           o.dry_run ? "dry run, nothing changed; would be " : "", outcome, dn, wanted.size(),
-                           changes.added.size(), changes.removed.size(), changes.unchanged, unresolved,
-                           repeated ? fmt::format(" ({} lines named a member already listed)", repeated) : ""));
+                           o.dry_run ? "dry run, nothing changed; would be " : "", outcome, dn, members.dns.size(),
+                           changes.added.size(), changes.removed.size(), changes.unchanged, members.unresolved,
+                           members.repeated
+                               ? fmt::format(" ({} lines named a member already listed)", members.repeated)
+                               : ""));
   } catch (const CsvError& e) {
     throw ImportFailure(std::string(e.what()) + "; nothing was changed");
   } catch (const DirectoryError& e) {
-    throw ImportFailure(e.what());
+    // A refused request says itself what took effect.
+    throw ImportFailure(sending ? e.what() : std::string(e.what()) + "; nothing was changed");
   }
 }
 

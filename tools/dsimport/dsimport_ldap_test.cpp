@@ -115,11 +115,10 @@ class DsImportLdap : public ::testing::Test {
     std::ofstream out(options.file, std::ios::binary);
     out << "Obj-Class, Directory Name, members\r\n";
     for (const auto& e : entries) {
-      std::vector<std::string> proxies;
-      if (const auto* p = e.Get("proxyaddresses")) proxies = *p;
-      else proxies = {"SMTP:" + *e.First("mail")};
+      const auto* proxies = e.Get("proxyaddresses");
       std::string text;
-      for (const auto& p : proxies) text += (text.empty() ? "" : ",") + p + "{;}";
+      for (const auto& p : proxies ? *proxies : std::vector<std::string>{"SMTP:" + *e.First("mail")})
+        text += (text.empty() ? "" : ",") + p + "{;}";
       out << "DL," << name << "," << text << "\r\n";
     }
     for (const auto& line : more_lines) out << "DL," << name << "," << line << "\r\n";
