@@ -84,17 +84,20 @@ const std::string& AttributeNames::Canonical(std::string_view written) {
   return names_.back().second;
 }
 
-HRESULT OpenDirectorySource(const std::string& server, std::unique_ptr<DirectorySource>& out) {
+bool NamesLdifFile(const std::string& server) {
   auto starts = [&server](std::string_view p) {
     return server.size() >= p.size() &&
            std::equal(p.begin(), p.end(), server.begin(),
                       [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
   };
-  if (starts("ldap://") || starts("ldaps://") || starts("ldapi://")) return OpenLdapSource(server, out);
+  if (starts("ldap://") || starts("ldaps://") || starts("ldapi://")) return false;
   // A path: anything with a slash, or a name that exists as a file.
   struct stat st {};
-  if (server.find('/') != std::string::npos || stat(server.c_str(), &st) == 0) return OpenLdifSource(server, out);
-  return OpenLdapSource(server, out);
+  return server.find('/') != std::string::npos || stat(server.c_str(), &st) == 0;
+}
+
+HRESULT OpenDirectorySource(const std::string& server, std::unique_ptr<DirectorySource>& out) {
+  return NamesLdifFile(server) ? OpenLdifSource(server, out) : OpenLdapSource(server, out);
 }
 
 }  // namespace corvane::mapi

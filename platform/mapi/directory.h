@@ -64,9 +64,10 @@ class EntryStream {
 
 // Which attributes a pass needs: a scan (counting, names of managers,
 // finding the mailbox by account or mail address), a look at the proxy
-// addresses (only when the scan found no such mailbox), or a full read of
-// every mapped attribute.
-enum class Pass { Scan, Proxies, Read };
+// addresses (only when the scan found no such mailbox), a full read of
+// every mapped attribute, or the addresses a recipient is known by (its
+// proxy addresses and mail address, for resolving list members).
+enum class Pass { Scan, Proxies, Read, Addresses };
 
 // The attribute names a pass asks for.
 const std::vector<std::string>& PassAttributes(Pass pass);
@@ -81,6 +82,10 @@ class DirectorySource {
   // Names the directory for messages (never carries a password).
   virtual std::string Describe() const = 0;
 };
+
+// True when the server text names an LDIF file (a path: anything with a
+// '/', or the name of an existing file) rather than an LDAP server.
+bool NamesLdifFile(const std::string& server);
 
 // Chooses the source from the configured server text: an ldap://,
 // ldaps:// or ldapi:// URL, the path of an LDIF file, or a host name.

@@ -346,6 +346,7 @@ const std::vector<std::string>& PassAttributes(Pass pass) {
                                                  "msExchHideFromAddressLists", "showInAddressBook",
                                                  "sAMAccountName", "uid",         "mailNickname", "mail"};
   static const std::vector<std::string> kProxies = {"objectClass", "proxyAddresses"};
+  static const std::vector<std::string> kAddresses = {"objectClass", "proxyAddresses", "mail"};
   static const std::vector<std::string> kRead = [] {
     std::vector<std::string> list = {"objectClass",  "displayName", "cn",         "manager",
                                      "proxyAddresses", "mail",      "msExchRecipientDisplayType",
@@ -360,6 +361,7 @@ const std::vector<std::string>& PassAttributes(Pass pass) {
   switch (pass) {
     case Pass::Scan: return kScan;
     case Pass::Proxies: return kProxies;
+    case Pass::Addresses: return kAddresses;
     default: return kRead;
   }
 }

@@ -12,6 +12,10 @@ namespace corvane::mapi {
 // returns hr so callers can write `return Fail(hr, ...)`.
 HRESULT Fail(HRESULT hr, const std::string& text);
 
+// Whether Fail also writes its line to standard error (on by default). A
+// program that reports every failure in its own words turns it off.
+void EchoFailures(bool on);
+
 // Writes a warning (something repaired, nothing failed) to standard
 // error; the last-error text is left as it is.
 void Warn(const std::string& text);

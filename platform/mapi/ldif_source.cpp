@@ -18,6 +18,7 @@
 #include "platform/mapi/directory.h"
 #include "platform/mapi/gal_entry.h"
 #include "platform/mapi/last_error.h"
+#include "platform/mapi/ldif_reader.h"
 
 namespace corvane::mapi {
 namespace {
@@ -27,11 +28,20 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-class LdifStream : public EntryStream {
+HRESULT OpenFile(const std::string& path, File& f) {
+  f.reset(std::fopen(path.c_str(), "rb"));
+  if (!f) return Fail(MAPI_E_NOT_FOUND, fmt::format("cannot open LDIF file {}: {}", path, std::strerror(errno)));
+  return S_OK;
+}
+
+class LdifStream : public LdifReader {
  public:
   LdifStream(std::string path, File file) : path_(std::move(path)), file_(std::move(file)) {
     buffer_.resize(1 << 20);
   }
+
+  uint64_t EntryBegin() const override { return entry_begin_; }
+  uint64_t EntryEnd() const override { return entry_end_; }
 
   HRESULT Next(DirEntry& entry, bool& end) override {
     entry.Clear();
@@ -52,6 +62,8 @@ class LdifStream : public EntryStream {
     }
     seen_entry_ = true;
     size_t entry_line = logical_line_no_;
+    entry_begin_ = logical_begin_;
+    entry_end_ = logical_end_;
     Line parsed;
     HRESULT hr = Split(line, parsed);
     if (FAILED(hr)) return hr;
@@ -62,6 +74,7 @@ class LdifStream : public EntryStream {
       hr = ReadLogicalLine(line, eof);
       if (FAILED(hr)) return hr;
       if (eof || line.empty()) break;
+      entry_end_ = logical_end_;
       if (line[0] == '#') continue;
       hr = Split(line, parsed);
       if (FAILED(hr)) return hr;
@@ -81,7 +94,7 @@ class LdifStream : public EntryStream {
   }
 
   // Only these attributes are kept (canonical names); nullptr keeps all.
-  void Keep(const std::unordered_set<std::string>* wanted) { wanted_ = wanted; }
+  void Keep(std::shared_ptr<const std::unordered_set<std::string>> wanted) { wanted_ = std::move(wanted); }
 
  private:
   // The canonical name of an attribute as written, or nullptr when this
@@ -158,13 +171,15 @@ class LdifStream : public EntryStream {
     return S_OK;
   }
 
-  // Next physical line without its line end; false at end of file.
-  HRESULT ReadPhysical(std::string& out, bool& got) {
+  // Next physical line without its line end; false at end of file. `end`
+  // is the file offset just past the line's end.
+  HRESULT ReadPhysical(std::string& out, bool& got, uint64_t& end) {
     out.clear();
     got = false;
     for (;;) {
       if (pos_ == len_) {
         if (eof_) break;
+        buffer_offset_ += len_;
         len_ = std::fread(buffer_.data(), 1, buffer_.size(), file_.get());
         pos_ = 0;
         if (len_ == 0) {
@@ -186,6 +201,7 @@ class LdifStream : public EntryStream {
       out.append(start, len_ - pos_);
       pos_ = len_;
     }
+    end = buffer_offset_ + pos_;
     if (got) {
       ++line_no_;
       if (!out.empty() && out.back() == '\r') out.pop_back();
@@ -202,8 +218,11 @@ class LdifStream : public EntryStream {
       have_pending_ = false;
       got = true;
       logical_line_no_ = pending_line_no_;
+      logical_begin_ = pending_begin_;
+      logical_end_ = pending_end_;
     } else {
-      HRESULT hr = ReadPhysical(out, got);
+      logical_begin_ = buffer_offset_ + pos_;
+      HRESULT hr = ReadPhysical(out, got, logical_end_);
       if (FAILED(hr)) return hr;
       if (!got) {
         eof = true;
@@ -213,15 +232,19 @@ class LdifStream : public EntryStream {
     }
     if (out.empty()) return S_OK;
     for (;;) {
-      HRESULT hr = ReadPhysical(pending_, got);
+      uint64_t begin = buffer_offset_ + pos_, end = 0;
+      HRESULT hr = ReadPhysical(pending_, got, end);
       if (FAILED(hr)) return hr;
       if (!got) break;
       if (!pending_.empty() && pending_[0] == ' ') {
         out.append(pending_, 1, std::string::npos);
+        logical_end_ = end;
         continue;
       }
       have_pending_ = true;
       pending_line_no_ = line_no_;
+      pending_begin_ = begin;
+      pending_end_ = end;
       break;
     }
     return S_OK;
@@ -231,6 +254,7 @@ class LdifStream : public EntryStream {
   File file_;
   std::vector<char> buffer_;
   size_t pos_ = 0, len_ = 0;
+  uint64_t buffer_offset_ = 0;  // file offset of buffer_[0]
   bool eof_ = false;
   size_t line_no_ = 0;
   size_t logical_line_no_ = 0;
@@ -238,16 +262,21 @@ class LdifStream : public EntryStream {
   std::string value_;
   std::vector<std::pair<std::string, std::optional<std::string>>> names_;
   size_t last_name_ = 0;
-  const std::unordered_set<std::string>* wanted_ = nullptr;
+  std::shared_ptr<const std::unordered_set<std::string>> wanted_;
   std::string pending_;
   bool have_pending_ = false;
   size_t pending_line_no_ = 0;
+  // File offsets: of the current logical line, the line read ahead, and
+  // the entry last returned.
+  uint64_t logical_begin_ = 0, logical_end_ = 0;
+  uint64_t pending_begin_ = 0, pending_end_ = 0;
+  uint64_t entry_begin_ = 0, entry_end_ = 0;
   bool seen_entry_ = false;
 };
 
-std::unordered_set<std::string> CanonicalSet(const std::vector<std::string>& names) {
-  std::unordered_set<std::string> set;
-  for (const auto& n : names) set.insert(CanonicalAttributeName(n));
+std::shared_ptr<const std::unordered_set<std::string>> CanonicalSet(const std::vector<std::string>& names) {
+  auto set = std::make_shared<std::unordered_set<std::string>>();
+  for (const auto& n : names) set->insert(CanonicalAttributeName(n));
   return set;
 }
 
@@ -255,16 +284,17 @@ class LdifSource : public DirectorySource {
  public:
   explicit LdifSource(std::string path)
       : path_(std::move(path)) {
-    for (Pass pass : {Pass::Scan, Pass::Proxies, Pass::Read}) wanted_[static_cast<int>(pass)] = CanonicalSet(PassAttributes(pass));
+    for (Pass pass : {Pass::Scan, Pass::Proxies, Pass::Read, Pass::Addresses})
+      wanted_[static_cast<int>(pass)] = CanonicalSet(PassAttributes(pass));
   }
 
   // Each pass keeps only the attributes an LDAP server would be asked for,
   // so both kinds of directory give the same rows.
   HRESULT Open(Pass pass, std::unique_ptr<EntryStream>& out) override {
-    File f(std::fopen(path_.c_str(), "rb"));
-    if (!f) return Fail(MAPI_E_NOT_FOUND, fmt::format("cannot open LDIF file {}: {}", path_, std::strerror(errno)));
+    File f;
+    if (HRESULT hr = OpenFile(path_, f); FAILED(hr)) return hr;
     auto stream = std::make_unique<LdifStream>(path_, std::move(f));
-    stream->Keep(&wanted_[static_cast<int>(pass)]);
+    stream->Keep(wanted_[static_cast<int>(pass)]);
     out = std::move(stream);
     return S_OK;
   }
@@ -272,15 +302,25 @@ class LdifSource : public DirectorySource {
 
  private:
   std::string path_;
-  std::unordered_set<std::string> wanted_[3];
+  std::shared_ptr<const std::unordered_set<std::string>> wanted_[4];
 };
 
 }  // namespace
 
 HRESULT OpenLdifSource(const std::string& path, std::unique_ptr<DirectorySource>& out) {
-  File f(std::fopen(path.c_str(), "rb"));
-  if (!f) return Fail(MAPI_E_NOT_FOUND, fmt::format("cannot open LDIF file {}: {}", path, std::strerror(errno)));
+  File f;
+  if (HRESULT hr = OpenFile(path, f); FAILED(hr)) return hr;
   out = std::make_unique<LdifSource>(path);
+  return S_OK;
+}
+
+HRESULT OpenLdifReader(const std::string& path, const std::vector<std::string>& keep,
+                       std::unique_ptr<LdifReader>& out) {
+  File f;
+  if (HRESULT hr = OpenFile(path, f); FAILED(hr)) return hr;
+  auto stream = std::make_unique<LdifStream>(path, std::move(f));
+  if (!keep.empty()) stream->Keep(CanonicalSet(keep));
+  out = std::move(stream);
   return S_OK;
 }
 

@@ -72,6 +72,16 @@ class DesktopShell : public Shell {
     char* argv[] = {opener.data(), file.data(), nullptr};
     return SpawnDetached(opener.c_str(), argv, true);
   }
+
+  bool StartProgram(const std::string& program, const std::vector<std::string>& arguments) override {
+    if (!IsExecutableFile(program)) return false;
+    std::vector<std::string> words{program};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    return SpawnDetached(program.c_str(), argv.data(), false);
+  }
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "service/export/database.h"
 #include "service/export/final_table.h"
 #include "service/export/gal_library.h"
+#include "service/export/import_dl.h"
 #include "service/export/run_recovery.h"
 #include "service/export/schema.h"
 #include "service/host/parameters/parameters.h"
@@ -369,7 +370,11 @@ class Run : public Recovery {
 }  // namespace
 
 UpdateRunHooks& DefaultUpdateRunHooks() {
-  static UpdateRunHooks hooks;
+  static UpdateRunHooks hooks = [] {
+    UpdateRunHooks h;
+    h.ImportDL = [](ServiceMain& w) { ImportDL(w); };
+    return h;
+  }();
   return hooks;
 }
 

@@ -15,7 +15,8 @@
 // schemas plus samples/slapd/corvane.schema, serves one mdb database under
 // options.suffix with a root account, and caps every plain search at
 // options.size_limit entries while paged searches may return any total
-// (so readers must page to see everything).
+// (so readers must page to see everything). The root account writes;
+// member values are kept sorted (sortvals), as large groups need.
 #pragma once
 
 #include <sys/types.h>

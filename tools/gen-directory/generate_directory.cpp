@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <array>
+#include <set>
 #include <string_view>
 #include <vector>
 
@@ -424,7 +425,13 @@ class Writer {
         Addresses(e, i, account);
         e.AddIf(rnd_.Chance(50), "msExchRecipientDisplayType", "1");
         e.AddIf(rnd_.Chance(30), "info", fmt::format("Everyone in {} at {}", dept, o.name));
-        for (size_t k = 0; k < 5 && k < managers_.size(); ++k) e.Add("member", managers_[rnd_.Below(managers_.size())]);
+        // Five draws as ever; a member drawn twice is listed once (a
+        // directory refuses a value given twice).
+        std::set<size_t> members;
+        for (size_t k = 0; k < 5 && k < managers_.size(); ++k) {
+          size_t m = rnd_.Below(managers_.size());
+          if (members.insert(m).second) e.Add("member", managers_[m]);
+        }
         Emit(e);
         return;
       }

@@ -1,0 +1,93 @@
+// dsimport: the directory import tool that the distribution-list job of
+// the service starts. Reads the list file and makes the group in the
+// directory hold exactly its members; writes what it did to standard
+// output and to $CORVANE_HOME/dsimport.log.
+#include <fmt/chrono.h>
+#include <fmt/format.h>
+
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <fstream>
+
+#include "platform/mapi/last_error.h"
+#include "platform/registry/registry.h"
+#include "tools/dsimport/dsimport.h"
+
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+constexpr const char* kUsageText =
+    "usage: dsimport /FILE=<list file> /DSA=<directory> /BASEPOINT=<dn> /CONTAINER=<name> [--dry-run]\n"
+    "Makes the group CN=<list name> in the container CN=<name> or OU=<name> directly\n"
+    "below the base point hold exactly the members of the list file (header\n"
+    "\"Obj-Class, Directory Name, members\", then DL,<list name>,<proxy addresses>).\n"
+    "Members are found by their proxy addresses, the primary SMTP address first.\n"
+    "  /DSA=        an ldap://, ldaps:// or ldapi:// URL, a host name, or an LDIF file\n"
+    "  --dry-run    print the LDIF change records it would send; change nothing\n"
+    "Credentials come from the environment (CORVANE_LDAP_BINDDN and a 0600\n"
+    "CORVANE_LDAP_PASSWORD_FILE) or a SASL mechanism in ldap.conf, never from the\n"
+    "command line. What it did goes to standard output and $CORVANE_HOME/dsimport.log.\n"
+    "Exit status: 0 done (unresolved members are listed), 1 failed, 2 usage error.\n";
+
+// The log beside the other Corvane logs; a log that cannot be written
+// costs a warning, not the import.
+class Log {
+ public:
+  Log() {
+    auto path = corvane::registry::CorvaneHome() / "dsimport.log";
+    out_.open(path, std::ios::app | std::ios::binary);
+    if (!out_) std::fprintf(stderr, "dsimport: warning: cannot write the log %s\n", path.c_str());
+  }
+  void Line(const std::string& text) {
+    if (!out_) return;
+    std::time_t now = std::time(nullptr);
+    out_ << fmt::format("{:%Y-%m-%d %H:%M:%S} {}\n", fmt::localtime(now), text);
+    out_.flush();
+  }
+
+ private:
+  std::ofstream out_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace corvane::dsimport;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  bool help = false;
+  std::string error;
+  auto options = ParseArguments(args, help, error);
+  if (!options) {
+    if (help) {
+      std::fputs(kUsageText, stdout);
+      return 0;
+    }
+    std::fprintf(stderr, "dsimport: %s\n%s", error.c_str(), kUsageText);
+    return kUsage;
+  }
+  corvane::mapi::EchoFailures(false);  // every failure is reported below, once
+  Log log;
+  std::string command = "dsimport";
+  for (const auto& a : args) command += " " + a;
+  log.Line(command);
+  // A dry run's report lines are LDIF comments, so its output stays LDIF.
+  std::string prefix = options->dry_run ? "# " : "";
+  ImportOutput out{[&](const std::string& line) {
+                     std::fprintf(stdout, "%s%s\n", prefix.c_str(), line.c_str());
+                     log.Line(line);
+                   },
+                   [](const std::string& ldif) { std::fputs(ldif.c_str(), stdout); }};
+  try {
+    RunImport(*options, out);
+    std::fflush(stdout);
+    return 0;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "dsimport: error: %s\n", e.what());
+    log.Line(std::string("error: ") + e.what());
+    return kFailed;
+  }
+}
