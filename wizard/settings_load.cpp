@@ -118,8 +118,14 @@ void Form1Model::LoadSchedule() {
     SetValue("DTPTime", *start);
   }
 
+  // A number that names no entry (a missing value among them) keeps the
+  // entry selected so far, so a kind chosen later never saves an empty one.
+  auto select = [this](const char* list, int index) {
+    if (index >= 0) SetListIndex(list, index);
+  };
+
   // Weekly.
-  SetListIndex("lstweek", Number(Param("ScheduleWeek")) - 1);
+  select("lstweek", Number(Param("ScheduleWeek")) - 1);
   auto tickListed = [this](const char* array, int count, const std::string& list) {
     for (int i = 1; i <= count; ++i) Tick(Indexed(array, i), false);
     for (const std::string& entry : parameters::SplitList(list)) {
@@ -133,10 +139,10 @@ void Form1Model::LoadSchedule() {
   const int month = Number(Param("ScheduleMonth"));
   if (month == 0) {
     Choose("optmonthly_0");
-    SetListIndex("lstmonth", Number(Param("MonthDay")) - 1);
+    select("lstmonth", Number(Param("MonthDay")) - 1);
   } else if (month == 1) {
     Choose("optmonthly_1");
-    SetListIndex("cmbmonth", Number(Param("MonthOpt1")) - 1);
+    select("cmbmonth", Number(Param("MonthOpt1")) - 1);
     const int weekday = Number(Param("MonthOpt2"));
     if (weekday >= 2 && weekday <= 7) SetListIndex("cmbmonth2", weekday - 2);
     if (weekday == 1) SetListIndex("cmbmonth2", 6);
@@ -146,7 +152,7 @@ void Form1Model::LoadSchedule() {
   // Daily.
   const int day = Number(Param("ScheduleDay"));
   if (day >= 0 && day <= 2) Choose(Indexed("Optday", day));
-  if (day == 2) SetListIndex("lstdays", Number(Param("DayCount")) - 1);
+  if (day == 2) select("lstdays", Number(Param("DayCount")) - 1);
 }
 
 void Form1Model::LoadFields() {
