@@ -74,7 +74,7 @@ WizardHarness::WizardHarness(std::filesystem::path hiveFile) {
   recording_ = std::make_unique<RecordingStore>(*store_);
 }
 
-Form1Model& WizardHarness::Open(const std::string& serviceAccount) {
+WizardPorts WizardHarness::Ports(const std::string& serviceAccount) {
   WizardPorts ports;
   ports.store = recording_.get();
   ports.createSvcUtil = [this](Failure& failure) -> std::unique_ptr<SvcUtil> {
@@ -89,7 +89,11 @@ Form1Model& WizardHarness::Open(const std::string& serviceAccount) {
   ports.distListFileDefault = "/opt/corvane/dstemp.csv";
   ports.versionMajor = 4;
   ports.versionMinor = 1;
-  model_ = std::make_unique<Form1Model>(view, std::move(ports));
+  return ports;
+}
+
+Form1Model& WizardHarness::Open(const std::string& serviceAccount) {
+  model_ = std::make_unique<Form1Model>(view, Ports(serviceAccount));
   model_->Load();
   return *model_;
 }

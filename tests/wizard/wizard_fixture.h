@@ -79,6 +79,9 @@ class WizardHarness {
   // configuration twice).
   explicit WizardHarness(std::filesystem::path hiveFile = {});
 
+  // What the model is handed: the hive, a recording SvcUtil, the folders
+  // below, the fixed clock and `serviceAccount`.
+  WizardPorts Ports(const std::string& serviceAccount = "EXAMPLE\\svc-corvane");
   // A new model on the hive, loaded as the window opens it.
   Form1Model& Open(const std::string& serviceAccount = "EXAMPLE\\svc-corvane");
   Form1Model& model() { return *model_; }
