@@ -128,7 +128,7 @@ void ConnectionDialog::BuildAdvancedTab() {
   label->setBuddy(advanced_);
   layout->addWidget(label);
   layout->addWidget(advanced_, 1);
-  advancedTab_ = tabs_->addTab(page, "A&dvanced");
+  advancedTab_ = tabs_->addTab(page, "Ad&vanced");
 }
 
 void ConnectionDialog::ListProviders() {

@@ -32,14 +32,23 @@
 namespace corvane::wizard::testing {
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "wizard_gui_test";
-  static char* argv[] = {name, nullptr};
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication app(argc, argv);
-  return app;
-}
+// The application object for all tests, on the offscreen platform unless
+// QT_QPA_PLATFORM names another; gone before the program's statics are.
+class QtApplication : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    app_ = std::make_unique<QApplication>(argc_, argv_);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  int argc_ = 1;
+  char name_[16] = "wizard_gui_test";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QApplication> app_;
+};
+[[maybe_unused]] const auto* const kQtApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
 
 // Clicks a widget as a person would: a check box or option button on its
 // box (a stretched one is wider than what takes clicks), anything else in
@@ -74,7 +83,6 @@ class BoxAnswerer {
 class WizardWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    App();
     window_ = std::make_unique<Form1Window>(harness_.Ports("corvane"));
     window_->show();
     window_->Start();
@@ -233,7 +241,6 @@ TEST_F(WizardWindowTest, HelpOpensAtTheFocusedSettingOrThePage) {
 }
 
 TEST(WizardConnectionDialog, BuildsASqliteStringFromTheDriverListAndTestsIt) {
-  App();
   TempFolder folder;
   ConnectionDialog dialog("", nullptr);
   dialog.show();
@@ -251,7 +258,6 @@ TEST(WizardConnectionDialog, BuildsASqliteStringFromTheDriverListAndTestsIt) {
 }
 
 TEST(WizardConnectionDialog, KeepsThePasswordOnlyWhenSavingItIsAllowed) {
-  App();
   const std::string cs = corvane::testing::PostgresConnectionString();
   if (cs.empty()) {
     if (corvane::testing::UnderCi()) FAIL() << "CORVANE_TEST_PG is not set";

@@ -2,13 +2,15 @@
 // CORVANE_HOME at a sample configuration), shows each page in turn and
 // saves a picture of the window per page into the folder named on the
 // command line: 0-welcome.png ... 7-finish.png. Fails when a page shows a
-// message box or cannot be drawn.
+// message box or cannot be drawn. The connection dialog, opened on the
+// configured string, is saved as 8-connection.png.
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
 
+#include "wizard/connection_dialog.h"
 #include "wizard/form1_window.h"
 #include "wizard/hive_parameter_store.h"
 #include "wizard/wizard_adapters.h"
@@ -51,6 +53,14 @@ int main(int argc, char** argv) {
       continue;
     }
     std::printf("%s: %dx%d\n", qPrintable(file), picture.width(), picture.height());
+  }
+  corvane::wizard::ConnectionDialog dialog(window.model().Get("txtConnectionString").text, &window);
+  dialog.show();
+  QApplication::processEvents();
+  const QString file = folder.filePath("8-connection.png");
+  if (!dialog.grab().save(file)) {
+    std::fprintf(stderr, "the connection dialog could not be saved\n");
+    ++failures;
   }
   return failures == 0 ? 0 : 1;
 }
