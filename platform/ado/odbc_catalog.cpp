@@ -21,16 +21,22 @@ std::string Attribute(const std::vector<SQLCHAR>& attributes, std::string_view k
   return {};
 }
 
+// The driver manager's environment, or none when it cannot be had (then
+// there is nothing to list).
+SQLHENV EnvironmentOrNone() {
+  try {
+    return odbc::Environment();
+  } catch (const AdoError&) {
+    return SQL_NULL_HANDLE;
+  }
+}
+
 }  // namespace
 
 std::vector<OdbcDriver> InstalledDrivers() {
   std::vector<OdbcDriver> drivers;
-  SQLHENV env = SQL_NULL_HANDLE;
-  try {
-    env = odbc::Environment();
-  } catch (const AdoError&) {
-    return drivers;
-  }
+  SQLHENV env = EnvironmentOrNone();
+  if (env == SQL_NULL_HANDLE) return drivers;
   std::vector<SQLCHAR> name(512), attributes(4096);
   for (SQLUSMALLINT direction = SQL_FETCH_FIRST;; direction = SQL_FETCH_NEXT) {
     SQLSMALLINT nameLength = 0, attributesLength = 0;
@@ -45,12 +51,8 @@ std::vector<OdbcDriver> InstalledDrivers() {
 
 std::vector<OdbcDataSource> DataSources() {
   std::vector<OdbcDataSource> sources;
-  SQLHENV env = SQL_NULL_HANDLE;
-  try {
-    env = odbc::Environment();
-  } catch (const AdoError&) {
-    return sources;
-  }
+  SQLHENV env = EnvironmentOrNone();
+  if (env == SQL_NULL_HANDLE) return sources;
   std::vector<SQLCHAR> name(SQL_MAX_DSN_LENGTH + 1), driver(512);
   for (SQLUSMALLINT direction = SQL_FETCH_FIRST;; direction = SQL_FETCH_NEXT) {
     SQLSMALLINT nameLength = 0, driverLength = 0;
