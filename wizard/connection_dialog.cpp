@@ -133,6 +133,7 @@ void ConnectionDialog::BuildAdvancedTab() {
 
 void ConnectionDialog::ListProviders() {
   const QSignalBlocker block(providers_);
+  providers_->clear();
   auto add = [this](const QString& text, const char* kind, const std::string& name) {
     auto* item = new QListWidgetItem(text, providers_);
     item->setData(kKindRole, kind);
