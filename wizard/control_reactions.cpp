@@ -1,15 +1,13 @@
 // How Form1's controls react to clicks and to one another: buttons, check
 // boxes, option buttons, the field lists, the connection string and the
 // public-folder list.
-#include <fmt/format.h>
-
 #include <algorithm>
 #include <cctype>
+#include <fmt/format.h>
 
 #include "service/export/connection_string.h"
 #include "service/host/parameters/column_switches.h"
 #include "wizard/form1_model.h"
-#include "wizard/help_topics.h"
 
 namespace corvane::wizard {
 

@@ -9,7 +9,10 @@
 // the controls that depend on it the way a click would.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "wizard/controls.h"
 #include "wizard/wizard_ports.h"

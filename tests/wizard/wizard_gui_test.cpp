@@ -254,7 +254,18 @@ TEST(WizardConnectionDialog, BuildsASqliteStringFromTheDriverListAndTestsIt) {
   QTest::keyClicks(dialog.findChild<QLineEdit*>("DataLinkFile"), QString::fromStdString(file));
   QTest::mouseClick(dialog.findChild<QPushButton*>("DataLinkTest"), Qt::LeftButton);
   EXPECT_EQ(dialog.findChild<QLabel*>("DataLinkTestResult")->text(), "Test connection succeeded.");
-  EXPECT_EQ(dialog.connectionString(), "Driver=SQLite3;Database=" + file + ";JournalMode=WAL;SyncPragma=NORMAL");
+  const std::string built = "Driver=SQLite3;Database=" + file + ";JournalMode=WAL;SyncPragma=NORMAL";
+  EXPECT_EQ(dialog.connectionString(), built);
+  // The raw string, edited on the Advanced tab, is what the fields show afterwards.
+  const int drivers = providers->count();
+  auto* tabs = dialog.findChild<QTabWidget*>();
+  tabs->setCurrentIndex(2);
+  auto* raw = dialog.findChild<QPlainTextEdit*>("DataLinkAdvanced");
+  EXPECT_EQ(raw->toPlainText().toStdString(), built);
+  raw->setPlainText(raw->toPlainText() + ";Timeout=2000");
+  tabs->setCurrentIndex(1);
+  EXPECT_EQ(providers->count(), drivers);
+  EXPECT_EQ(dialog.connectionString(), built + ";Timeout=2000");
 }
 
 TEST(WizardConnectionDialog, KeepsThePasswordOnlyWhenSavingItIsAllowed) {
