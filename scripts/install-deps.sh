@@ -17,3 +17,7 @@ $SUDO apt-get install -y -q --no-install-recommends \
   valgrind
 # Service control tests: a private D-Bus daemon running a mock systemd.
 $SUDO apt-get install -y -q --no-install-recommends dbus-daemon python3-dbusmock
+# The wizard's pictures of its pages in CI: a virtual X server (xvfb-run) and its X authority tool.
+$SUDO apt-get install -y -q --no-install-recommends xvfb xauth
+# One font family for the wizard's window, so its pictures look the same on every machine.
+$SUDO apt-get install -y -q --no-install-recommends fonts-dejavu-core

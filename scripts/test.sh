@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Builds Corvane and runs every test: unit tests, SQLite and PostgreSQL
-# through ODBC, and a throwaway slapd that the directory tests start.
+# through ODBC, a throwaway slapd that the directory tests start, the
+# wizard's window on Qt's offscreen platform, and a picture of each of the
+# wizard's pages under Xvfb (build/screenshots/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 eval "$(scripts/start-test-postgres.sh)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j2 --timeout 600
+scripts/screenshots.sh

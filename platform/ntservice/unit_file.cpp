@@ -1,5 +1,8 @@
 #include "platform/ntservice/unit_file.h"
 
+#include <fstream>
+#include <sstream>
+
 #include <fmt/format.h>
 
 namespace corvane::ntservice {
@@ -57,6 +60,40 @@ std::string UnitFileText(const UnitSettings& s) {
       "[Install]\n"
       "WantedBy=multi-user.target\n",
       s.displayName, Quoted(s.program.string()), Quoted("CORVANE_HOME=" + s.home.string()), Bare(s.home.string()));
+}
+
+}  // namespace corvane::ntservice
+
+namespace corvane::ntservice {
+
+std::string UnitFileUser(std::string_view text) {
+  auto trim = [](std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+  };
+  std::string user;
+  bool inService = false;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    std::string_view line = trim(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.starts_with('[')) {
+      inService = line == "[Service]";
+    } else if (inService && line.starts_with("User=")) {
+      user = trim(line.substr(5));  // a later line overrides an earlier one, as in systemd
+    }
+  }
+  return user;
+}
+
+std::string ServiceLogonAccount(const std::filesystem::path& unitFile) {
+  std::ifstream in(unitFile, std::ios::binary);
+  if (!in) return {};
+  std::ostringstream text;
+  text << in.rdbuf();
+  const std::string user = UnitFileUser(text.str());
+  return user.empty() || user == "root" || user == "0" ? "LocalSystem" : user;
 }
 
 }  // namespace corvane::ntservice

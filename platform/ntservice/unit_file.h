@@ -21,4 +21,15 @@ struct UnitSettings {
 // times an hour, so a broken configuration never restarts in a tight loop.
 std::string UnitFileText(const UnitSettings& settings);
 
+// The account a unit file runs its service as: the value of the last
+// "User=" line of its [Service] section, or empty when it has none (systemd
+// then runs the service as root).
+std::string UnitFileUser(std::string_view unitText);
+
+// The account the installed service runs as, named the way the service
+// manager names a logon account: the unit's "User=" value, "LocalSystem"
+// for a unit without one (root), empty when `unitFile` cannot be read (the
+// service is not installed).
+std::string ServiceLogonAccount(const std::filesystem::path& unitFile);
+
 }  // namespace corvane::ntservice

@@ -1,0 +1,110 @@
+// What the wizard takes from the machine: the service's logon account from
+// its unit file, the ODBC drivers and data sources, connection strings
+// taken apart and put together, and a test connection against SQLite and
+// PostgreSQL.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/ado/odbc_catalog.h"
+#include "platform/ntservice/unit_file.h"
+#include "tests/ado/test_database.h"
+#include "tests/wizard/wizard_fixture.h"
+#include "wizard/connection_fields.h"
+#include "wizard/wizard_adapters.h"
+
+namespace corvane::wizard::testing {
+namespace {
+
+using ::testing::HasSubstr;
+
+TEST(WizardMachine, TheServiceAccountIsTheUnitsUserAndRootIsLocalSystem) {
+  TempFolder folder;
+  auto unit = [&folder](const std::string& text) {
+    const auto file = folder.path() / "Corvane\\x20Service.service";
+    std::ofstream(file) << text;
+    return ntservice::ServiceLogonAccount(file);
+  };
+  EXPECT_EQ(unit("[Unit]\nUser=nobody\n[Service]\nType=simple\nUser=corvane\n"), "corvane");
+  EXPECT_EQ(unit("[Service]\nUser=first\nUser= second \n[Install]\nUser=x\n"), "second");
+  EXPECT_EQ(unit("[Service]\nExecStart=/usr/local/bin/CorvaneService\n"), "LocalSystem");
+  EXPECT_EQ(unit("[Service]\nUser=root\n"), "LocalSystem");
+  EXPECT_EQ(ntservice::ServiceLogonAccount(folder.path() / "missing.service"), "");
+}
+
+// The service-control component as the wizard creates it: from the home
+// where the build registered libServolink.so, and error 429 from a home
+// where nothing is registered.
+TEST(WizardMachine, CreatesTheRegisteredServiceControlComponentOrSays429) {
+  const char* saved = std::getenv("CORVANE_HOME");
+  const std::string restore = saved != nullptr ? saved : "";
+  Failure failure;
+  ::setenv("CORVANE_HOME", CORVANE_TEST_HOME, 1);
+  auto svc = CreateSvcUtil(failure, [] {});
+  EXPECT_NE(svc, nullptr) << failure.number << " " << failure.text;
+
+  TempFolder empty;
+  ::setenv("CORVANE_HOME", empty.path().c_str(), 1);
+  failure = {};
+  EXPECT_EQ(CreateSvcUtil(failure, [] {}), nullptr);
+  EXPECT_EQ(failure.number, 429);
+  EXPECT_THAT(failure.text, HasSubstr("Tarnwick.SvcUtil"));
+  if (saved != nullptr) ::setenv("CORVANE_HOME", restore.c_str(), 1); else ::unsetenv("CORVANE_HOME");
+}
+
+TEST(WizardMachine, ListsTheInstalledDriversAndTheDataSources) {
+  TempFolder folder;
+  const auto ini = folder.path() / "odbc.ini";
+  std::ofstream(ini) << "[corvane-gal]\nDriver=SQLite3\nDatabase=/var/lib/corvane/gal.db\n";
+  ::setenv("ODBCINI", ini.c_str(), 1);
+  std::vector<std::string> drivers;
+  for (const auto& d : ado::InstalledDrivers()) drivers.push_back(d.name);
+  EXPECT_THAT(drivers, ::testing::IsSupersetOf({"SQLite3", "PostgreSQL Unicode"}));
+  bool found = false;
+  for (const auto& s : ado::DataSources()) found = found || (s.name == "corvane-gal" && s.driver == "SQLite3");
+  EXPECT_TRUE(found);
+  ::unsetenv("ODBCINI");
+}
+
+TEST(WizardMachine, ConnectionStringsComeApartIntoFieldsAndBackTogether) {
+  const ConnectionFields pg =
+      ParseConnectionString(" DRIVER={PostgreSQL Unicode};server=db;Port=5432;Database=gal;User ID=u;PASSWORD={a;b}}c};CommLog=0");
+  EXPECT_EQ(pg.driver, "PostgreSQL Unicode");
+  EXPECT_EQ(pg.server, "db");
+  EXPECT_EQ(pg.user, "u");
+  EXPECT_EQ(pg.password, "a;b}c");
+  EXPECT_EQ(ComposeConnectionString(pg),
+            "Driver={PostgreSQL Unicode};Server=db;Port=5432;Database=gal;Uid=u;Pwd={a;b}}c};CommLog=0");
+  ConnectionFields withoutPassword = pg;
+  withoutPassword.savePassword = false;
+  EXPECT_EQ(ComposeConnectionString(withoutPassword),
+            "Driver={PostgreSQL Unicode};Server=db;Port=5432;Database=gal;Uid=u;CommLog=0");
+  EXPECT_EQ(ComposeConnectionString(ParseConnectionString("DSN=gal;UID=u;PWD=p")), "DSN=gal;Uid=u;Pwd=p");
+  EXPECT_TRUE(IsFileDriver("SQLite3"));
+  EXPECT_FALSE(IsFileDriver("PostgreSQL Unicode"));
+}
+
+TEST(WizardMachine, TestConnectionOpensSqliteAndGivesTheDriversWordsOnFailure) {
+  TempFolder folder;
+  EXPECT_EQ(TestConnection(corvane::testing::SqliteConnectionString(folder.path() / "gal.db")), "");
+  EXPECT_THAT(TestConnection("Driver=SQLite3;Database=" + (folder.path() / "no/such/folder/gal.db").string()),
+              HasSubstr("connect failed"));
+  EXPECT_THAT(TestConnection("Driver={No Such Driver};Database=x"), HasSubstr("No Such Driver"));
+}
+
+TEST(WizardMachine, TestConnectionOpensPostgresAndSaysWhenThePasswordIsWrong) {
+  const std::string cs = corvane::testing::PostgresConnectionString();
+  if (cs.empty()) {
+    if (corvane::testing::UnderCi()) FAIL() << "CORVANE_TEST_PG is not set";
+    GTEST_SKIP() << "no PostgreSQL server (set CORVANE_TEST_PG)";
+  }
+  EXPECT_EQ(TestConnection(cs), "");
+  ConnectionFields wrong = ParseConnectionString(cs);
+  wrong.password = "not-the-password";
+  EXPECT_THAT(TestConnection(ComposeConnectionString(wrong)), HasSubstr("password authentication failed"));
+}
+
+}  // namespace
+}  // namespace corvane::wizard::testing

@@ -1,0 +1,46 @@
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/ntservice/systemd_service_control.h"
+#include "platform/ntservice/unit_file.h"
+#include "service/export/gal_library.h"
+#include "wizard/wizard_adapters.h"
+
+namespace corvane::wizard {
+
+namespace {
+
+std::string ComputerName() {
+  if (const char* name = std::getenv("COMPUTERNAME"); name != nullptr && *name != '\0') return name;
+  char host[256] = {};
+  return ::gethostname(host, sizeof host - 1) == 0 ? host : "";
+}
+
+std::string DistListFileDefault() {
+  std::filesystem::path folder = service::ProgramFolder();
+  if (::access(folder.c_str(), W_OK) != 0) folder = registry::CorvaneHome();
+  return (folder / "dstemp.csv").string();
+}
+
+}  // namespace
+
+WizardPorts MachinePorts(ParameterStore& store, std::function<void()> processPendingMessages) {
+  WizardPorts ports;
+  ports.store = &store;
+  ports.createSvcUtil = [pump = std::move(processPendingMessages)](Failure& failure) {
+    return CreateSvcUtil(failure, pump);
+  };
+  ports.listPublicFolders = ListPublicFolders;
+  ports.now = [] { return parameters::ToDateTime(std::time(nullptr)); };
+  const auto unitDir = ntservice::SystemdSettings::FromEnvironment().unitDir;
+  ports.serviceAccount = ntservice::ServiceLogonAccount(unitDir / ntservice::UnitFileName("Corvane Service"));
+  ports.computerName = ComputerName();
+  ports.distListFileDefault = DistListFileDefault();
+  ports.versionMajor = CORVANE_VERSION_MAJOR;
+  ports.versionMinor = CORVANE_VERSION_MINOR;
+  return ports;
+}
+
+}  // namespace corvane::wizard
