@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/shell/shell.h"
+#include "service/contacts/contact_jobs.h"
 #include "service/export/address_parse.h"
 #include "service/export/connection_string.h"
 #include "service/export/database.h"
@@ -369,7 +370,12 @@ class Run : public Recovery {
 }  // namespace
 
 UpdateRunHooks& DefaultUpdateRunHooks() {
-  static UpdateRunHooks hooks;
+  static UpdateRunHooks hooks = [] {
+    UpdateRunHooks h;
+    h.ExportLocalContacts = contacts::ExportLocalContactsJob;
+    h.SyncPublicFolderContacts = contacts::SyncPublicFolderContactsJob;
+    return h;
+  }();
   return hooks;
 }
 
