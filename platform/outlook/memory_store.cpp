@@ -33,12 +33,16 @@ struct MemoryStore::Data {
     auto it = folders.find(id);
     return it == folders.end() ? nullptr : &it->second;
   }
-  // The folder, for an operation on its contents.
-  FolderData& Readable(const std::string& id) {
-    if (unreadable.count(id)) throw StoreError(kErrOperationFailed, std::string(kOperationFailedText));
+  // The folder, for an operation on it; "The operation failed." when it is gone.
+  FolderData& Existing(const std::string& id) {
     FolderData* f = Find(id);
     if (!f) throw StoreError(kErrOperationFailed, std::string(kOperationFailedText));
     return *f;
+  }
+  // The folder, for an operation on its items.
+  FolderData& Readable(const std::string& id) {
+    if (unreadable.count(id)) throw StoreError(kErrOperationFailed, std::string(kOperationFailedText));
+    return Existing(id);
   }
   void Remove(const std::string& id) {
     FolderData* f = Find(id);
@@ -79,22 +83,21 @@ class MemoryStorage : public Storage {
   std::string MailboxName() override { return mailbox_; }
 
   std::optional<std::string> FolderName(const std::string& id) override {
-    if (data_->unreadable.count(id)) throw StoreError(kErrOperationFailed, std::string(kOperationFailedText));
     auto* f = data_->Find(id);
     return f ? std::optional<std::string>(f->name) : std::nullopt;
   }
   std::vector<FolderEntry> SubFolders(const std::string& id) override {
     std::vector<FolderEntry> out;
-    for (const auto& child : data_->Readable(id).children) out.push_back({child, data_->folders[child].name});
+    for (const auto& child : data_->Existing(id).children) out.push_back({child, data_->folders[child].name});
     return out;
   }
   FolderEntry CreateFolder(const std::string& parentId, const std::string& name) override {
-    data_->Readable(parentId);
+    data_->Existing(parentId);
     return {data_->AddFolder(parentId, name), name};
   }
-  void RenameFolder(const std::string& id, const std::string& name) override { data_->Readable(id).name = name; }
+  void RenameFolder(const std::string& id, const std::string& name) override { data_->Existing(id).name = name; }
   void DeleteFolder(const std::string& id) override {
-    if (!data_->Find(id)) throw StoreError(kErrOperationFailed, std::string(kOperationFailedText));
+    data_->Existing(id);
     data_->Remove(id);
   }
 

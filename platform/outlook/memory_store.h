@@ -22,9 +22,9 @@ class MemoryStore : public StoreBackend {
   void AddProfile(const std::string& profile, const std::string& mailbox);
   std::shared_ptr<Storage> Open(const std::string& profile) override;
 
-  // From now on every operation on the folder fails with
-  // kErrOperationFailed, as on a folder the store can no longer read;
-  // deleting it still works.
+  // From now on every operation on the folder's items fails with
+  // kErrOperationFailed, as in a folder whose contents the store can no
+  // longer read; its name, sub-folders and deletion still work.
   void MakeUnreadable(const std::string& folderId);
   // The next `count` item saves fail with kErrDiskFailure.
   void FailSaves(int count);

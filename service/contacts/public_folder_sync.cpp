@@ -184,8 +184,10 @@ class Sync {
     std::optional<outlook::Items> items;
     try {
       // The start: the first row, and the target folder's items that new
-      // contacts go to (a folder the store can no longer read fails here).
+      // contacts go to, counted once so that a folder whose contents the
+      // store can no longer read fails here.
       items.emplace(target.GetItems());
+      items->Count();
       if (!rs_->IsEOF()) rs_->MoveFirst();
     } catch (const std::exception& e) {
       JobFailure failure = FailureOf(e);
