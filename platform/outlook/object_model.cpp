@@ -156,7 +156,7 @@ std::optional<std::string> ContactItem::UserPropertyValue(const std::string& nam
 void ContactItem::Save() {
   CheckAlive();
   std::string key = key_.empty() ? NewItemKey() : key_;
-  if (!storage_->FolderName(folderId_)) throw FolderGone();
+  if (!storage_->FolderExists(folderId_)) throw FolderGone();
   storage_->SaveItem(folderId_, key, record_);
   key_ = key;  // only a stored item has an EntryID
 }
@@ -175,14 +175,14 @@ Items::Items(std::shared_ptr<Storage> storage, std::string folderId, std::option
 ContactItem Items::Add(int itemType) {
   if (itemType != olContactItem)
     throw StoreError(kErrNoSupport, fmt::format("Item type {} is not supported; only contacts.", itemType));
-  if (!storage_->FolderName(folderId_)) throw FolderGone();
+  if (!storage_->FolderExists(folderId_)) throw FolderGone();
   return ContactItem(storage_, folderId_, "", ContactRecord{});
 }
 
 Items Items::Restrict(const std::string& filter) const { return Items(storage_, folderId_, RestrictedClass(filter)); }
 
 int Items::Count() const {
-  if (!storage_->FolderName(folderId_)) throw FolderGone();
+  if (!storage_->FolderExists(folderId_)) throw FolderGone();
   int count = 0;
   for (const auto& key : storage_->ItemKeys(folderId_)) {
     if (!messageClass_) {
@@ -196,7 +196,7 @@ int Items::Count() const {
 }
 
 std::optional<ContactItem> Items::GetFirst() {
-  if (!storage_->FolderName(folderId_)) throw FolderGone();
+  if (!storage_->FolderExists(folderId_)) throw FolderGone();
   snapshot_ = storage_->ItemKeys(folderId_);
   next_ = 0;
   return NextMatch();
@@ -237,7 +237,7 @@ std::optional<Folder> Folders::GetNext() {
 Folder Folders::Add(const std::string& name, int folderType) {
   if (folderType != olFolderContacts)
     throw StoreError(kErrNoSupport, fmt::format("Folder type {} is not supported; only contacts folders.", folderType));
-  if (!storage_->FolderName(parentId_)) throw FolderGone();
+  if (!storage_->FolderExists(parentId_)) throw FolderGone();
   CheckFolderName(*storage_, parentId_, name);
   FolderEntry entry = storage_->CreateFolder(parentId_, name);
   return Folder(storage_, entry.id, entry.name);
@@ -247,7 +247,7 @@ Folder::Folder(std::shared_ptr<Storage> storage, std::string id, std::string nam
     : storage_(std::move(storage)), id_(std::move(id)), name_(std::move(name)) {}
 
 void Folder::CheckExists() const {
-  if (!storage_->FolderName(id_)) throw FolderGone();
+  if (!storage_->FolderExists(id_)) throw FolderGone();
 }
 
 void Folder::SetName(const std::string& name) {
@@ -312,7 +312,7 @@ Folder Namespace::GetFolderFromID(const std::string& entryId) {
 ContactItem Namespace::GetItemFromID(const std::string& entryId) {
   Storage& stores = Stores();
   auto parts = SplitItemEntryId(entryId);
-  if (!parts || !stores.FolderName(parts->first)) throw NotFound("item");
+  if (!parts || !stores.FolderExists(parts->first)) throw NotFound("item");
   auto record = stores.LoadItem(parts->first, parts->second);
   if (!record) throw NotFound("item");
   return ContactItem(storage_, parts->first, parts->second, std::move(*record));

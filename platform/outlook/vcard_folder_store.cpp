@@ -119,6 +119,8 @@ class VCardFolderStorage : public Storage {
     return NameAt(*path);
   }
 
+  bool FolderExists(const std::string& id) override { return Resolve(id).has_value(); }
+
   std::vector<FolderEntry> SubFolders(const std::string& id) override {
     fs::path parent = Existing(id);
     std::vector<std::pair<std::string, FolderEntry>> found;  // directory name, entry

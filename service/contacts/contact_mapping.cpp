@@ -1,8 +1,11 @@
 #include "service/contacts/contact_mapping.h"
 
+#include <strings.h>
+
 #include <array>
 #include <exception>
 #include <optional>
+#include <vector>
 
 #include "service/host/parameters/parameters.h"
 
@@ -98,16 +101,14 @@ class Writer {
   }
 
  private:
-  // A column of the row; Null when the row has no such column.
-  ado::FieldValue Column(const char* name) const {
-    int index;
-    try {
-      index = row_.FieldIndex(name);
-    } catch (const ado::AdoError& e) {
-      if (e.Number == ado::adErrItemNotFound) return std::nullopt;
-      throw;
-    }
-    return row_.GetValue(index);
+  // A column of the row; Null when the row has no such column (the
+  // administrator did not select it for the final table).
+  ado::FieldValue Column(const char* name) {
+    if (columns_.empty())
+      for (int i = 0; i < row_.FieldCount(); ++i) columns_.emplace_back(row_.FieldName(i));
+    for (size_t i = 0; i < columns_.size(); ++i)
+      if (strcasecmp(columns_[i].c_str(), name) == 0) return row_.GetValue(static_cast<int>(i));
+    return std::nullopt;
   }
 
   template <class Op>
@@ -203,6 +204,7 @@ class Writer {
   MappingPlace place_;
   const MappingHooks& hooks_;
   std::optional<int32_t> noParse_;
+  std::vector<std::string> columns_;
 };
 
 }  // namespace
