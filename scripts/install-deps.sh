@@ -15,3 +15,6 @@ $SUDO apt-get install -y -q --no-install-recommends \
   postgresql postgresql-client \
   libldap2-dev slapd ldap-utils \
   valgrind
+# The contacts tests: an address-book program, a CardDAV sync tool and a
+# CardDAV server that read and publish the vCard folders Corvane writes.
+$SUDO apt-get install -y -q --no-install-recommends khard vdirsyncer radicale
