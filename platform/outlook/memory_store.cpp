@@ -86,6 +86,10 @@ class MemoryStorage : public Storage {
     auto* f = data_->Find(id);
     return f ? std::optional<std::string>(f->name) : std::nullopt;
   }
+  std::optional<std::string> ParentFolderId(const std::string& id) override {
+    auto* f = data_->Find(id);
+    return f ? std::optional<std::string>(f->parent) : std::nullopt;
+  }
   std::vector<FolderEntry> SubFolders(const std::string& id) override {
     std::vector<FolderEntry> out;
     for (const auto& child : data_->Existing(id).children) out.push_back({child, data_->folders[child].name});

@@ -65,21 +65,6 @@ void CheckFolderName(Storage& storage, const std::string& parentId, const std::s
       throw StoreError(kErrCollision, fmt::format("A folder named \"{}\" already exists here.", name));
 }
 
-// The parent of a folder, found by walking down from the store's roots.
-std::optional<std::string> ParentOf(Storage& storage, const std::string& id) {
-  std::vector<std::string> pending{storage.PublicRootId()};
-  if (!storage.MailboxName().empty()) pending.push_back(storage.MailboxRootId());
-  while (!pending.empty()) {
-    std::string parent = pending.back();
-    pending.pop_back();
-    for (const auto& child : storage.SubFolders(parent)) {
-      if (child.id == id) return parent;
-      pending.push_back(child.id);
-    }
-  }
-  return std::nullopt;
-}
-
 }  // namespace
 
 // -- identifiers ----------------------------------------------------------
@@ -253,8 +238,9 @@ void Folder::CheckExists() const {
 void Folder::SetName(const std::string& name) {
   CheckExists();
   if (name == name_) return;
-  auto parent = ParentOf(*storage_, id_);
-  if (!parent) throw StoreError(kErrNoSupport, "The root of a store cannot be renamed.");
+  auto parent = storage_->ParentFolderId(id_);
+  if (!parent) throw FolderGone();
+  if (parent->empty()) throw StoreError(kErrNoSupport, "The root of a store cannot be renamed.");
   CheckFolderName(*storage_, *parent, name, id_);
   storage_->RenameFolder(id_, name);
   name_ = name;
@@ -271,8 +257,9 @@ Items Folder::GetItems() const {
 }
 
 void Folder::Delete() {
-  if (id_ == storage_->PublicRootId() || (!storage_->MailboxName().empty() &&
-                                          (id_ == storage_->MailboxRootId() || id_ == storage_->MailboxContactsId())))
+  auto parent = storage_->ParentFolderId(id_);
+  if (!parent) throw FolderGone();
+  if (parent->empty() || (!storage_->MailboxName().empty() && id_ == storage_->MailboxContactsId()))
     throw StoreError(kErrNoSupport, "A store's own folders cannot be deleted.");
   storage_->DeleteFolder(id_);
 }

@@ -16,7 +16,7 @@
 //   for (const auto& store : session.InfoStores())
 //     if (store.Name() == "Public Folders") {
 //       auto tree = session.GetFolder(store.Fields(outlook::PR_IPM_PUBLIC_FOLDERS_ENTRYID), store.ID());
-//       auto folders = tree.Folders();
+//       auto folders = tree.GetFolders();
 //       for (auto f = folders.GetFirst(); f; f = folders.GetNext()) names.push_back(f->Name());
 //     }
 #pragma once

@@ -39,6 +39,9 @@ class Storage {
   // The folder's display name; nullopt when no such folder exists.
   virtual std::optional<std::string> FolderName(const std::string& id) = 0;
   virtual bool FolderExists(const std::string& id) { return FolderName(id).has_value(); }
+  // The folder's parent; empty for a store's top folder (the public tree,
+  // a mailbox) and nullopt when no such folder exists.
+  virtual std::optional<std::string> ParentFolderId(const std::string& id) = 0;
   // The direct sub-folders, in the store's order.
   virtual std::vector<FolderEntry> SubFolders(const std::string& id) = 0;
   // Creates a sub-folder (the caller has checked the name).

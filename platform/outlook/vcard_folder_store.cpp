@@ -121,6 +121,12 @@ class VCardFolderStorage : public Storage {
 
   bool FolderExists(const std::string& id) override { return Resolve(id).has_value(); }
 
+  std::optional<std::string> ParentFolderId(const std::string& id) override {
+    auto entry = Resolve(id) ? ReadEntry(id) : std::nullopt;
+    if (!entry) return std::nullopt;
+    return entry->first == kRootParent ? "" : entry->first;
+  }
+
   std::vector<FolderEntry> SubFolders(const std::string& id) override {
     fs::path parent = Existing(id);
     std::vector<std::pair<std::string, FolderEntry>> found;  // directory name, entry

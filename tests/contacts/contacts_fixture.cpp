@@ -51,19 +51,10 @@ void JobHarness::SetGal(const std::vector<GalRow>& rows) {
   }
 }
 
-void JobHarness::Sync() {
+void JobHarness::Run(void (*job)(service::ServiceMain&, service::contacts::ContactJobEnvironment&)) {
   failure.reset();
   try {
-    service::contacts::CreatePublicFolderContacts(w, env);
-  } catch (const std::exception& e) {
-    failure = e.what();
-  }
-}
-
-void JobHarness::Export() {
-  failure.reset();
-  try {
-    service::contacts::ExportAccessContactsToOutlook(w, env);
+    job(w, env);
   } catch (const std::exception& e) {
     failure = e.what();
   }

@@ -36,9 +36,10 @@ struct JobHarness {
 
   // (Re)creates the final table with these rows; every row has the same columns.
   void SetGal(const std::vector<GalRow>& rows);
-  // Runs the job; the failure that ended it, if any, is kept in `failure`.
-  void Sync();
-  void Export();
+  // Runs a job; the failure that ended it, if any, is kept in `failure`.
+  void Run(void (*job)(service::ServiceMain&, service::contacts::ContactJobEnvironment&));
+  void Sync() { Run(service::contacts::CreatePublicFolderContacts); }
+  void Export() { Run(service::contacts::ExportAccessContactsToOutlook); }
   bool Logged(const std::string& line) const;
 
   // The folder at this path ("Public Folders/Corvane Contacts",
