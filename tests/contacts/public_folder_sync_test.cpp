@@ -76,19 +76,6 @@ TEST_P(ContactJobTest, HandEditsAndGalChangesAreFollowedInOneRun) {
   EXPECT_TRUE(h->Logged("Add contact #:2") || h->Logged("Add contact #:1"));
 }
 
-TEST_P(ContactJobTest, UpdatePhaseKeepsAPropertyWhoseColumnIsNull) {
-  GalRow ann = Person("E1", "Ann", "O'Neil");
-  ann["ASSISTANT"] = "Dee";
-  h->SetGal({ann});
-  h->Sync();
-  ann["ASSISTANT"] = std::nullopt;
-  h->SetGal({ann});
-  h->Sync();
-  auto contacts = h->ContactsIn(kFolder);
-  ASSERT_EQ(contacts.size(), 1u);
-  EXPECT_EQ(contacts[0].Get(ContactProperty::AssistantName), "Dee");
-}
-
 TEST_P(ContactJobTest, AnUnreadableTargetFolderStartsAfresh) {
   h->SetGal({Person("E1", "Ann", "O'Neil"), Person("E2", "Bo", "Li")});
   h->Sync();
