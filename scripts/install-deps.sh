@@ -21,3 +21,6 @@ $SUDO apt-get install -y -q --no-install-recommends dbus-daemon python3-dbusmock
 $SUDO apt-get install -y -q --no-install-recommends xvfb xauth
 # One font family for the wizard's window, so its pictures look the same on every machine.
 $SUDO apt-get install -y -q --no-install-recommends fonts-dejavu-core
+# The contacts tests: an address-book program, a CardDAV sync tool and a
+# CardDAV server that read and publish the vCard folders Corvane writes.
+$SUDO apt-get install -y -q --no-install-recommends khard vdirsyncer radicale

@@ -17,7 +17,8 @@ class GalLibrary;
 
 // What the run works with besides the window. Empty members take the
 // defaults: libCorvane.so beside the program, the desktop shell, and
-// follow-on jobs that do nothing until they are built.
+// follow-on jobs that do nothing (the programs set the contact jobs with
+// contacts::InstallContactJobs; the distribution list is the export's own).
 struct UpdateRunHooks {
   GalLibrary* library = nullptr;
   shell::Shell* shell = nullptr;

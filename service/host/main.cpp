@@ -7,6 +7,7 @@
 #include "platform/ntservice/event_loop.h"
 #include "platform/ntservice/systemd_service_control.h"
 #include "platform/registry/registry.h"
+#include "service/contacts/contact_jobs.h"
 #include "service/export/update_run.h"
 #include "service/host/clock.h"
 #include "service/host/run_log.h"
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
   ntservice::SystemdServiceControl control(ntservice::SystemdSettings::FromEnvironment());
   service::ServiceMain w(runLog, control, clock, {});
   auto timer = loop.CreateTimer(service::kBuiltTimerInterval);
+  service::contacts::InstallContactJobs(service::DefaultUpdateRunHooks());
   service::ServiceHost host(w, *timer, [](service::ServiceMain& m, bool& result) { service::UpdateGAL(m, result); });
   host.RequestExit = [&loop](int exitCode) { loop.Quit(exitCode); };
   w.DoEvents = host.GuardedDoEvents(loop.ProcessPendingOnce());

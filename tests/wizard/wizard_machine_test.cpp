@@ -14,6 +14,7 @@
 #include "tests/wizard/wizard_fixture.h"
 #include "wizard/connection_fields.h"
 #include "wizard/wizard_adapters.h"
+#include "tests/outlook/store_fixture.h"
 
 namespace corvane::wizard::testing {
 namespace {
@@ -52,6 +53,29 @@ TEST(WizardMachine, CreatesTheRegisteredServiceControlComponentOrSays429) {
   EXPECT_EQ(failure.number, 429);
   EXPECT_THAT(failure.text, HasSubstr("Tarnwick.SvcUtil"));
   if (saved != nullptr) ::setenv("CORVANE_HOME", restore.c_str(), 1); else ::unsetenv("CORVANE_HOME");
+}
+
+// The "..." button's list: the folders under the public folder tree of the
+// home's mail store, in the store's order; without a mail profile, the
+// logon failure.
+TEST(WizardMachine, ListsThePublicFoldersOfTheHomesMailStore) {
+  corvane::testing::TempHome home;
+  PublicFolderListing none = ListPublicFolders();
+  ASSERT_TRUE(none.failure.has_value());
+  EXPECT_EQ(none.failure->number, outlook::kErrLogonFailed);
+
+  corvane::testing::TempHome::AddProfile("TWCorvane", "corvane.service");
+  {
+    outlook::VCardFolderStore backend;
+    outlook::Namespace ns(backend);
+    ns.Logon("TWCorvane");
+    auto tree = ns.GetDefaultFolder(outlook::olPublicFoldersAllPublicFolders).GetFolders();
+    tree.Add("Corvane Contacts", outlook::olFolderContacts);
+    tree.Add("Sales / EMEA", outlook::olFolderContacts);
+  }
+  PublicFolderListing listing = ListPublicFolders();
+  EXPECT_FALSE(listing.failure.has_value()) << listing.failure->text;
+  EXPECT_THAT(listing.names, ::testing::UnorderedElementsAre("Corvane Contacts", "Sales / EMEA"));
 }
 
 TEST(WizardMachine, ListsTheInstalledDriversAndTheDataSources) {

@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "platform/ntservice/systemd_service_control.h"
+#include "service/contacts/contact_jobs.h"
 #include "service/host/clock.h"
 #include "service/host/run_log.h"
 #include "service/host/service_main.h"
@@ -81,6 +82,7 @@ int main(int argc, char** argv) {
       return runtool::kNotConfigured;
     }
     service::UpdateRunHooks hooks = service::DefaultUpdateRunHooks();
+    service::contacts::InstallContactJobs(hooks);
     return runtool::RunOnce(w, hooks, stdout, options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "corvane-run: %s\n", e.what());

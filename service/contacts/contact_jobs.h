@@ -1,0 +1,59 @@
+// The two contact jobs that follow an update run: the public-folder sync
+// (CreatePublicFolderContacts / SyncPublicFolderContacts) and the local
+// export (ExportAccessContactsToOutlook), with what they work on besides
+// the window: the mail store and the registry hive for the values read
+// straight from the parameters key.
+#pragma once
+
+#include <string>
+
+#include "platform/outlook/storage.h"
+#include "platform/registry/registry.h"
+#include "service/export/update_run.h"
+#include "service/host/service_main.h"
+
+namespace corvane::service::contacts {
+
+struct ContactJobEnvironment {
+  outlook::StoreBackend& store;
+  registry::Hive hive;
+};
+
+// The vCard folder store under $CORVANE_HOME and the machine's hive.
+ContactJobEnvironment& DefaultContactJobEnvironment();
+
+// A value read straight from the parameters key: a string as it is, a
+// number in decimal; missing (or of another type) reads as empty.
+std::string ReadParametersKey(const registry::Hive& hive, const std::string& name);
+
+// The mail profile of the contact jobs: with "UseAltProfile" 0 the one
+// named by "txtAltProfile" (read straight from the key), else "TWCorvane".
+struct ProfileChoice {
+  std::string useAltProfile;  // the value as read
+  bool alternative = false;
+  std::string profile;
+};
+ProfileChoice ChooseProfile(ServiceMain& w, const registry::Hive& hive);
+
+// Keeps the public contacts folder "cmbsubs" in step with the final table
+// through the sync table TableName_PFC_SyncData. Failures that end it are
+// thrown (StoreError, AdoError) to the update run.
+void SyncPublicFolderContacts(ServiceMain& w, ContactJobEnvironment& env);
+void CreatePublicFolderContacts(ServiceMain& w, ContactJobEnvironment& env);
+
+// Rebuilds the sub-folder "localcontactname" of the profile's default
+// contacts folder from the final table; the old folder is replaced only
+// when every row was written. Any failure is thrown.
+void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env);
+
+// The update run's hooks: each job on the default environment; a failure
+// that ends a job is logged (number, two blanks, description) and passed on.
+void SyncPublicFolderContactsJob(ServiceMain& w);
+void ExportLocalContactsJob(ServiceMain& w);
+
+// Sets the two jobs above as the run's contact hooks. The programs call it
+// on the default hooks at start, so the export itself never depends on the
+// mail store.
+void InstallContactJobs(UpdateRunHooks& hooks);
+
+}  // namespace corvane::service::contacts

@@ -1,0 +1,81 @@
+// The local contacts export: the whole final table, one contact per row,
+// into a sub-folder of the profile's default contacts folder. The new
+// contents are built in a work folder ("<name>_TMP") and swapped in only
+// after every row was written, so a failure leaves the previous folder
+// whole. No failure is trapped.
+#include <vector>
+
+#include "platform/outlook/outlook.h"
+#include "service/contacts/contact_jobs.h"
+#include "service/contacts/contact_mapping.h"
+
+namespace corvane::service::contacts {
+namespace {
+
+using outlook::Folder;
+
+// The direct sub-folders of `parent` named `name`.
+std::vector<Folder> SubFoldersNamed(const Folder& parent, const std::string& name) {
+  std::vector<Folder> found;
+  outlook::Folders folders = parent.GetFolders();
+  for (auto f = folders.GetFirst(); f; f = folders.GetNext())
+    if (f->Name() == name) found.push_back(*f);
+  return found;
+}
+
+}  // namespace
+
+void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env) {
+  // 1-3
+  const std::string name = w.GetSetting("localcontactname", "");
+  const std::string workName = name + "_TMP";
+  const std::string profile = ChooseProfile(w, env.hive).profile;
+  outlook::Session session(env.store);
+  session.Logon(profile);
+
+  // 4-6: a fresh work folder beside the export folder.
+  outlook::Application app(env.store);
+  outlook::Namespace ns = app.GetNamespace("MAPI");
+  ns.Logon(profile, "", false, true);
+  Folder contacts = ns.GetDefaultFolder(outlook::olFolderContacts);
+  for (Folder& leftover : SubFoldersNamed(contacts, workName)) leftover.Delete();
+  contacts.GetFolders().Add(workName, outlook::olFolderContacts);
+  std::optional<Folder> work;
+  outlook::Folders folders = contacts.GetFolders();
+  for (auto f = folders.GetFirst(); f && !work; f = folders.GetNext())
+    if (f->Name() == workName) work = f;
+  if (!work) throw outlook::StoreError(outlook::kErrNotFound, "The work folder " + workName + " could not be found.");
+
+  // 7-8: every row of the final table.
+  std::string cs = w.GetSetting("connectionstring", "");
+  if (cs.empty()) cs = "Need Connection String";
+  auto conn = w.NewConnection();
+  conn->Open(cs, "", "");
+  auto rs = conn->CreateRecordset();
+  rs->Open("select * from " + w.TableName, *conn, -1, -1, -1);
+  // Moving to the first row of an empty table fails, as it does in ADO:
+  // an empty table never replaces the folder.
+  if (rs->IsEOF())
+    throw ado::AdoError(ado::adErrNoCurrentRecord, "Corvane",
+                        "Either BOF or EOF is True, or the current record has been deleted. Requested operation "
+                        "requires a current record.");
+  rs->MoveFirst();
+  outlook::Items items = work->GetItems();
+  while (!rs->IsEOF()) {
+    outlook::ContactItem contact = items.Add(outlook::olContactItem);
+    contact.SetMessageClass(std::string(outlook::kContactMessageClass));
+    WriteContactFields(contact, *rs, MappingPlace::LocalExport);
+    contact.Save();
+    rs->MoveNext();
+  }
+
+  // 9-10: the swap.
+  contacts = ns.GetDefaultFolder(outlook::olFolderContacts);
+  for (Folder& old : SubFoldersNamed(contacts, name)) old.Delete();
+  for (Folder& fresh : SubFoldersNamed(contacts, workName)) fresh.SetName(name);
+  ns.Logoff();
+  rs->Close();
+  conn->Close();
+}
+
+}  // namespace corvane::service::contacts
