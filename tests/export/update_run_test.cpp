@@ -289,6 +289,22 @@ TEST_F(UpdateRunPaths, AfterSqlIsSplitAtSemicolonsAndATrailingOneRunsAnEmptyStat
   EXPECT_EQ(h->w.lblstatus, "Done");
 }
 
+// The administrator's statements run with the database's own like (on
+// SQLite: case-insensitive), before and after the final-table copy.
+TEST_F(UpdateRunPaths, AdministratorStatementsKeepTheDatabasesOwnLike) {
+  h->control.settings["RunSQLPreParse"] = "1";
+  h->control.settings["RunSQLPreParseCmd"] =
+      "update " + h->w.TempTableName + " set COMPANY_NAME='pre' where SURNAME like 'ROE'";
+  h->control.settings["RunSQLAfter"] = "1";
+  h->control.settings["RunSQLAfterCmd"] = "update " + h->w.TableName + " set TITLE='after' where DISPLAY_NAME like 'ANN%'";
+  ASSERT_EQ(h->Run(), true) << h->LogText();
+  auto rows = ReadRows(*h->Db(), "select entry_id, TITLE, COMPANY_NAME from " + h->w.TableName + " order by entry_id");
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[0]["TITLE"], "after");        // Ann O'Hara
+  EXPECT_EQ(rows[1]["COMPANY_NAME"], "pre");    // Bob Roe
+  EXPECT_EQ(rows[2]["TITLE"], "Engineer");
+}
+
 TEST_F(UpdateRunPaths, MissingMailboxEndsTheProcess) {
   h->control.settings.erase("Mailbox");
   EXPECT_EQ(h->Run(), std::nullopt);
