@@ -67,7 +67,7 @@ class Run : public Recovery {
       w_.LogEvent(EVENTLOG_ERROR_TYPE, kEventError,
                   "Quiting... To many errors. Check configuration. " + failure.Description);
       w_.RunInProgress = false;
-      throw EndServiceProcess{"too many failures in one run", 1};
+      throw EndServiceProcess{"too many failures in one run", kExitEndedByDesign};
     }
     std::time_t now = w_.clock.Now();
     if (!FirstFailureTime) {
@@ -149,7 +149,7 @@ class Run : public Recovery {
       w_.LogEvent(EVENTLOG_INFORMATION_TYPE, kEventInfo, text);
       w_.WriteLog(text);
       w_.RunInProgress = false;
-      throw EndServiceProcess{"missing connection string, mail profile or temporary table name", 1};
+      throw EndServiceProcess{"missing connection string, mail profile or temporary table name", kExitMissingSetting};
     }
     w_.Label1 = "0";
     w_.DoEvents();
@@ -170,7 +170,7 @@ class Run : public Recovery {
     if (mailbox.empty() || server.empty()) {
       w_.WriteLog("Mailbox and Server not specified.  Application Shutting Down.");
       w_.RunInProgress = false;
-      throw EndServiceProcess{"mailbox or server not specified", 1};
+      throw EndServiceProcess{"mailbox or server not specified", kExitMissingSetting};
     }
     Phase("GAL read");
     const std::string quiet = w_.FileLogging ? "FALSE" : "TRUE";
@@ -294,12 +294,12 @@ class Run : public Recovery {
                            "Global Address List entry count is zero");
       w_.RunInProgress = false;
       w_.NTService1.StopService();
-      throw EndServiceProcess{"the global address list has no entries", 1};
+      throw EndServiceProcess{"the global address list has no entries", kExitEndedByDesign};
     }
     if (w_.FileLogging) {
       w_.NTService1.MsgBox("# of entries read from GAL is 0.  Ending.", "Corvane");
       w_.RunInProgress = false;
-      throw EndServiceProcess{"the global address list has no entries", 1};
+      throw EndServiceProcess{"the global address list has no entries", kExitEndedByDesign};
     }
     std::string text = "Unable to use the specified server (" + server + ") and mailbox (" + mailbox +
                        ") to read the global address list or no GAL entries found.\r\r Check that a MAPI Client (like "
@@ -310,7 +310,7 @@ class Run : public Recovery {
     w_.WriteLog(text);
     w_.NTService1.StopService();
     w_.RunInProgress = false;
-    throw EndServiceProcess{"the global address list has no entries", 1};
+    throw EndServiceProcess{"the global address list has no entries", kExitEndedByDesign};
   }
 
   // The recovery's database branch: the run is over.

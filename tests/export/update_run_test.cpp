@@ -308,6 +308,7 @@ TEST_F(UpdateRunPaths, AdministratorStatementsKeepTheDatabasesOwnLike) {
 TEST_F(UpdateRunPaths, MissingMailboxEndsTheProcess) {
   h->control.settings.erase("Mailbox");
   EXPECT_EQ(h->Run(), std::nullopt);
+  EXPECT_EQ(h->ended->exitCode, service::kExitMissingSetting);
   EXPECT_GE(Find("Mailbox and Server not specified.  Application Shutting Down."), 0);
   EXPECT_FALSE(h->w.RunInProgress);
   EXPECT_TRUE(h->library.calls.empty());
@@ -323,6 +324,7 @@ TEST_F(UpdateRunPaths, MissingServerEndsTheProcess) {
 TEST_F(UpdateRunPaths, EmptyGalStopsTheService) {
   h->library.galCount = 0;
   EXPECT_EQ(h->Run(), std::nullopt);
+  EXPECT_EQ(h->ended->exitCode, service::kExitEndedByDesign);
   EXPECT_TRUE(h->control.stopRequested);
   EXPECT_FALSE(h->w.RunInProgress);
   auto info = h->EventTexts(EVENTLOG_INFORMATION_TYPE, 110);
@@ -377,6 +379,7 @@ TEST_F(UpdateRunPaths, MissingConnectionStringTakesTheDatabaseBranch) {
 TEST_F(UpdateRunPaths, EmptyTemporaryTableNameEndsTheProcess) {
   h->w.TempTableName = "";
   EXPECT_EQ(h->Run(), std::nullopt);
+  EXPECT_EQ(h->ended->exitCode, service::kExitMissingSetting);
   EXPECT_GE(Find("UpdateGAL quit, because it was missing a connectstring, a mailprofilename or a temp tablename. "), 0);
   EXPECT_FALSE(h->w.RunInProgress);
 }
@@ -397,6 +400,7 @@ TEST_F(UpdateRunPaths, AThousandFailuresEndTheProcess) {
   ASSERT_EQ(errors.size(), 1002u);
   EXPECT_EQ(errors.back(), "Quiting... To many errors. Check configuration. Injected failure of MoveNext");
   EXPECT_FALSE(h->w.RunInProgress);
+  EXPECT_EQ(h->ended->exitCode, service::kExitEndedByDesign);
 }
 
 TEST_F(UpdateRunPaths, TheFailureCountStartsAgainOnANewDay) {

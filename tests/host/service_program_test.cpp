@@ -151,6 +151,15 @@ TEST(ServiceProgram, InstallWritesTheUnitAndStoresThreeValues) {
   EXPECT_EQ(in.Get("MailProfile"), "Microsoft Outlook");
   EXPECT_EQ(in.Get("ConnectionString"), "Driver=SQLite3;Database=/tmp/g.db");
 
+  // Installing again fails with the install box and leaves every value alone.
+  in.Set("MailProfile", "TWCorvane");
+  in.Set("TimerInterval", "60000");
+  EXPECT_EQ(in.Run({"-install"}), 1);
+  EXPECT_TRUE(Contains(in.Stderr(), "already installed")) << in.Stderr();
+  EXPECT_TRUE(Contains(in.Stderr(), "\nTarnwick Corvane Service failed to install\n")) << in.Stderr();
+  EXPECT_EQ(in.Get("MailProfile"), "TWCorvane");
+  EXPECT_EQ(in.Get("TimerInterval"), "60000");
+
   ASSERT_EQ(in.Run({"-uninstall"}), 0) << in.Stderr();
   EXPECT_FALSE(fs::exists(unit));
   EXPECT_EQ(in.Get("ConnectionString"), "Driver=SQLite3;Database=/tmp/g.db");  // the settings stay
@@ -241,13 +250,13 @@ TEST(ServiceProgram, DaemonExportsTheSampleDirectoryByItself) {
 }
 
 // A run that ends the process (here: no mailbox configured) ends it with
-// the run's status and the log file complete.
+// the run's status, one the unit does not restart, and the log file complete.
 TEST(ServiceProgram, RunEndingTheProcessSetsTheExitStatus) {
   Installation in;
   const fs::path database = in.dir.path() / "gal.db";
   in.Set("ConnectionString", "Driver=SQLite3;Database=" + database.string());
   in.Set("ScheduleType", "4");
-  EXPECT_EQ(Installation::Wait(in.Start({"-log"}), 40s), 1);
+  EXPECT_EQ(Installation::Wait(in.Start({"-log"}), 40s), kExitMissingSetting);
   const std::string text = ReadFile(in.bin / "corvane.log");
   EXPECT_TRUE(Contains(text, " Mailbox and Server not specified.  Application Shutting Down.\r\n\r\n")) << text;
   EXPECT_EQ(text.substr(text.size() - 4), "\r\n\r\n");

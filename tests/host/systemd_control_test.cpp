@@ -94,7 +94,7 @@ TEST(SystemdControl, InstallWritesAndUninstallRemovesTheUnit) {
   EXPECT_NE(text.find("WorkingDirectory=" + c.home.path().string() + "\n"), std::string::npos);
   EXPECT_NE(text.find("Restart=on-failure\n"), std::string::npos);
   EXPECT_NE(text.find("RestartSec=300\n"), std::string::npos);
-  EXPECT_NE(text.find("RestartPreventExitStatus=78\n"), std::string::npos);
+  EXPECT_NE(text.find("RestartPreventExitStatus=78 69\n"), std::string::npos);
   EXPECT_NE(text.find("StartLimitBurst=5\n"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(unit.string() + ".tmp"));
   EXPECT_TRUE(registry::Hive::Machine().KeyExists(registry::kParametersKeyPath));
@@ -109,6 +109,38 @@ TEST(SystemdControl, InstallWritesAndUninstallRemovesTheUnit) {
   EXPECT_TRUE(std::filesystem::exists(wants / "other.service"));
   EXPECT_FALSE(c.control.Uninstall());
   EXPECT_NE(c.control.LastError().find("not installed"), std::string::npos);
+}
+
+TEST(SystemdControl, InstallingAnInstalledServiceFailsAndChangesNothing) {
+  Control c;
+  ASSERT_TRUE(c.control.Install()) << c.control.LastError();
+  std::ofstream(c.control.UnitFile(), std::ios::app) << "# the administrator's own line\n";
+  const std::string before = ReadFile(c.control.UnitFile());
+  EXPECT_FALSE(c.control.Install());
+  EXPECT_NE(c.control.LastError().find("already installed"), std::string::npos) << c.control.LastError();
+  EXPECT_EQ(ReadFile(c.control.UnitFile()), before);
+}
+
+// The unit as systemd reads it: no warning, no error.
+TEST(SystemdControl, TheUnitPassesSystemdAnalyzeVerify) {
+  if (::access("/usr/bin/systemd-analyze", X_OK) != 0) {
+    const char* ci = std::getenv("CI");
+    if (ci != nullptr && std::string(ci) == "true") FAIL() << "systemd-analyze is not installed";
+    GTEST_SKIP() << "systemd-analyze is not installed";
+  }
+  Control c;
+  SystemdSettings s = c.Settings();
+  s.program = std::filesystem::read_symlink("/proc/self/exe");  // ExecStart must name an executable
+  SystemdServiceControl control(s);
+  ASSERT_TRUE(control.Install()) << control.LastError();
+  const std::string command = "/usr/bin/systemd-analyze verify --man=no '" + control.UnitFile().string() + "' 2>&1";
+  FILE* p = ::popen(command.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string output;
+  char buffer[512];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) output.append(buffer, n);
+  EXPECT_EQ(::pclose(p), 0) << output;
+  EXPECT_EQ(output, "");
 }
 
 TEST(SystemdControl, InstallIntoAMissingUnitDirectoryFails) {

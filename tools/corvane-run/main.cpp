@@ -51,9 +51,15 @@ constexpr const char* kUsageText =
     "($CORVANE_HOME, default /var/lib/corvane) and prints its run log.\n"
     "  --quiet-sql  leave out the \"Xsql:\" lines (each statement run); failures,\n"
     "               the run's own lines and progress are still printed\n"
-    "Exit status: 0 the run reached its end; 1 it ended early (missing settings,\n"
-    "an empty address list, too many failures); 2 a database failure ended it;\n"
-    "78 no connection string is configured.\n";
+    "Exit status (the service's own for the same endings):\n"
+    "  0   the run reached its end\n"
+    "  2   a database failure ended it (the next run starts afresh)\n"
+    "  64  invalid option\n"
+    "  69  the run ends the service by design: the address list had no entries\n"
+    "      (the directory could not be read) or the run met 1000 failures\n"
+    "  78  a required setting is missing: connection string, mailbox, server,\n"
+    "      mail profile or table name\n"
+    "  1   the settings could not be read\n";
 
 }  // namespace
 
