@@ -152,9 +152,9 @@ void CopyRows(ServiceMain& w, Recovery& recovery, const std::set<std::string>& f
       }
     }
     recovery.Try([&] { rs->MoveNext(); });
-    if (++rows % kProgressEvery == 0 && progress) progress(rows);
+    if (++rows % kProgressEvery == 0 && progress) progress(rows, false);
   }
-  if (rows % kProgressEvery != 0 && progress) progress(rows);
+  if (progress) progress(rows, true);
 }
 
 }  // namespace
@@ -186,7 +186,7 @@ void BuildFinalTable(ServiceMain& w, Recovery& recovery, const std::string& long
       CaseSensitiveLikeDuringCopy caseSensitive(*w.ServiceConnection);
       CopyRows(w, recovery, *columns, progress);
     } else {
-      w.WriteLog("Final table " + table + " was not created; no rows copied");
+      w.WriteLog("Final table " + table + " was not created; no rows copied", LogPriority::Error);
     }
   }
 

@@ -74,7 +74,9 @@ struct ServiceMain {
   parameters::ColumnSelection chkDBFields{};  // values of the 44 column boxes
 
   // Helpers over the collaborators.
-  void WriteLog(const std::string& message) { runLog.WriteLog(message); }
+  void WriteLog(const std::string& message, LogPriority priority = LogPriority::Info) {
+    runLog.WriteLog(message, priority);
+  }
   std::string GetSetting(const std::string& key, const std::string& defaultValue) {
     return NTService1.GetSetting("Parameters", key, defaultValue);
   }

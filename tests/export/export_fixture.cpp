@@ -109,7 +109,7 @@ Harness::Harness(const TestDatabase& database, std::string tablePrefix)
   hooks.library = &library;
   hooks.shell = &shell;
   // Entries arrive as "HH:MM message"; the tests look at the messages.
-  log.OnEntry = [this](const std::string& entry) { entries.push_back(entry.size() > 6 ? entry.substr(6) : entry); };
+  log.OnEntry = [this](const std::string& entry, service::LogPriority) { entries.push_back(entry.size() > 6 ? entry.substr(6) : entry); };
   w.NewConnection = [this] {
     return std::make_unique<WrappedConnection>(ado::CreateConnection(), faults, faultNumber);
   };

@@ -190,7 +190,9 @@ class OtherKindCopy : public ::testing::TestWithParam<std::string> {
 
 TEST_P(OtherKindCopy, CopiesEveryRowWithTheSelectedColumns) {
   std::vector<long> progress;
-  service::BuildFinalTable(h->w, recovery, "text", [&](long n) { progress.push_back(n); });
+  service::BuildFinalTable(h->w, recovery, "text", [&](long n, bool final) {
+    if (final) progress.push_back(n);
+  });
   EXPECT_TRUE(recovery.failures.empty());
   auto rows = ReadRows(*h->Db(), "select * from " + h->w.TableName + " order by entry_id");
   ASSERT_EQ(rows.size(), 2u);

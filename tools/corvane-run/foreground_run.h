@@ -29,6 +29,9 @@ struct RunOptions {
   // Print the "Xsql:" entries (every statement the run executes). Off, the
   // output keeps the run's own lines, failures and progress.
   bool statements = true;
+  // The output is the journal's stream: warning and error entries carry
+  // the journal's priority prefix ("<4>", "<3>").
+  bool journal = false;
 };
 
 // Runs UpdateGAL once on w, printing to `out`; returns the exit status.

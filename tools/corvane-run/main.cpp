@@ -2,10 +2,14 @@
 // parameters of the Corvane home ($CORVANE_HOME). The run log goes to
 // standard output as it grows; the exit status says whether the run
 // reached its end (0) or ended early (non-zero).
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
 
+#include "platform/ntservice/standard_error.h"
 #include "platform/ntservice/systemd_service_control.h"
 #include "service/host/clock.h"
 #include "service/host/run_log.h"
@@ -45,6 +49,11 @@ class ForegroundControl : public ServiceControl {
   ServiceControl& inner_;
 };
 
+bool SameFile(int a, int b) {
+  struct stat sa {}, sb {};
+  return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 constexpr const char* kUsageText =
     "usage: corvane-run [--quiet-sql]\n"
     "Runs one Corvane update run now with the parameters of the Corvane home\n"
@@ -76,6 +85,15 @@ int main(int argc, char** argv) {
   try {
     service::SystemClock clock;
     service::RunLog log(clock);
+    // Every entry goes to standard output; under systemd warnings and errors
+    // carry their priority there. Where standard error is another file (a
+    // log file for the output, errors on the terminal), they go there too.
+    options.journal = ntservice::IsJournalStream(STDOUT_FILENO);
+    if (!SameFile(STDOUT_FILENO, STDERR_FILENO)) {
+      log.OnAlert = [](service::LogPriority priority, const std::string& message) {
+        ntservice::WriteStandardError(static_cast<int>(priority), message);
+      };
+    }
     ntservice::SystemdServiceControl systemd(ntservice::SystemdSettings::FromEnvironment());
     ForegroundControl control(systemd);
     service::ServiceMain w(log, control, clock, [] {});
