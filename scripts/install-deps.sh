@@ -15,3 +15,5 @@ $SUDO apt-get install -y -q --no-install-recommends \
   postgresql postgresql-client \
   libldap2-dev slapd ldap-utils \
   valgrind
+# systemd-analyze: the tests check the service's unit file with `systemd-analyze verify`
+$SUDO apt-get install -y -q --no-install-recommends systemd

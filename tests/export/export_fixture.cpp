@@ -115,6 +115,17 @@ Harness::Harness(const TestDatabase& database, std::string tablePrefix)
   };
 }
 
+Harness::~Harness() {
+  w.ServiceConnection.reset();
+  try {
+    auto c = Db();
+    Quietly(*c, "drop table " + w.TableName);
+    Quietly(*c, "drop table " + w.TempTableName);
+  } catch (const std::exception&) {
+    // The database is gone (a test that stopped it): nothing is left to drop.
+  }
+}
+
 void Harness::ConfigureDefaults() {
   control.settings["ConnectionString"] = db.connectionString;
   control.settings["Mailbox"] = "jdoe";
