@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "platform/ntservice/event_file.h"
+#include "platform/ntservice/standard_error.h"
 #include "platform/ntservice/unit_file.h"
 #include "tests/host/host_harness.h"
 
@@ -74,6 +77,21 @@ TEST(SystemdControl, MessageBoxWithoutTerminalBecomesAnEvent) {
   c.control.MsgBox("Tarnwick Corvane Service failed to install", "title");
   EXPECT_NE(ReadFile(c.home.path() / "events.log").find("\t1\t109\tTarnwick Corvane Service failed to install\n"),
             std::string::npos);
+}
+
+// Priority prefixes only where standard error is the journal's stream.
+TEST(StandardError, JournalLinesCarryTheirPriorityAndOtherStreamsPlainText) {
+  EXPECT_EQ(PrioritizedLines(3, "Error: refused", true), "<3>Error: refused\n");
+  EXPECT_EQ(PrioritizedLines(4, "one\r  two\r\nthree", true), "<4>one\n<4>  two\n<4>three\n");
+  EXPECT_EQ(PrioritizedLines(3, "one\rtwo", false), "one\ntwo\n");
+  struct stat st {};
+  ASSERT_EQ(::fstat(STDERR_FILENO, &st), 0);
+  const std::string mine = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  for (const auto& [stream, journal] : {std::pair{mine, true}, {"1:2", false}, {"", false}}) {
+    ::setenv("JOURNAL_STREAM", stream.c_str(), 1);
+    EXPECT_EQ(IsJournalStream(STDERR_FILENO), journal) << stream;
+  }
+  ::unsetenv("JOURNAL_STREAM");
 }
 
 TEST(SystemdControl, UnitNameIsSystemdEscaped) {
