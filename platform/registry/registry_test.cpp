@@ -130,11 +130,6 @@ TEST_F(HiveTest, NamesThatWouldBreakTheFileAreRefusedAndTheHiveStaysReadable) {
     EXPECT_THROW(hive.Set(r.key, r.name, Value::Sz("v")), RegistryError) << r.key << "|" << r.name;
   }
   EXPECT_THROW(hive.CreateKey("SOFTWARE\\A\rB"), RegistryError);
-  try {
-    hive.Set(key_, "two\nlines", Value::Sz("v"));
-  } catch (const RegistryError& e) {
-    EXPECT_NE(std::string(e.what()).find("\"two\\nlines\" holds a control character"), std::string::npos) << e.what();
-  }
   EXPECT_EQ(Hive(file_).List(key_).size(), 1u);
   EXPECT_EQ(Hive(file_).Keys(), std::vector<std::string>{key_});
 }

@@ -3,8 +3,6 @@
 // inside the tick; it lets pending messages through once per row, so a
 // tick can arrive while a run is still going (the run's own guard and
 // RunInProgress turn such a tick's run away).
-#include <cstdio>
-
 #include "service/host/parameters/parameters.h"
 #include "service/host/schedule_rules.h"
 #include "service/host/service_host.h"
