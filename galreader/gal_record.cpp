@@ -109,12 +109,15 @@ void ProxyValues(const SPropValue* prop, bool debugLog, std::string& joined, std
   if (prop == nullptr || prop->Value.MVszA.lppszA == nullptr) return;
   constexpr std::string_view kSeparator = "{;},";
   constexpr std::string_view kPrimaryPrefix = "SMTP:";
+  size_t joinedCharacters = 0;
   for (ULONG i = 0; i < prop->Value.MVszA.cValues; ++i) {
     const char* raw = prop->Value.MVszA.lppszA[i];
     const std::string address = ToValidUtf8(raw != nullptr ? raw : "");
-    if (joined.size() + address.size() + kSeparator.size() <= kProxyAddressListLimit) {
+    const size_t itemCharacters = CharacterCount(address) + kSeparator.size();
+    if (joinedCharacters + itemCharacters <= kProxyAddressListLimit) {
       joined += address;
       joined += kSeparator;
+      joinedCharacters += itemCharacters;
     } else {
       DebugLog(debugLog, "-");
     }

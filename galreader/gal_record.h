@@ -19,7 +19,7 @@ inline constexpr size_t kDisplayTypeValue = 35;
 inline constexpr size_t kProxyAddressesValue = 36;
 inline constexpr size_t kDefSmtpValue = 44;
 
-// Bound of the joined proxy-address text, in bytes.
+// Bound of the joined proxy-address text, in characters.
 inline constexpr size_t kProxyAddressListLimit = 1023;
 
 using GalRecord = std::array<std::string, kGalValueCount>;

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "galreader/library_log.h"
+#include "galreader/utf8_text.h"
 
 namespace corvane::galreader {
 
@@ -172,9 +173,10 @@ std::string BuildColumnUpdate(const std::string& tableName, size_t step, const G
 void WriteGalRow(ado::Connection& connection, const std::string& tableName, const GalRecord& record, bool debugLog) {
   const GalRecord escaped = EscapeGalRecord(record);
   const std::string statement = BuildCombinedInsert(tableName, escaped, debugLog);
-  if (statement.size() > kMaxInsertLength) {
+  const size_t length = CharacterCount(statement);
+  if (length > kMaxInsertLength) {
     DebugLog(debugLog, fmt::format("\nSQL statement is too long:\n{}\n", statement));
-    DebugLog(debugLog, fmt::format("\nLength: {}\n", statement.size()));
+    DebugLog(debugLog, fmt::format("\nLength: {}\n", length));
   } else {
     try {
       Execute(connection, statement);
@@ -190,7 +192,8 @@ void RetryByColumn(ado::Connection& connection, const std::string& tableName, co
                    const std::string& failedStatement, const ado::AdoError& error, bool debugLog) {
   DumpComError(error);
   DebugLog(debugLog, fmt::format("Error:{}\n", failedStatement));
-  DebugLog(debugLog, fmt::format("Too Long! {} is {} characters long.\n\n", failedStatement, failedStatement.size()));
+  DebugLog(debugLog, fmt::format("Too Long! {} is {} characters long.\n\n", failedStatement,
+                                 CharacterCount(failedStatement)));
   DebugLog(debugLog, "Performing 2nd Attempt - line by line\n");
   for (size_t step = 0; step < kRetryStatementCount; ++step) {
     const std::string statement =

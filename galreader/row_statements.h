@@ -12,7 +12,7 @@
 
 namespace corvane::galreader {
 
-// Longest combined insert that is executed, in bytes.
+// Longest combined insert that is executed, in characters.
 inline constexpr size_t kMaxInsertLength = 4096;
 
 // The quoting rule for every column but bus_add_country: the value is cut at

@@ -64,4 +64,10 @@ std::string ToValidUtf8(std::string_view text) {
   return result;
 }
 
+size_t CharacterCount(std::string_view text) {
+  size_t count = 0;
+  for (const char c : text) count += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
+  return count;
+}
+
 }  // namespace corvane::galreader

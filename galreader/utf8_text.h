@@ -13,4 +13,8 @@ namespace corvane::galreader {
 // Well-formed text comes back unchanged.
 std::string ToValidUtf8(std::string_view text);
 
+// The number of characters of well-formed UTF-8 text (bytes that do not
+// continue a character). Every length rule of the row export counts these.
+size_t CharacterCount(std::string_view text);
+
 }  // namespace corvane::galreader

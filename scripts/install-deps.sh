@@ -24,3 +24,5 @@ $SUDO apt-get install -y -q --no-install-recommends fonts-dejavu-core
 # The contacts tests: an address-book program, a CardDAV sync tool and a
 # CardDAV server that read and publish the vCard folders Corvane writes.
 $SUDO apt-get install -y -q --no-install-recommends khard vdirsyncer radicale
+# systemd-analyze: the tests check the service's unit file with `systemd-analyze verify`
+$SUDO apt-get install -y -q --no-install-recommends systemd

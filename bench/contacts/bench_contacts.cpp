@@ -103,6 +103,7 @@ void Bench(long n) {
   const std::string service = "SOFTWARE\\Corvane\\MAPI\\Profiles\\TWCorvane\\Services\\00112233445566778899AABBCCDDEEFF";
   hive.Set(service, "Service", registry::Value::Sz("MSEMS"));
   hive.Set(service, "6607001E", registry::Value::Sz("corvane.service"));
+  hive.Set(service, "6608001E", registry::Value::Sz("directory.ldif"));
   const std::string cs =
       "Driver=SQLite3;Database=" + (home / "gal.db").string() + ";JournalMode=WAL;SyncPragma=NORMAL";
   auto db = ado::CreateConnection();

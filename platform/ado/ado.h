@@ -106,6 +106,11 @@ class Connection {
   virtual void Close() = 0;
   // The driver's DBMS name (SQL_DBMS_NAME), e.g. "SQLite", "PostgreSQL".
   virtual std::string DbmsName() const = 0;
+  // While `on`, `like` compares case-sensitively on a database whose own
+  // `like` ignores case (SQLite), so an index on the compared column can
+  // serve it; off restores the database's own behaviour. Elsewhere nothing
+  // changes. Throws AdoError when the database refuses.
+  virtual void CaseSensitiveLike(bool on) { (void)on; }
 
  protected:
   Connection() = default;

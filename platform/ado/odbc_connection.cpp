@@ -66,15 +66,17 @@ void OdbcConnection::Open(const std::string& connectionString, const std::string
 // Session settings the system's statements rely on.
 void OdbcConnection::PrepareSession() {
   Handle stmt = NewStatement();
-  if (dialect_ == Dialect::SQLite) {
-    // A case-sensitive like can use the unique index on entry_id; the
-    // default (case-insensitive) one scans the table for every row copied.
-    ExecDirect(stmt, "PRAGMA case_sensitive_like=ON");
-  } else if (dialect_ == Dialect::PostgreSQL) {
+  if (dialect_ == Dialect::PostgreSQL) {
     // Backslashes in literals are ordinary characters (directory names,
     // addresses), never escapes.
     ExecDirect(stmt, "SET standard_conforming_strings = on");
   }
+}
+
+void OdbcConnection::CaseSensitiveLike(bool on) {
+  if (dialect_ != Dialect::SQLite) return;  // PostgreSQL's and Oracle's like respect case already
+  Handle stmt = NewStatement();
+  ExecDirect(stmt, on ? "PRAGMA case_sensitive_like=ON" : "PRAGMA case_sensitive_like=OFF");
 }
 
 std::unique_ptr<Recordset> OdbcConnection::Execute(const std::string& text) {

@@ -28,6 +28,7 @@ class OdbcConnection : public Connection {
   int State() const override { return dbc_ ? adStateOpen : adStateClosed; }
   void Close() override;
   std::string DbmsName() const override { return dbmsName_; }
+  void CaseSensitiveLike(bool on) override;
 
   // For the recordsets of this connection.
   Dialect dialect() const { return dialect_; }

@@ -1,5 +1,6 @@
 #include "platform/mapi/directory.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -20,16 +21,22 @@ const std::string* DirEntry::First(std::string_view name) const {
   return v && !v->empty() ? &v->front() : nullptr;
 }
 
-void DirEntry::Add(std::string_view name, std::string_view value) {
+void DirEntry::Add(std::string_view name, std::string_view value, bool tagged) {
   for (size_t i = 0; i < used_; ++i) {
-    if (attrs[i].name == name) {
-      attrs[i].values.emplace_back(value);
-      return;
+    DirAttribute& a = attrs[i];
+    if (a.name != name) continue;
+    if (tagged && !a.tagged) return;  // the plain values win
+    if (!tagged && a.tagged) {
+      a.values.clear();
+      a.tagged = false;
     }
+    a.values.emplace_back(value);
+    return;
   }
   if (used_ == attrs.size()) attrs.emplace_back();
   DirAttribute& a = attrs[used_++];
   a.name.assign(name);
+  a.tagged = tagged;
   // Reuse the value strings' room from earlier entries.
   a.values.resize(1);
   a.values[0].assign(value);
@@ -68,6 +75,13 @@ std::string CanonicalAttributeName(std::string_view description) {
   for (const auto& [alias, canonical] : kAliases)
     if (name == alias) return std::string(canonical);
   return name;
+}
+
+bool IsLanguageTagged(std::string_view description) {
+  for (size_t at = description.find(';'); at != std::string_view::npos; at = description.find(';', at + 1)) {
+    if (description.size() - at > 5 && strncasecmp(description.data() + at + 1, "lang-", 5) == 0) return true;
+  }
+  return false;
 }
 
 const std::string& AttributeNames::Canonical(std::string_view written) {

@@ -16,6 +16,7 @@ namespace corvane::mapi {
 struct DirAttribute {
   std::string name;  // canonical: lower case, options and aliases resolved
   std::vector<std::string> values;
+  bool tagged = false;  // the values came from language-tagged descriptions only
 };
 
 // An entry's attributes are attrs[0] to attrs[size() - 1]; the vector may
@@ -28,8 +29,11 @@ struct DirEntry {
   const std::vector<std::string>* Get(std::string_view name) const;
   // First value, or nullptr.
   const std::string* First(std::string_view name) const;
-  // Adds a value, creating the attribute when needed.
-  void Add(std::string_view name, std::string_view value);
+  // Adds a value, creating the attribute when needed. Values of a
+  // language-tagged description ("displayName;lang-fr", `tagged`) stand in
+  // only while the attribute has no plain value: a plain value replaces
+  // them, and tagged values that follow a plain one are dropped.
+  void Add(std::string_view name, std::string_view value, bool tagged = false);
   void Clear();  // keeps the allocated room for the next entry
   size_t size() const { return used_; }
 
@@ -45,6 +49,10 @@ std::string CanonicalAttributeName(std::string_view description);
 // Remembers the canonical names of the attribute descriptions a source
 // has met. Entries tend to list attributes in the same order, so each
 // search starts after the name found last.
+// Whether an attribute description carries a language tag option
+// ("cn;lang-fr"); other options (";binary", ";range=0-1499") do not count.
+bool IsLanguageTagged(std::string_view description);
+
 class AttributeNames {
  public:
   const std::string& Canonical(std::string_view written);

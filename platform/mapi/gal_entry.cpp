@@ -269,7 +269,10 @@ std::string CanonicalDn(std::string_view dn) {
   return out;
 }
 
-std::string PermanentEntryId(std::string_view dn, LONG display_type) {
+namespace {
+
+// The identifier's layout around an X.500-style path.
+std::string EntryIdAround(std::string_view x500, LONG display_type) {
   std::string id(4, '\0');
   id.append(reinterpret_cast<const char*>(kExchangeProviderUid), 16);
   auto put32 = [&id](uint32_t v) {
@@ -277,14 +280,50 @@ std::string PermanentEntryId(std::string_view dn, LONG display_type) {
   };
   put32(1);
   put32(static_cast<uint32_t>(display_type));
-  auto rdns = SplitDn(dn);
-  if (rdns.empty()) id.push_back('/');
-  for (auto it = rdns.rbegin(); it != rdns.rend(); ++it) {
-    id.push_back('/');
-    id += CanonicalRdn(*it, false);
-  }
+  id.append(x500);
   id.push_back('\0');
   return id;
+}
+
+// "/dc=example/ou=staff/cn=jsmith" for "CN=jsmith,OU=Staff,DC=example".
+std::string X500Path(std::string_view dn) {
+  auto rdns = SplitDn(dn);
+  if (rdns.empty()) return "/";
+  std::string path;
+  for (auto it = rdns.rbegin(); it != rdns.rend(); ++it) {
+    path.push_back('/');
+    path += CanonicalRdn(*it, false);
+  }
+  return path;
+}
+
+// Active Directory's GUID text: the first three fields are stored little-endian.
+std::string GuidText(const std::string& b) {
+  const auto u = [&b](size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(b[i])); };
+  return fmt::format("{:02x}{:02x}{:02x}{:02x}-{:02x}{:02x}-{:02x}{:02x}-{:02x}{:02x}-{:02x}{:02x}{:02x}{:02x}{:02x}{:02x}",
+                     u(3), u(2), u(1), u(0), u(5), u(4), u(7), u(6), u(8), u(9), u(10), u(11), u(12), u(13), u(14),
+                     u(15));
+}
+
+std::string StableIdentity(const DirEntry& e) {
+  if (const auto* legacy = e.First("legacyexchangedn"); legacy && !legacy->empty()) return *legacy;
+  if (const auto* guid = e.First("objectguid"); guid && guid->size() == 16) return "/guid=" + GuidText(*guid);
+  if (const auto* uuid = e.First("entryuuid"); uuid && !uuid->empty()) {
+    std::string text = *uuid;
+    for (char& c : text) c = AsciiLower(c);
+    return "/guid=" + text;
+  }
+  return X500Path(e.dn);
+}
+
+}  // namespace
+
+std::string PermanentEntryId(std::string_view dn, LONG display_type) {
+  return EntryIdAround(X500Path(dn), display_type);
+}
+
+std::string EntryIdOf(const DirEntry& e, LONG display_type) {
+  return EntryIdAround(StableIdentity(e), display_type);
 }
 
 const std::string* DisplayNameOf(const DirEntry& e) {
@@ -300,6 +339,7 @@ std::string RepairedUtf8(std::string_view text) {
 
 void RepairTextAttributes(DirEntry& e, bool report) {
   for (size_t i = 0; i < e.size(); ++i) {
+    if (e.attrs[i].name == "objectguid") continue;  // 16 bytes, never shown as text
     bool repaired = false;
     for (auto& v : e.attrs[i].values) {
       if (size_t bad = FirstBadByte(v); bad < v.size()) {
@@ -317,7 +357,7 @@ void RepairTextAttributes(DirEntry& e, bool report) {
 HRESULT BuildGalRow(const DirEntry& e, const NameIndex& names, Row& row) {
   row.clear();
   LONG display_type = DisplayTypeOf(e);
-  row.push_back(Prop::Binary(PR_ENTRYID, PermanentEntryId(e.dn, display_type)));
+  row.push_back(Prop::Binary(PR_ENTRYID, EntryIdOf(e, display_type)));
   row.push_back(Prop::Long(PR_OBJECT_TYPE, display_type == DT_DISTLIST ? MAPI_DISTLIST : MAPI_MAILUSER));
   row.push_back(Prop::Long(PR_DISPLAY_TYPE, display_type));
   if (const auto* name = DisplayNameOf(e)) row.push_back(Prop::String(PR_DISPLAY_NAME, *name));
@@ -351,7 +391,10 @@ const std::vector<std::string>& PassAttributes(Pass pass) {
     std::vector<std::string> list = {"objectClass",  "displayName", "cn",         "manager",
                                      "proxyAddresses", "mail",      "msExchRecipientDisplayType",
                                      "msExchHideFromAddressLists",  "showInAddressBook",
-                                     "homeMDB",      "msExchHomeServerName",      "targetAddress"};
+                                     "homeMDB",      "msExchHomeServerName",      "targetAddress",
+                                     // the entry identifier's stable identity (entryUUID is operational:
+                                     // a server returns it only when asked by name)
+                                     "legacyExchangeDN", "objectGUID", "entryUUID"};
     for (const auto& m : kTextMappings)
       for (std::string_view a : m.attributes)
         if (std::none_of(list.begin(), list.end(), [a](const std::string& have) { return IEquals(have, a); }))

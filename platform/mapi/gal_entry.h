@@ -41,14 +41,22 @@ std::string CanonicalDn(std::string_view dn);
 // distinguished name ("/dc=example/ou=staff/cn=jsmith") and a NUL.
 std::string PermanentEntryId(std::string_view dn, LONG display_type);
 
+// The same layout for a directory entry, carrying the identity the entry
+// keeps when it is moved or renamed: its legacyExchangeDN (what an Exchange
+// entry identifier carries); else the directory's own immutable identifier,
+// objectGUID (Active Directory) or entryUUID (OpenLDAP), as "/guid=<uuid>";
+// else the X.500 form of its distinguished name.
+std::string EntryIdOf(const DirEntry& e, LONG display_type);
+
 // Display names by canonical DN, for the manager's name.
 using NameIndex = std::unordered_map<std::string, std::string>;
 
-// Every attribute read is text. A value holding bytes that are not
-// well-formed UTF-8 (another code page, binary data, NUL) has each such
-// byte replaced by U+FFFD, so one damaged value costs its bad bytes, not
-// the entry or the whole address list; where `report`, each repaired
-// attribute is named (entry and attribute) on standard error.
+// Every attribute read is text, except objectGUID (16 bytes, kept as
+// they are). A value holding bytes that are not well-formed UTF-8 (another
+// code page, binary data, NUL) has each such byte replaced by U+FFFD, so
+// one damaged value costs its bad bytes, not the entry or the whole
+// address list; where `report`, each repaired attribute is named (entry
+// and attribute) on standard error.
 void RepairTextAttributes(DirEntry& e, bool report);
 std::string RepairedUtf8(std::string_view text);
 

@@ -112,7 +112,9 @@ class LdapStream : public EntryStream {
     while ((rc = ldap_get_attribute_ber(ld, e, ber, &attr, &vals)) == LDAP_SUCCESS && attr.bv_val) {
       std::string_view description(attr.bv_val, attr.bv_len);
       const std::string& name = names_cache_.Canonical(description);
-      for (int i = 0; vals && vals[i].bv_val; ++i) entry.Add(name, std::string_view(vals[i].bv_val, vals[i].bv_len));
+      const bool tagged = IsLanguageTagged(description);
+      for (int i = 0; vals && vals[i].bv_val; ++i)
+        entry.Add(name, std::string_view(vals[i].bv_val, vals[i].bv_len), tagged);
       if (vals) ber_memfree(vals);
       vals = nullptr;
       size_t range = description.find(';') == std::string_view::npos ? std::string_view::npos

@@ -88,7 +88,7 @@ class LdifStream : public LdifReader {
       const std::string* canonical = Canonical(parsed.name);
       if (!canonical) continue;  // not needed by this pass: not even decoded
       if (FAILED(hr = Value(line, parsed, value_))) return hr;
-      entry.Add(*canonical, value_);
+      entry.Add(*canonical, value_, IsLanguageTagged(parsed.name));
     }
     return S_OK;
   }

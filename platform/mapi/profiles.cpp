@@ -167,12 +167,6 @@ HRESULT ListServices(const std::string& profile, std::vector<ServiceRecord>& out
   return S_OK;
 }
 
-std::optional<std::string> ServiceText(const ServiceRecord& service, ULONG tag) {
-  auto v = Hive::Machine().Get(service.key, fmt::format("{:08X}", tag));
-  if (!v) return std::nullopt;
-  return v->AsText();
-}
-
 IProfAdmin* NewProfAdmin() { return new ProfAdmin(); }
 
 }  // namespace corvane::mapi

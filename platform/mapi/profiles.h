@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "platform/mapi/mapi.h"
+#include "platform/mapi/profile_store.h"
 
 namespace corvane::mapi {
-
-inline constexpr const char* kProfilesKey = "SOFTWARE\\Corvane\\MAPI\\Profiles";
 
 struct ServiceRecord {
   std::string uid;   // 16 bytes
@@ -22,8 +21,6 @@ struct ServiceRecord {
 };
 
 HRESULT ListServices(const std::string& profile, std::vector<ServiceRecord>& out);
-// A configured text property of a service; nullopt when unset.
-std::optional<std::string> ServiceText(const ServiceRecord& service, ULONG tag);
 
 IProfAdmin* NewProfAdmin();
 

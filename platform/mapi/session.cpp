@@ -65,28 +65,17 @@ HRESULT MAPILogonEx(ULONG_PTR, LPSTR lpszProfileName, LPSTR, ULONG, LPMAPISESSIO
   std::vector<ServiceRecord> services;
   HRESULT hr = ListServices(profile, services);
   if (FAILED(hr)) return Fail(MAPI_E_LOGON_FAILED, MAPIGetLastErrorText());
-  std::string mailbox, server;
-  bool found = false;
+  std::optional<ExchangeProfile> exchange;
   try {
-    for (const auto& s : services) {
-      if (s.name != "MSEMS") continue;
-      auto m = ServiceText(s, PR_PROFILE_UNRESOLVED_NAME);
-      auto v = ServiceText(s, PR_PROFILE_UNRESOLVED_SERVER);
-      if (m && v && !m->empty() && !v->empty()) {
-        mailbox = *m;
-        server = *v;
-        found = true;
-        break;
-      }
-    }
+    exchange = ReadExchangeProfile(profile);
   } catch (const corvane::registry::RegistryError& e) {
     return Fail(MAPI_E_CALL_FAILED, fmt::format("the profile store cannot be used: {}", e.what()));
   }
-  if (!found)
+  if (!exchange)
     return Fail(MAPI_E_UNCONFIGURED,
                 fmt::format("the profile \"{}\" has no Exchange service with a mailbox and a server", profile));
   std::shared_ptr<GalDirectory> dir;
-  if (FAILED(hr = GalDirectory::Open(server, mailbox, dir))) return hr;
+  if (FAILED(hr = GalDirectory::Open(exchange->server, exchange->mailbox, dir))) return hr;
   *lppSession = new Session(std::move(dir));
   return S_OK;
 }

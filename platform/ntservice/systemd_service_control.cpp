@@ -82,6 +82,13 @@ fs::path SystemdServiceControl::UnitFile() const { return settings_.unitDir / Un
 bool SystemdServiceControl::Install() {
   lastError_.clear();
   fs::path unit = UnitFile();
+  // As with the service manager it stands for, installing a service that
+  // exists fails and changes nothing.
+  std::error_code exists;
+  if (fs::exists(fs::symlink_status(unit, exists))) {
+    lastError_ = fmt::format("{} is already installed ({} exists); uninstall it first", ServiceName(), unit.string());
+    return false;
+  }
   try {
     std::error_code ec;
     fs::create_directories(settings_.home, ec);

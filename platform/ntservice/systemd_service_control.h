@@ -6,7 +6,7 @@
 //   <Corvane home>/events.log (see event_file.h).
 // - Install/uninstall: writes/removes the service's unit file in the unit
 //   directory ($CORVANE_UNIT_DIR, default /etc/systemd/system) and reloads
-//   systemd where it runs. Uninstall keeps the parameters key, so the
+//   systemd where it runs. Install fails when the unit file exists. Uninstall keeps the parameters key, so the
 //   configuration survives a reinstall.
 // - Requests: after StartService, SIGTERM/SIGINT call OnStop and end the
 //   event loop, SIGUSR1 calls OnPause and SIGUSR2 OnContinue.

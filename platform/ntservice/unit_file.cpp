@@ -54,8 +54,9 @@ std::string UnitFileText(const UnitSettings& s) {
       "TimeoutStopSec=120\n"
       "Restart=on-failure\n"
       "RestartSec=300\n"
-      "# 78: a required setting is missing; restarting cannot help.\n"
-      "RestartPreventExitStatus=78\n"
+      "# The service ends itself by design; restarting cannot help: 78 a required\n"
+      "# setting is missing, 69 the address list had no entries or a run met 1000 failures.\n"
+      "RestartPreventExitStatus=78 69\n"
       "\n"
       "[Install]\n"
       "WantedBy=multi-user.target\n",

@@ -15,10 +15,11 @@ struct UnitSettings {
   std::filesystem::path home;       // WorkingDirectory= and CORVANE_HOME
 };
 
-// The unit file text. The service ends its own process on a missing
-// setting (exit status 78) or after too many failures (status 1): the
-// first is not restarted at all, the second after a pause and only a few
-// times an hour, so a broken configuration never restarts in a tight loop.
+// The unit file text. Where the service ends its own process by design (a
+// missing setting: exit status 78; an empty address list or too many
+// failures: 69) it is not restarted; other failures (a crash) are, after a
+// pause and only a few times an hour, so a broken configuration never
+// restarts in a tight loop.
 std::string UnitFileText(const UnitSettings& settings);
 
 // The account a unit file runs its service as: the value of the last

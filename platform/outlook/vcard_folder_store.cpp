@@ -15,8 +15,7 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/mapi/mapi.h"
-#include "platform/mapi/profiles.h"
+#include "platform/mapi/profile_store.h"
 #include "platform/outlook/outlook.h"
 #include "platform/outlook/vcard.h"
 #include "platform/registry/registry.h"
@@ -372,11 +371,7 @@ std::shared_ptr<Storage> VCardFolderStore::Open(const std::string& requested) {
     if (profile.find('\\') != std::string::npos || !hive.KeyExists(ProfileKey(profile)))
       throw StoreError(kErrLogonFailed, fmt::format("The mail profile \"{}\" does not exist.", profile));
     std::string mailbox;
-    std::vector<mapi::ServiceRecord> services;
-    if (SUCCEEDED(mapi::ListServices(profile, services)))
-      for (const auto& service : services)
-        if (service.name == "MSEMS" && mailbox.empty())
-          mailbox = mapi::ServiceText(service, PR_PROFILE_UNRESOLVED_NAME).value_or("");
+    if (auto exchange = mapi::ReadExchangeProfile(profile)) mailbox = exchange->mailbox;
     fs::path root = defaultRoot_.value_or(registry::CorvaneHome() / "mailstore");
     if (auto named = hive.Get(ProfileKey(profile), kMailStoreValue); named && !named->AsText().empty())
       root = registry::CorvaneHome() / named->AsText();  // an absolute path stays as it is

@@ -1,6 +1,7 @@
 #include "platform/registry/registry.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,9 +84,44 @@ void WriteAll(int fd, const std::string& text, const std::filesystem::path& file
   }
 }
 
+// The file a write replaces: a hive path that is a symbolic link stands for
+// the file it names (an administrator may keep the hive elsewhere), so the
+// link stays and its target gets the new contents.
+std::filesystem::path WriteTarget(const std::filesystem::path& file) {
+  std::filesystem::path target = file;
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(target, ec))) return target;
+    const std::filesystem::path next = std::filesystem::read_symlink(target, ec);
+    if (ec) throw RegistryError(fmt::format("{}: cannot read the symbolic link: {}", target.string(), ec.message()));
+    target = next.is_absolute() ? next : target.parent_path() / next;
+  }
+  throw RegistryError(fmt::format("{}: too many levels of symbolic links", file.string()));
+}
+
+// Removes "<hive>.tmp.<pid>" files that a writer killed in the middle of a
+// write left behind (each a full copy of the hive, password included).
+// Only files of processes that no longer exist go: the caller holds the
+// writer lock, and a live writer's file is never touched.
+void RemoveStaleTemporaries(const std::filesystem::path& file) {
+  const std::string prefix = file.filename().string() + ".tmp.";
+  const std::filesystem::path dir = file.parent_path().empty() ? "." : file.parent_path();
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string digits = name.substr(prefix.size());
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(digits));
+    if (pid <= 0 || pid == ::getpid()) continue;
+    if (::kill(pid, 0) != 0 && errno == ESRCH) ::unlink(entry.path().c_str());
+  }
+}
+
 // Replaces the hive atomically: temporary file beside it, fsync, rename,
 // fsync of the folder. The hive is mode 0600 (it holds a password).
 void Store(const std::filesystem::path& file, const HiveContents& contents) {
+  RemoveStaleTemporaries(file);
   std::filesystem::path tmp = file;
   tmp += fmt::format(".tmp.{}", ::getpid());
   Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
@@ -132,11 +168,49 @@ class WriteLock {
 
 template <typename Change>
 auto Modify(const std::filesystem::path& file, Change change) {
-  WriteLock lock(file);
-  HiveContents contents = Load(file);
+  const std::filesystem::path target = WriteTarget(file);
+  WriteLock lock(target);
+  HiveContents contents = Load(target);
   auto result = change(contents);
-  Store(file, contents);
+  Store(target, contents);
   return result;
+}
+
+// A key path or value name as an error shows it: control characters
+// written as escapes, so the message stays on one line.
+std::string Shown(std::string_view name) {
+  std::string out;
+  for (const char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\t') out += "\\t";
+    else if (u < 0x20 || u == 0x7F) out += fmt::format("\\x{:02x}", u);
+    else out += c;
+  }
+  return out;
+}
+
+bool HasControlCharacter(std::string_view name) {
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
+// Names that a write may create: a key path is not empty, and neither it
+// nor a value name holds a control character (a line break would end its
+// line of the file and leave the whole hive unreadable).
+void CheckKeyPath(std::string_view key) {
+  if (key.empty()) throw RegistryError("a registry key path may not be empty");
+  if (HasControlCharacter(key))
+    throw RegistryError(fmt::format("the registry key \"{}\" holds a control character; key paths may not", Shown(key)));
+}
+
+void CheckValueName(std::string_view name) {
+  if (HasControlCharacter(name))
+    throw RegistryError(
+        fmt::format("the registry value name \"{}\" holds a control character; value names may not", Shown(name)));
 }
 
 }  // namespace
@@ -180,6 +254,7 @@ std::vector<std::string> Hive::Keys() const {
 }
 
 void Hive::CreateKey(std::string_view key) {
+  CheckKeyPath(key);
   Modify(file_, [&](HiveContents& c) {
     c.FindOrAddKey(key);
     return 0;
@@ -187,6 +262,8 @@ void Hive::CreateKey(std::string_view key) {
 }
 
 void Hive::Set(std::string_view key, std::string_view name, const Value& value) {
+  CheckKeyPath(key);
+  CheckValueName(name);
   Modify(file_, [&](HiveContents& c) {
     HiveKey& k = c.FindOrAddKey(key);
     for (auto& v : k.values) {

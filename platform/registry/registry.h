@@ -58,9 +58,12 @@ std::filesystem::path CorvaneHome();
 // another process are seen at once. Every write takes an exclusive lock on
 // "<file>.lock", reads the file again, changes it and replaces it
 // atomically (temporary file, fsync, rename), so concurrent writers of
-// different values never lose either. The file is created mode 0600.
+// different values never lose either; temporary files that killed writers
+// left behind are removed. A hive file that is a symbolic link is written
+// through to the file it names. The file is created mode 0600.
 // Key paths and value names compare without regard to case and keep the
-// spelling they were first written with.
+// spelling they were first written with. A write refuses (RegistryError)
+// an empty key path and names holding control characters.
 class Hive {
  public:
   // The machine's hive: CorvaneHome()/registry.hive.

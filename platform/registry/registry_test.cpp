@@ -119,6 +119,47 @@ TEST_F(HiveTest, DamagedFileIsReportedWithItsLineAndNeverReplaced) {
   }
 }
 
+TEST_F(HiveTest, NamesThatWouldBreakTheFileAreRefusedAndTheHiveStaysReadable) {
+  Hive hive(file_);
+  hive.Set(key_, "TableName", Value::Sz("GAL"));
+  const struct {
+    std::string key, name;
+  } refused[] = {{"SOFTWARE\\A\nB", "x"}, {key_, "Table\nName"}, {key_, std::string("a\0b", 3)},
+                 {key_, "tab\there"},     {"", "x"},               {"SOFTWARE\\\x7f", "x"}};
+  for (const auto& r : refused) {
+    EXPECT_THROW(hive.Set(r.key, r.name, Value::Sz("v")), RegistryError) << r.key << "|" << r.name;
+  }
+  EXPECT_THROW(hive.CreateKey("SOFTWARE\\A\rB"), RegistryError);
+  EXPECT_EQ(Hive(file_).List(key_).size(), 1u);
+  EXPECT_EQ(Hive(file_).Keys(), std::vector<std::string>{key_});
+}
+
+TEST_F(HiveTest, AHiveThatIsASymbolicLinkIsWrittenThroughToItsTarget) {
+  std::filesystem::create_directories(dir_ / "elsewhere");
+  const auto target = dir_ / "elsewhere" / "real.hive";
+  std::filesystem::create_symlink("elsewhere/real.hive", file_);  // relative, as ln -s makes it
+  Hive hive(file_);
+  hive.Set(key_, "TableName", Value::Sz("GAL"));
+  hive.Set(key_, "TempTableName", Value::Sz("TEMP_GAL"));
+  EXPECT_TRUE(std::filesystem::is_symlink(file_));
+  EXPECT_EQ(Hive(target).Get(key_, "TableName"), Value::Sz("GAL"));
+  EXPECT_EQ(Hive(target).List(key_).size(), 2u);
+}
+
+TEST_F(HiveTest, TemporaryFilesOfKilledWritersAreRemovedByTheNextWriter) {
+  pid_t gone = fork();
+  ASSERT_GE(gone, 0);
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);  // its pid now names no process
+  const auto stale = file_.string() + ".tmp." + std::to_string(gone);
+  const auto live = file_.string() + ".tmp." + std::to_string(getppid());
+  std::ofstream(stale) << "PWD=secret";
+  std::ofstream(live) << "a writer still at work";
+  Hive(file_).Set(key_, "TableName", Value::Sz("GAL"));
+  EXPECT_FALSE(std::filesystem::exists(stale));
+  EXPECT_TRUE(std::filesystem::exists(live));
+}
+
 TEST_F(HiveTest, TwoProcessesWritingConcurrentlyLoseNothing) {
   constexpr int kWrites = 150;
   pid_t children[2];

@@ -56,7 +56,7 @@ void AddressParse(ServiceMain& w, Recovery& recovery, const RowProgress& progres
     w.WriteLog("No records found in temp.  Retrying...");
     recovery.Try([&] { rs->Close(); });
     rs = open();
-    if (atEnd(*rs)) w.WriteLog("No records in temp!");
+    if (atEnd(*rs)) w.WriteLog("No records in temp!", LogPriority::Warning);
   }
 
   const bool noSmtp = w.NoSMTP == 1;
@@ -80,9 +80,9 @@ void AddressParse(ServiceMain& w, Recovery& recovery, const RowProgress& progres
       if (w.DatabaseType == "ORACLE") xSQL(w, "commit");
       counter = 0;
     }
-    if (++rows % kProgressEvery == 0 && progress) progress(rows);
+    if (++rows % kProgressEvery == 0 && progress) progress(rows, false);
   }
-  if (rows % kProgressEvery != 0 && progress) progress(rows);
+  if (progress) progress(rows, true);
   rs.reset();
   w.WriteLog("Parse End:" + w.Now());
 }

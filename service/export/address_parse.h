@@ -20,8 +20,9 @@ struct ParsedAddresses {
 };
 ParsedAddresses ParseProxyAddresses(std::string proxyText);
 
-// Rows done so far, reported every `kProgressEvery` rows.
-using RowProgress = std::function<void(long rows)>;
+// Rows done so far: every `kProgressEvery` rows with `final` false, and
+// once at the end of the pass with `final` true (whatever the count).
+using RowProgress = std::function<void(long rows, bool final)>;
 inline constexpr long kProgressEvery = 1000;
 
 // Runs the pass on w.ServiceConnection (open) over w.TempTableName.

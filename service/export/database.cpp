@@ -70,10 +70,10 @@ void xSQL(ServiceMain& w, std::string& statement) {
     const Failure failure = FailureOf(std::current_exception());
     if (w.ServiceConnection) {
       for (const auto& record : w.ServiceConnection->Errors())
-        w.WriteLog("ConnErr:" + std::to_string(record.Number) + "-" + record.Description);
+        w.WriteLog("ConnErr:" + std::to_string(record.Number) + "-" + record.Description, LogPriority::Error);
       w.ServiceConnection->ClearErrors();
     }
-    w.WriteLog("Error: " + std::to_string(failure.number) + " - " + failure.description);
+    w.WriteLog("Error: " + std::to_string(failure.number) + " - " + failure.description, LogPriority::Error);
   }
   w.WriteLog("Xsql:" + statement);
 }
@@ -91,7 +91,7 @@ void LoggedSQL(ServiceMain& w, const std::string& statement) {
     const Failure failure = FailureOf(std::current_exception());
     const std::string text = "[" + std::to_string(failure.number) + "] " + failure.description;
     w.LogEvent(ntservice::EVENTLOG_ERROR_TYPE, 109, "SQL:" + text);
-    w.WriteLog("LogSQLErr:" + text);
+    w.WriteLog("LogSQLErr:" + text, LogPriority::Error);
   }
 }
 
@@ -114,7 +114,7 @@ std::optional<bool> DoesSyncTableExist(ServiceMain& w) {
   const std::string connectionString = w.GetSetting("connectionstring", "");
   w.WriteLog("Connection String: " + PasswordFreeConnectionString(connectionString));
   if (connectionString.empty()) {
-    w.WriteLog("Connection String Not found, exiting");
+    w.WriteLog("Connection String Not found, exiting", LogPriority::Warning);
     return std::nullopt;
   }
   const std::string query = "select * from " + w.TableName + "_PFC_SyncData";

@@ -103,6 +103,27 @@ std::string CopyUpdateStatement(const std::string& table, const std::string& col
 
 namespace {
 
+// The copy finds each row with `where entry_id like '…'`, which only a
+// case-sensitive like lets the index serve; the administrator's statements
+// before and after the build run with the database's own like. Failing to
+// switch costs speed only.
+class CaseSensitiveLikeDuringCopy {
+ public:
+  explicit CaseSensitiveLikeDuringCopy(ado::Connection& connection) : connection_(connection) { Switch(true); }
+  ~CaseSensitiveLikeDuringCopy() { Switch(false); }
+  CaseSensitiveLikeDuringCopy(const CaseSensitiveLikeDuringCopy&) = delete;
+  CaseSensitiveLikeDuringCopy& operator=(const CaseSensitiveLikeDuringCopy&) = delete;
+
+ private:
+  void Switch(bool on) {
+    try {
+      connection_.CaseSensitiveLike(on);
+    } catch (const std::exception&) {
+    }
+  }
+  ado::Connection& connection_;
+};
+
 // The other kind's copy: one insert per row, one update per value.
 void CopyRows(ServiceMain& w, Recovery& recovery, const std::set<std::string>& finalColumns,
               const RowProgress& progress) {
@@ -131,9 +152,9 @@ void CopyRows(ServiceMain& w, Recovery& recovery, const std::set<std::string>& f
       }
     }
     recovery.Try([&] { rs->MoveNext(); });
-    if (++rows % kProgressEvery == 0 && progress) progress(rows);
+    if (++rows % kProgressEvery == 0 && progress) progress(rows, false);
   }
-  if (rows % kProgressEvery != 0 && progress) progress(rows);
+  if (progress) progress(rows, true);
 }
 
 }  // namespace
@@ -162,9 +183,10 @@ void BuildFinalTable(ServiceMain& w, Recovery& recovery, const std::string& long
     // Only the final table's columns are copied: an update of any other
     // column of the temporary table could only be refused, row after row.
     if (auto columns = FinalTableColumns(w, lists)) {
+      CaseSensitiveLikeDuringCopy caseSensitive(*w.ServiceConnection);
       CopyRows(w, recovery, *columns, progress);
     } else {
-      w.WriteLog("Final table " + table + " was not created; no rows copied");
+      w.WriteLog("Final table " + table + " was not created; no rows copied", LogPriority::Error);
     }
   }
 

@@ -33,6 +33,10 @@ class GalLibrary {
   virtual int32_t GetGALCount(const std::string& profileName, const std::string& quiet) = 0;
   virtual void ModifyStruct(const std::string& connectionString, const std::string& profileName,
                             const std::string& tableName, const std::string& quiet, int32_t ToDoCount) = 0;
+  // Why the last GetGALCount could not read the directory, in the directory
+  // layer's own words (server unreachable, base missing, mailbox not found,
+  // bind refused); empty when it read it or gave no reason.
+  virtual std::string LastFailure() const { return {}; }
 };
 
 // libCorvane.so, opened at the first call and kept for the life of the
@@ -51,6 +55,7 @@ class DynamicGalLibrary : public GalLibrary {
   int32_t GetGALCount(const std::string& profileName, const std::string& quiet) override;
   void ModifyStruct(const std::string& connectionString, const std::string& profileName, const std::string& tableName,
                     const std::string& quiet, int32_t ToDoCount) override;
+  std::string LastFailure() const override { return lastFailure_; }
 
  private:
   void* Symbol(const char* name);
@@ -58,6 +63,7 @@ class DynamicGalLibrary : public GalLibrary {
   std::filesystem::path folder_;
   std::string fileName_;
   void* handle_ = nullptr;
+  std::string lastFailure_;
 };
 
 // The running program's folder (of /proc/self/exe).

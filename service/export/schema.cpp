@@ -127,7 +127,9 @@ FinalTableLists BuildFinalTableLists(const parameters::ColumnSelection& boxes, i
     const std::string caption(parameters::kColumnBoxes[static_cast<size_t>(i)].caption);
     if (strcasecmp(caption.c_str(), "ENTRY_ID") == 0) continue;  // entry_id always leads
     lists.selectList += caption + ",";
-    lists.definitionList += caption + " varchar(255),";
+    // The proxy list keeps the long type it has in the temporary table:
+    // varchar(255) would refuse every list longer than 255 characters.
+    lists.definitionList += caption + (caption == "EMS_AB_PROXY_ADDRESSES" ? " " + longTextType : " varchar(255)") + ",";
     anyBox = true;
   }
   // Drop the trailing comma; with no column box the lists still end in

@@ -32,8 +32,9 @@ struct FinalTableLists {
 };
 // The final table's two column lists: entry_id, each selected box's caption
 // in box order (a selected ENTRY_ID box adds nothing), then the address
-// columns by NoParse/NoSMTP. `longTextType` is entry_id's type in the
-// definition list (the OTHER kind's statement).
+// columns by NoParse/NoSMTP. `longTextType` is the type of entry_id and of
+// EMS_AB_PROXY_ADDRESSES in the definition list (the OTHER kind's
+// statement), as in the temporary table; every other column is varchar(255).
 FinalTableLists BuildFinalTableLists(const parameters::ColumnSelection& boxes, int16_t NoParse, int16_t NoSMTP,
                                      const std::string& longTextType = "memo");
 

@@ -11,6 +11,7 @@
 #include "service/export/final_table.h"
 #include "service/export/gal_library.h"
 #include "service/export/import_dl.h"
+#include "service/export/profile_check.h"
 #include "service/export/run_recovery.h"
 #include "service/export/schema.h"
 #include "service/host/parameters/parameters.h"
@@ -58,7 +59,7 @@ class Run : public Recovery {
   bool RunRecovery(const RunFailure& failure) override {
     w_.DoEvents();
     StopInDebugMode();
-    w_.WriteLog(fmt::format("{}  {}", failure.Number, failure.Description));
+    w_.WriteLog(fmt::format("{}  {}", failure.Number, failure.Description), LogPriority::Error);
     // The database branch is finished by EndAfterDatabaseFailure once the
     // passes' recordsets are closed, so the temporary table can be dropped.
     if (failure.Number == ado::adErrGeneric) return false;
@@ -68,7 +69,7 @@ class Run : public Recovery {
       w_.LogEvent(EVENTLOG_ERROR_TYPE, kEventError,
                   "Quiting... To many errors. Check configuration. " + failure.Description);
       w_.RunInProgress = false;
-      throw EndServiceProcess{"too many failures in one run", 1};
+      throw EndServiceProcess{"too many failures in one run", kExitEndedByDesign};
     }
     std::time_t now = w_.clock.Now();
     if (!FirstFailureTime) {
@@ -87,9 +88,9 @@ class Run : public Recovery {
     if (hooks_.OnPhase) hooks_.OnPhase(name);
   }
   RowProgress Progress(const std::string& phase) {
-    return [this, phase](long rows) {
+    return [this, phase](long rows, bool final) {
       w_.Label1 = std::to_string(rows);
-      if (hooks_.OnProgress) hooks_.OnProgress(phase, rows);
+      if (hooks_.OnProgress) hooks_.OnProgress(phase, rows, final);
     };
   }
 
@@ -148,9 +149,9 @@ class Run : public Recovery {
       std::string text =
           "UpdateGAL quit, because it was missing a connectstring, a mailprofilename or a temp tablename. " + w_.Now();
       w_.LogEvent(EVENTLOG_INFORMATION_TYPE, kEventInfo, text);
-      w_.WriteLog(text);
+      w_.WriteLog(text, LogPriority::Error);
       w_.RunInProgress = false;
-      throw EndServiceProcess{"missing connection string, mail profile or temporary table name", 1};
+      throw EndServiceProcess{"missing connection string, mail profile or temporary table name", kExitMissingSetting};
     }
     w_.Label1 = "0";
     w_.DoEvents();
@@ -169,9 +170,9 @@ class Run : public Recovery {
     std::string mailbox = Setting("Mailbox", "");
     std::string server = Setting("Server", "");
     if (mailbox.empty() || server.empty()) {
-      w_.WriteLog("Mailbox and Server not specified.  Application Shutting Down.");
+      w_.WriteLog("Mailbox and Server not specified.  Application Shutting Down.", LogPriority::Error);
       w_.RunInProgress = false;
-      throw EndServiceProcess{"mailbox or server not specified", 1};
+      throw EndServiceProcess{"mailbox or server not specified", kExitMissingSetting};
     }
     Phase("GAL read");
     const std::string quiet = w_.FileLogging ? "FALSE" : "TRUE";
@@ -180,6 +181,10 @@ class Run : public Recovery {
     Try([&] { profileResult = library_.CreateProfileWithIProfAdmin(mailbox, server, quiet); });
     Try([&] { galCount = library_.GetGALCount(profile, quiet); });
     w_.WriteLog("Profile: " + std::to_string(profileResult));
+    if (profileResult != 0) {
+      if (const std::string warning = ProfileMismatchWarning(mailbox, server); !warning.empty())
+        w_.WriteLog(warning, LogPriority::Warning);
+    }
     w_.WriteLog("Total GAL entries: " + std::to_string(galCount));
     if (galCount == 0) EndOnEmptyGal(profileResult, mailbox, server);
 
@@ -286,6 +291,13 @@ class Run : public Recovery {
   }
 
   void EndOnEmptyGal(int32_t profileResult, const std::string& mailbox, const std::string& server) {
+    // A count of 0 is also what a directory that cannot be read gives: the
+    // ending names the directory layer's reason where it gave one.
+    std::string reason = "the global address list has no entries";
+    if (const std::string cause = library_.LastFailure(); !cause.empty()) {
+      w_.WriteLog("The directory could not be read: " + cause, LogPriority::Error);
+      reason = "the directory could not be read: " + cause;
+    }
     if (w_.FileLogging && profileResult != 0) {
       w_.NTService1.MsgBox("No entries read from the Global Address List.\r\rMail profile 'TWCorvane' already exists or "
                            "could not be created using " +
@@ -295,12 +307,12 @@ class Run : public Recovery {
                            "Global Address List entry count is zero");
       w_.RunInProgress = false;
       w_.NTService1.StopService();
-      throw EndServiceProcess{"the global address list has no entries", 1};
+      throw EndServiceProcess{reason, kExitEndedByDesign};
     }
     if (w_.FileLogging) {
       w_.NTService1.MsgBox("# of entries read from GAL is 0.  Ending.", "Corvane");
       w_.RunInProgress = false;
-      throw EndServiceProcess{"the global address list has no entries", 1};
+      throw EndServiceProcess{reason, kExitEndedByDesign};
     }
     std::string text = "Unable to use the specified server (" + server + ") and mailbox (" + mailbox +
                        ") to read the global address list or no GAL entries found.\r\r Check that a MAPI Client (like "
@@ -308,10 +320,10 @@ class Run : public Recovery {
                        "server and mailbox. \r The Service will now be stopped:" +
                        w_.Now();
     w_.LogEvent(EVENTLOG_INFORMATION_TYPE, kEventInfo, text);
-    w_.WriteLog(text);
+    w_.WriteLog(text, LogPriority::Error);
     w_.NTService1.StopService();
     w_.RunInProgress = false;
-    throw EndServiceProcess{"the global address list has no entries", 1};
+    throw EndServiceProcess{reason, kExitEndedByDesign};
   }
 
   // The recovery's database branch: the run is over.

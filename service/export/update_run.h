@@ -28,9 +28,10 @@ struct UpdateRunHooks {
   std::function<void(ServiceMain&)> ExportLocalContacts;
   std::function<void(ServiceMain&)> SyncPublicFolderContacts;
   // For people watching a run: the phase entered, and rows done in the
-  // long phases ("address parse", "final table").
+  // long phases ("address parse", "final table"), the phase's last count
+  // with `final` true.
   std::function<void(const std::string& phase)> OnPhase;
-  std::function<void(const std::string& phase, long rows)> OnProgress;
+  std::function<void(const std::string& phase, long rows, bool final)> OnProgress;
 };
 
 // The hooks UpdateGAL(w, result) uses; the host sets the follow-on jobs here.

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "platform/ntservice/event_loop.h"
+#include "platform/ntservice/standard_error.h"
 #include "platform/ntservice/systemd_service_control.h"
 #include "platform/registry/registry.h"
 #include "service/contacts/contact_jobs.h"
@@ -35,6 +36,11 @@ int main(int argc, char** argv) {
   ntservice::EventLoop loop(argc, argv);
   service::SystemClock clock;
   service::RunLog runLog(clock);
+  // Warnings and errors of the run log also go to standard error, which the
+  // journal files at their priority: `journalctl -u` shows why a run failed.
+  runLog.OnAlert = [](service::LogPriority priority, const std::string& message) {
+    ntservice::WriteStandardError(static_cast<int>(priority), message);
+  };
   ntservice::SystemdServiceControl control(ntservice::SystemdSettings::FromEnvironment());
   service::ServiceMain w(runLog, control, clock, {});
   auto timer = loop.CreateTimer(service::kBuiltTimerInterval);

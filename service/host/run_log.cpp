@@ -29,7 +29,7 @@ RunLog::RunLog(const Clock& clock) : clock_(clock) {}
 
 RunLog::~RunLog() { CloseFile(); }
 
-void RunLog::WriteLog(const std::string& message) {
+void RunLog::WriteLog(const std::string& message, LogPriority priority) {
   try {
     // Text is UTF-8: lengths count characters, and the cut never splits one.
     if (txtlog_.size() > kTrimAbove && PrefixBytes(txtlog_, kTrimAbove) != std::string::npos) {
@@ -44,9 +44,21 @@ void RunLog::WriteLog(const std::string& message) {
       std::fputs((entry + "\r\n\r\n").c_str(), file_);
       std::fflush(file_);
     }
-    if (OnEntry) OnEntry(entry);
+    if (OnEntry) OnEntry(entry, priority);
+    if (priority != LogPriority::Info && OnAlert) OnAlert(priority, message);
   } catch (...) {
     // The run log never reports a failure to its caller.
+  }
+}
+
+void RunLog::Alert(LogPriority priority, const std::string& text) {
+  try {
+    if (OnAlert) {
+      OnAlert(priority, text);
+    } else {
+      std::fprintf(stderr, "%s\n", text.c_str());
+    }
+  } catch (...) {
   }
 }
 

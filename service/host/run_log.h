@@ -12,6 +12,11 @@
 
 namespace corvane::service {
 
+// How urgent a run-log entry is, numbered as syslog numbers priorities.
+// Most entries are information; those that report an error or a warning
+// say so, and also reach the alert sink (OnAlert).
+enum class LogPriority : int { Error = 3, Warning = 4, Info = 6 };
+
 class RunLog {
  public:
   explicit RunLog(const Clock& clock);
@@ -19,8 +24,13 @@ class RunLog {
   RunLog(const RunLog&) = delete;
   RunLog& operator=(const RunLog&) = delete;
 
-  // Adds "HH:MM message" to txtlog (and the file when open). Never fails.
-  void WriteLog(const std::string& message);
+  // Adds "HH:MM message" to txtlog (and the file when open); a warning or
+  // an error also goes to OnAlert. Never fails.
+  void WriteLog(const std::string& message, LogPriority priority = LogPriority::Info);
+
+  // A text for the alert sink alone, not a run-log entry (why the process
+  // ends); plain on standard error where no sink is set. Never fails.
+  void Alert(LogPriority priority, const std::string& text);
 
   const std::string& txtlog() const { return txtlog_; }
   void set_txtlog(std::string text) { txtlog_ = std::move(text); }
@@ -30,8 +40,13 @@ class RunLog {
   void CloseFile();
   bool FileOpen() const { return file_ != nullptr; }
 
-  // Called with each message as it is logged (corvane-run prints them).
-  std::function<void(const std::string& entry)> OnEntry;
+  // Called with each entry ("HH:MM message") as it is logged (corvane-run
+  // prints them).
+  std::function<void(const std::string& entry, LogPriority priority)> OnEntry;
+  // Called with the message of each warning and error entry, and with the
+  // texts of Alert: the service sends them to standard error at their
+  // priority, so the journal shows why a run failed.
+  std::function<void(LogPriority priority, const std::string& message)> OnAlert;
 
  private:
   const Clock& clock_;

@@ -3,8 +3,6 @@
 // inside the tick; it lets pending messages through once per row, so a
 // tick can arrive while a run is still going (the run's own guard and
 // RunInProgress turn such a tick's run away).
-#include <cstdio>
-
 #include "service/host/parameters/parameters.h"
 #include "service/host/schedule_rules.h"
 #include "service/host/service_host.h"
@@ -47,7 +45,7 @@ void ServiceHost::Tick() {
 }
 
 void ServiceHost::CheckFailed(const std::string& what) {
-  w_.WriteLog("Schedule check failed: " + what);
+  w_.WriteLog("Schedule check failed: " + what, LogPriority::Error);
   // Nothing runs outside the outermost tick: its run is over.
   if (tickDepth_ == 1) {
     w_.isrunning = false;
@@ -83,7 +81,7 @@ void ServiceHost::CheckSchedule() {
   const int16_t kind = w_.ScheduleType;
   if (const char* line = KindLine(kind)) w_.WriteLog(kind == kContinuous ? line + w_.Now() : line);
   if ((kind == kDaily) && !at.lastRun) {
-    w_.WriteLog("LastSuccessfulRun is not a date-time: no daily run until it is corrected");
+    w_.WriteLog("LastSuccessfulRun is not a date-time: no daily run until it is corrected", LogPriority::Warning);
   }
 
   const auto read = [this](std::string_view name) { return w_.GetSetting(std::string(name), ""); };
@@ -107,7 +105,7 @@ void ServiceHost::StartRun() {
 
 void ServiceHost::EndProcess(const EndServiceProcess& end) {
   if (!exitCode_) exitCode_ = end.exitCode;
-  if (!end.reason.empty()) std::fprintf(stderr, "%s\n", end.reason.c_str());
+  if (!end.reason.empty()) w_.runLog.Alert(LogPriority::Error, end.reason);
   timer_.SetEnabled(false);
   if (RequestExit) RequestExit(*exitCode_);
 }

@@ -22,7 +22,7 @@ inline constexpr int kBuiltTimerInterval = 10000;  // milliseconds
 // update run ends the process with.
 inline constexpr int kExitFailure = 1;        // install/uninstall failed, settings unreadable
 inline constexpr int kExitUsage = 64;         // invalid command option
-inline constexpr int kExitNotConfigured = 78; // no connection string: a restart cannot help
+inline constexpr int kExitNotConfigured = kExitMissingSetting;  // no connection string
 
 inline constexpr const char* kInvalidOption =
     "Invalid command option. Available options are -install, -uninstall, -debug, -log, -dlog";

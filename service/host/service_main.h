@@ -18,6 +18,11 @@
 
 namespace corvane::service {
 
+// Exit statuses of the endings by design; a restart cannot help with
+// either, so the systemd unit lists both in RestartPreventExitStatus.
+inline constexpr int kExitMissingSetting = 78;  // EX_CONFIG: connection string, mailbox, server, profile or table name
+inline constexpr int kExitEndedByDesign = 69;   // EX_UNAVAILABLE: a GAL count of 0, or 1000 failures in a run
+
 // Thrown where the service process must end (a missing setting, a GAL count
 // of 0, too many failures). The host catches it, closes the log file and
 // exits with `exitCode`.
@@ -69,7 +74,9 @@ struct ServiceMain {
   parameters::ColumnSelection chkDBFields{};  // values of the 44 column boxes
 
   // Helpers over the collaborators.
-  void WriteLog(const std::string& message) { runLog.WriteLog(message); }
+  void WriteLog(const std::string& message, LogPriority priority = LogPriority::Info) {
+    runLog.WriteLog(message, priority);
+  }
   std::string GetSetting(const std::string& key, const std::string& defaultValue) {
     return NTService1.GetSetting("Parameters", key, defaultValue);
   }

@@ -302,9 +302,14 @@ TEST_P(Ado, SessionSettingsForSpeedAndSafety) {
     EXPECT_EQ(c->Execute("select length('a\\b')")->GetValue(0), FieldValue("3"));
   } else {
     EXPECT_EQ(c->DbmsName(), "SQLite");
-    // like compares case-sensitively, so it can use an index.
-    EXPECT_EQ(c->Execute("select 'abc' like 'ABC'")->GetValue(0), FieldValue("0"));
+    // The database's own like until asked otherwise.
+    EXPECT_EQ(c->Execute("select 'abc' like 'ABC'")->GetValue(0), FieldValue("1"));
   }
+  // A case-sensitive like, which an index can serve, while asked for.
+  c->CaseSensitiveLike(true);
+  EXPECT_EQ(c->Execute("select 'abc' like 'ABC'")->GetValue(0), FieldValue("0"));
+  c->CaseSensitiveLike(false);
+  EXPECT_EQ(c->Execute("select 'abc' like 'ABC'")->GetValue(0), FieldValue(Postgres() ? "0" : "1"));
 }
 
 TEST_P(Ado, ClosingTheConnectionClosesItsRecordsets) {

@@ -10,7 +10,9 @@ JobHarness::JobHarness(const std::string& kind)
       env{store, registry::Hive::Machine()} {
   store.AddProfile("TWCorvane", "corvane.service");
   w.TableName = Harness::UniquePrefix() + "_GAL";
-  log.OnEntry = [this](const std::string& e) { entries.push_back(e.size() > 6 ? e.substr(6) : e); };
+  log.OnEntry = [this](const std::string& e, service::LogPriority) {
+    entries.push_back(e.size() > 6 ? e.substr(6) : e);
+  };
   control.settings["cmbsubs"] = "Corvane Contacts";
   control.settings["localcontactname"] = "Local";
   if (db) control.settings["connectionstring"] = db->connectionString;

@@ -131,15 +131,16 @@ TEST_P(AddressParsePass, EmptyTableIsReadTwiceThenReported) {
 
 TEST_P(AddressParsePass, OracleCommitsEveryThousandRowsAndProgressIsReported) {
   std::vector<Row> rows;
-  for (int i = 0; i < 2500; ++i) rows.push_back(Entry(fmt::format("{:06X}", i), "G", "S", "SMTP:a@b.c{;}"));
+  for (int i = 0; i < 2000; ++i) rows.push_back(Entry(fmt::format("{:06X}", i), "G", "S", "SMTP:a@b.c{;}"));
   Insert(rows);
   h->w.DatabaseType = "ORACLE";
   int doEvents = 0;
   h->w.DoEvents = [&] { ++doEvents; };
-  std::vector<long> progress;
-  service::AddressParse(h->w, recovery, [&](long n) { progress.push_back(n); });
-  EXPECT_EQ(doEvents, 2500);
-  EXPECT_EQ(progress, (std::vector<long>{1000, 2000, 2500}));
+  std::vector<std::string> progress;
+  service::AddressParse(h->w, recovery, [&](long n, bool final) { progress.push_back(std::to_string(n) + (final ? " final" : "")); });
+  EXPECT_EQ(doEvents, 2000);
+  // The last count is told as such, also when it is a multiple of 1000.
+  EXPECT_EQ(progress, (std::vector<std::string>{"1000", "2000", "2000 final"}));
   // The commits themselves fail here (no open transaction); xSQL logs each.
   EXPECT_EQ(std::count(h->entries.begin(), h->entries.end(), std::string("Xsql:commit")), 2);
 }

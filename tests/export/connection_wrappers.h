@@ -72,6 +72,7 @@ class WrappedConnection : public ado::Connection {
   int State() const override { return inner_->State(); }
   void Close() override { inner_->Close(); }
   std::string DbmsName() const override { return inner_->DbmsName(); }
+  void CaseSensitiveLike(bool on) override { inner_->CaseSensitiveLike(on); }
 
   ado::Connection& inner() { return *inner_; }
   long statements = 0;

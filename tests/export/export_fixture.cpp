@@ -109,10 +109,21 @@ Harness::Harness(const TestDatabase& database, std::string tablePrefix)
   hooks.library = &library;
   hooks.shell = &shell;
   // Entries arrive as "HH:MM message"; the tests look at the messages.
-  log.OnEntry = [this](const std::string& entry) { entries.push_back(entry.size() > 6 ? entry.substr(6) : entry); };
+  log.OnEntry = [this](const std::string& entry, service::LogPriority) { entries.push_back(entry.size() > 6 ? entry.substr(6) : entry); };
   w.NewConnection = [this] {
     return std::make_unique<WrappedConnection>(ado::CreateConnection(), faults, faultNumber);
   };
+}
+
+Harness::~Harness() {
+  w.ServiceConnection.reset();
+  try {
+    auto c = Db();
+    Quietly(*c, "drop table " + w.TableName);
+    Quietly(*c, "drop table " + w.TempTableName);
+  } catch (const std::exception&) {
+    // The database is gone (a test that stopped it): nothing is left to drop.
+  }
 }
 
 void Harness::ConfigureDefaults() {

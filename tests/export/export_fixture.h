@@ -30,12 +30,27 @@ namespace corvane::testing {
 
 namespace fs = std::filesystem;
 
+// Removes a test's temporary folder when the last copy of its database
+// goes, whether the test passed or failed.
+struct TempDirOwner {
+  explicit TempDirOwner(fs::path d) : dir(std::move(d)) {}
+  ~TempDirOwner() {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+  TempDirOwner(const TempDirOwner&) = delete;
+  TempDirOwner& operator=(const TempDirOwner&) = delete;
+  fs::path dir;
+};
+
 // A database the tests run against; the PostgreSQL one skips (or fails
-// under CI) when the server is not configured.
+// under CI) when the server is not configured. Copies share the folder,
+// which goes with the last of them.
 struct TestDatabase {
   std::string kind;  // "sqlite" or "postgres"
   std::string connectionString;
   fs::path dir;
+  std::shared_ptr<const TempDirOwner> owner;
 };
 
 // The build's program folder and the source tree: from the environment
@@ -77,7 +92,8 @@ inline bool ServersRequired() {
 
 // nullopt when PostgreSQL is not configured.
 inline std::optional<TestDatabase> OpenTestDatabase(const std::string& kind, const std::string& name) {
-  TestDatabase db{kind, "", MakeTempDir(name)};
+  TestDatabase db{kind, "", MakeTempDir(name), nullptr};
+  db.owner = std::make_shared<const TempDirOwner>(db.dir);
   if (kind == "sqlite") {
     db.connectionString = "Driver=SQLite3;Database=" + (db.dir / "corvane.db").string() + ";JournalMode=WAL;SyncPragma=NORMAL";
     return db;
@@ -139,8 +155,12 @@ Row Entry(const std::string& id, const std::string& given, const std::string& su
 // One window with its collaborators, wired for a run against `db`.
 struct Harness {
   // Table names carry a prefix unique to the running test, since tests run
-  // side by side against the one PostgreSQL database.
+  // side by side against the one PostgreSQL database. The destructor drops
+  // both tables, also after a failed test.
   explicit Harness(const TestDatabase& database, std::string tablePrefix = UniquePrefix());
+  ~Harness();
+  Harness(const Harness&) = delete;
+  Harness& operator=(const Harness&) = delete;
   static std::string UniquePrefix();
 
   // Settings for a run: connection, mailbox/server, a sensible selection.

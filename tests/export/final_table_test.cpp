@@ -190,7 +190,9 @@ class OtherKindCopy : public ::testing::TestWithParam<std::string> {
 
 TEST_P(OtherKindCopy, CopiesEveryRowWithTheSelectedColumns) {
   std::vector<long> progress;
-  service::BuildFinalTable(h->w, recovery, "text", [&](long n) { progress.push_back(n); });
+  service::BuildFinalTable(h->w, recovery, "text", [&](long n, bool final) {
+    if (final) progress.push_back(n);
+  });
   EXPECT_TRUE(recovery.failures.empty());
   auto rows = ReadRows(*h->Db(), "select * from " + h->w.TableName + " order by entry_id");
   ASSERT_EQ(rows.size(), 2u);
@@ -215,6 +217,19 @@ TEST_P(OtherKindCopy, AnIdentifierThatLooksLikeANumberStaysText) {
   auto rows = ReadRows(*h->Db(), "select entry_id, SURNAME from " + h->w.TableName + " where SURNAME = 'Ber'");
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0]["ENTRY_ID"], "00123");
+}
+
+// A proxy list longer than 255 characters reaches the final table whole.
+TEST_P(OtherKindCopy, LongProxyListsAreCopiedWhole) {
+  std::string proxies = "SMTP:long@x.org{;}";
+  for (int i = 0; proxies.size() < 900; ++i) proxies += ",smtp:alias" + std::to_string(i) + "@example.org{;}";
+  h->library.entries = {Entry("0D03", "Lo", "Ng", proxies)};
+  h->library.ModifyStruct(h->db.connectionString, "TWCorvane", h->w.TempTableName, "TRUE", 0);
+  h->w.chkDBFields[17] = 1;  // EMS_AB_PROXY_ADDRESSES
+  service::BuildFinalTable(h->w, recovery, "text");
+  auto rows = ReadRows(*h->Db(), "select EMS_AB_PROXY_ADDRESSES from " + h->w.TableName + " where entry_id = '0D03'");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["EMS_AB_PROXY_ADDRESSES"], proxies);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, OtherKindCopy, ::testing::Values("sqlite", "postgres"),

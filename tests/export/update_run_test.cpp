@@ -289,9 +289,26 @@ TEST_F(UpdateRunPaths, AfterSqlIsSplitAtSemicolonsAndATrailingOneRunsAnEmptyStat
   EXPECT_EQ(h->w.lblstatus, "Done");
 }
 
+// The administrator's statements run with the database's own like (on
+// SQLite: case-insensitive), before and after the final-table copy.
+TEST_F(UpdateRunPaths, AdministratorStatementsKeepTheDatabasesOwnLike) {
+  h->control.settings["RunSQLPreParse"] = "1";
+  h->control.settings["RunSQLPreParseCmd"] =
+      "update " + h->w.TempTableName + " set COMPANY_NAME='pre' where SURNAME like 'ROE'";
+  h->control.settings["RunSQLAfter"] = "1";
+  h->control.settings["RunSQLAfterCmd"] = "update " + h->w.TableName + " set TITLE='after' where DISPLAY_NAME like 'ANN%'";
+  ASSERT_EQ(h->Run(), true) << h->LogText();
+  auto rows = ReadRows(*h->Db(), "select entry_id, TITLE, COMPANY_NAME from " + h->w.TableName + " order by entry_id");
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[0]["TITLE"], "after");        // Ann O'Hara
+  EXPECT_EQ(rows[1]["COMPANY_NAME"], "pre");    // Bob Roe
+  EXPECT_EQ(rows[2]["TITLE"], "Engineer");
+}
+
 TEST_F(UpdateRunPaths, MissingMailboxEndsTheProcess) {
   h->control.settings.erase("Mailbox");
   EXPECT_EQ(h->Run(), std::nullopt);
+  EXPECT_EQ(h->ended->exitCode, service::kExitMissingSetting);
   EXPECT_GE(Find("Mailbox and Server not specified.  Application Shutting Down."), 0);
   EXPECT_FALSE(h->w.RunInProgress);
   EXPECT_TRUE(h->library.calls.empty());
@@ -307,6 +324,7 @@ TEST_F(UpdateRunPaths, MissingServerEndsTheProcess) {
 TEST_F(UpdateRunPaths, EmptyGalStopsTheService) {
   h->library.galCount = 0;
   EXPECT_EQ(h->Run(), std::nullopt);
+  EXPECT_EQ(h->ended->exitCode, service::kExitEndedByDesign);
   EXPECT_TRUE(h->control.stopRequested);
   EXPECT_FALSE(h->w.RunInProgress);
   auto info = h->EventTexts(EVENTLOG_INFORMATION_TYPE, 110);
@@ -361,6 +379,7 @@ TEST_F(UpdateRunPaths, MissingConnectionStringTakesTheDatabaseBranch) {
 TEST_F(UpdateRunPaths, EmptyTemporaryTableNameEndsTheProcess) {
   h->w.TempTableName = "";
   EXPECT_EQ(h->Run(), std::nullopt);
+  EXPECT_EQ(h->ended->exitCode, service::kExitMissingSetting);
   EXPECT_GE(Find("UpdateGAL quit, because it was missing a connectstring, a mailprofilename or a temp tablename. "), 0);
   EXPECT_FALSE(h->w.RunInProgress);
 }
@@ -381,6 +400,7 @@ TEST_F(UpdateRunPaths, AThousandFailuresEndTheProcess) {
   ASSERT_EQ(errors.size(), 1002u);
   EXPECT_EQ(errors.back(), "Quiting... To many errors. Check configuration. Injected failure of MoveNext");
   EXPECT_FALSE(h->w.RunInProgress);
+  EXPECT_EQ(h->ended->exitCode, service::kExitEndedByDesign);
 }
 
 TEST_F(UpdateRunPaths, TheFailureCountStartsAgainOnANewDay) {

@@ -82,9 +82,10 @@ TEST(FinalTableLists, SelectedBoxesThenTheAddressColumnsBySwitch) {
 }
 
 TEST(FinalTableLists, EntryIdBoxAddsNothingAndCaptionsNameTheColumns) {
-  auto lists = BuildFinalTableLists(Boxes({5, 38, 43}), 1, 0, "text");
-  EXPECT_EQ(lists.selectList, " entry_id, EXT1,PHP, DEFSMTP");
-  EXPECT_EQ(lists.definitionList, "entry_id text, EXT1 varchar(255),PHP varchar(255), DEFSMTP varchar(255)");
+  auto lists = BuildFinalTableLists(Boxes({5, 17, 38, 43}), 1, 0, "text");
+  EXPECT_EQ(lists.selectList, " entry_id, EMS_AB_PROXY_ADDRESSES,EXT1,PHP, DEFSMTP");
+  EXPECT_EQ(lists.definitionList,
+            "entry_id text, EMS_AB_PROXY_ADDRESSES text,EXT1 varchar(255),PHP varchar(255), DEFSMTP varchar(255)");
   // A value other than 1 does not select.
   auto boxes = Boxes({});
   boxes[0] = 2;

@@ -14,7 +14,7 @@ namespace corvane::testing {
 
 struct ServiceWindow {
   ServiceWindow() {
-    log.OnEntry = [this](const std::string& entry) {
+    log.OnEntry = [this](const std::string& entry, service::LogPriority) {
       // "HH:MM message": keep the message.
       lines.push_back(entry.size() > 6 ? entry.substr(6) : std::string());
     };

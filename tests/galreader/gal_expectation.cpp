@@ -7,7 +7,6 @@
 #include <regex>
 
 #include "galreader/gal_session.h"
-#include "galreader/utf8_text.h"
 #include "platform/mapi/mapi.h"
 
 namespace corvane::galreader::testing {
@@ -23,6 +22,12 @@ const ULONG kTags[44] = {0x0FFF0102, 0x3001001E, 0x3A27001E, 0x3A26001E, 0x3A2B0
                          0x39000003, 0x800F101E, 0x3A00001E, 0x802D001E, 0x802E001E, 0x802F001E, 0x8030001E,
                          0x3004001E, 0x3A50001E};
 
+size_t Characters(const std::string& text) {
+  size_t n = 0;
+  for (const char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
 std::vector<std::string> EntryValues(const SRow& row) {
   std::vector<std::string> values(45);
   for (size_t i = 0; i < 44; ++i) {
@@ -37,15 +42,16 @@ std::vector<std::string> EntryValues(const SRow& row) {
     } else if (i == 35) {
       values[35] = std::to_string(static_cast<short>(p.Value.l));
     } else if (i == 36) {
+      // Addresses join while the text stays within 1023 characters.
       std::string joined;
       for (ULONG a = 0; a < p.Value.MVszA.cValues; ++a) {
-        const std::string address = ToValidUtf8(p.Value.MVszA.lppszA[a]);
-        if (joined.size() + address.size() + 4 <= 1023) joined += address + "{;},";
+        const std::string address = p.Value.MVszA.lppszA[a];
+        if (Characters(joined) + Characters(address) + 4 <= 1023) joined += address + "{;},";
         if (address.compare(0, 5, "SMTP:") == 0) values[44] = address.substr(5);
       }
       values[36] = joined.empty() ? "" : joined.substr(0, joined.size() - 1);
     } else {
-      values[i] = ToValidUtf8(p.Value.lpszA);
+      values[i] = p.Value.lpszA;
     }
   }
   return values;
@@ -60,12 +66,6 @@ std::string StoredText(const std::string& value) {
   if (!text.empty() && text.front() == '\'') text.erase(0, 1);
   if (!text.empty() && text.back() == '\'') text.pop_back();
   return text;
-}
-
-size_t Characters(const std::string& text) {
-  size_t n = 0;
-  for (const char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return n;
 }
 
 size_t Apostrophes(const std::string& text) { return std::count(text.begin(), text.end(), '\''); }
@@ -125,12 +125,14 @@ std::multimap<std::string, Row> ExpectedRows(const std::vector<std::vector<std::
   std::multimap<std::string, Row> expected;
   for (const auto& values : gal) {
     Row stored(45);
-    size_t statementLength = std::string("insert into ").size() + tableName.size() + kColumnList.size() + 44 * 3 + 2;
+    // The combined insert's length in characters: its fixed text, then
+    // every value as its literal writes it.
+    size_t statementLength = Characters("insert into " + tableName + kColumnList) + 44 * 3 + 2;
     bool refused = false;
     for (size_t i = 0; i < 45; ++i) {
       stored[i] = i == 3 ? values[i] : StoredText(values[i]);
       // The literal doubles each apostrophe the database stores.
-      statementLength += stored[i]->size() + Apostrophes(*stored[i]);
+      statementLength += Characters(*stored[i]) + Apostrophes(*stored[i]);
       const bool longColumn = i == 0 || i == 36;
       if (!longColumn && limits.varcharCharacters > 0 && Characters(*stored[i]) > limits.varcharCharacters) {
         refused = true;

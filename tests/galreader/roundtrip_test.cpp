@@ -63,6 +63,16 @@ std::vector<LdifEntry> HostileDirectory() {
   longValues.attributes.emplace_back("title", std::string(300, 't'));
   longValues.attributes.emplace_back("company", "\xC3\xA9" + std::string(254, 'c'));  // 255 characters, 256 bytes
   entries.push_back(std::move(longValues));
+  // Twelve values of 200 Cyrillic characters: a statement of some 3,500
+  // characters, within its bound, although it takes over 5,800 bytes.
+  LdifEntry cyrillic = Person("cyrillic", "Cyrillic Values");
+  std::string twoHundred;
+  for (int i = 0; i < 200; ++i) twoHundred += "\xD0\x96";  // U+0416
+  for (const char* attribute : {"title", "company", "department", "l", "st", "streetAddress", "info",
+                                "extensionAttribute1", "extensionAttribute2", "extensionAttribute3",
+                                "extensionAttribute4", "homePostalAddress"})
+    cyrillic.attributes.emplace_back(attribute, twoHundred);
+  entries.push_back(std::move(cyrillic));
   // Many addresses: the joined list stops short of its bound.
   LdifEntry many = Person("manyaddresses", "Many Addresses");
   for (int i = 0; i < 40; ++i) many.attributes.emplace_back("proxyAddresses", "smtp:o'addr" + std::to_string(i) + "@example.org");

@@ -194,15 +194,15 @@ TEST(BuildGalRecord, ProxyListStaysWithinItsBoundAndLeftOutAddressesStillCount) 
   EXPECT_EQ(dir.Log(), std::string(10, '-'));
 }
 
-TEST(BuildGalRecord, ProxyBoundCountsBytesAndKeepsCharactersWhole) {
-  // Two-byte characters: 340 of them (680 bytes) fit once, not twice.
+TEST(BuildGalRecord, ProxyBoundCountsCharactersNotBytes) {
+  // Two-byte characters: "smtp:" and 500 of them take 509 characters with
+  // their separator, so two fit within 1023 although they take 2018 bytes.
   std::string wide;
-  for (int i = 0; i < 340; ++i) wide += "\xC3\xA9";
+  for (int i = 0; i < 500; ++i) wide += "\xC3\xA9";
   RowBuilder b;
-  b.Addresses({"smtp:" + wide, "smtp:" + wide});
+  b.Addresses({"smtp:" + wide, "smtp:" + wide, "smtp:x"});
   const GalRecord record = BuildGalRecord(b.Row(), false);
-  EXPECT_EQ(record[kProxyAddressesValue], "smtp:" + wide + "{;}");
-  EXPECT_EQ(ToValidUtf8(record[kProxyAddressesValue]), record[kProxyAddressesValue]);
+  EXPECT_EQ(record[kProxyAddressesValue], "smtp:" + wide + "{;},smtp:" + wide + "{;}");
 }
 
 TEST(BuildGalRecord, NoAddressesGiveEmptyListAndDefSmtp) {

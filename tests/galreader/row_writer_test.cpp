@@ -20,28 +20,39 @@ GalRecord NumberedRecord() {
   return record;
 }
 
-// A record whose combined insert into table "T" is exactly `length` bytes.
-GalRecord RecordOfLength(size_t length) {
+// A record whose combined insert into table "T" is exactly `length`
+// characters, twelve of its values Cyrillic text of 200 characters (400
+// bytes each), so the statement is far longer in bytes than in characters.
+GalRecord RecordOfCharacters(size_t length) {
   GalRecord record = NumberedRecord();
-  const size_t base = BuildCombinedInsert("T", record, false).size();
-  record[1] += std::string(length - base, 'n');
+  std::string cyrillic;
+  for (int i = 0; i < 200; ++i) cyrillic += "\xD0\x94";  // U+0414
+  for (size_t i = 1; i <= 12; ++i) record[i] = cyrillic;
+  size_t base = 0;
+  for (const char c : BuildCombinedInsert("T", record, false)) base += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  record[13] += std::string(length - base, 'n');
   return record;
 }
 
-TEST(WriteGalRow, ACombinedInsertOf4096BytesRunsAndOneByteMoreDoesNot) {
+TEST(WriteGalRow, ACombinedInsertOf4096CharactersRunsAndOneCharacterMoreDoesNot) {
   TempLogDir dir;
   auto database = std::make_shared<ado::RecordingDatabase>();
   ado::RecordingConnection connection(database);
   connection.Open("recording");
 
-  WriteGalRow(connection, "T", RecordOfLength(4096), false);
+  WriteGalRow(connection, "T", RecordOfCharacters(4096), false);
   ASSERT_EQ(database->statements.size(), 1u);
-  EXPECT_EQ(database->statements[0].size(), 4096u);
+  EXPECT_EQ(database->statements[0].size(), 4096u + 12 * 200);  // bytes
 
-  WriteGalRow(connection, "T", RecordOfLength(4097), true);
+  WriteGalRow(connection, "T", RecordOfCharacters(4097), true);
   EXPECT_EQ(database->statements.size(), 1u);  // neither run nor retried
-  const std::string statement = BuildCombinedInsert("T", RecordOfLength(4097), false);
+  const std::string statement = BuildCombinedInsert("T", RecordOfCharacters(4097), false);
   EXPECT_EQ(dir.Log(), std::string(44, 'X') + "\nSQL statement is too long:\n" + statement + "\n\nLength: 4097\ny\n");
+
+  // A refused statement's length is told in characters too.
+  database->WhenPrefix(kInsertPrefix, ado::ScriptedAnswer::Fail(ado::adErrStatementRefused, "refused"));
+  WriteGalRow(connection, "T", RecordOfCharacters(4096), true);
+  EXPECT_NE(dir.Log().find(" is 4096 characters long.\n\n"), std::string::npos);
 }
 
 TEST(WriteGalRow, ARefusedInsertIsWrittenAgainColumnByColumnInOrder) {

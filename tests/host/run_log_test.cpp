@@ -65,13 +65,21 @@ TEST(RunLog, FileHasOldestFirstAndAnEmptyLineAfterEachEntry) {
   EXPECT_EQ(log.txtlog().substr(0, 16), "09:01 still fine");
 }
 
-TEST(RunLog, EveryEntryReachesOnEntry) {
+TEST(RunLog, EveryEntryReachesOnEntryAndWarningsAndErrorsTheAlertSink) {
   FixedClock clock(LocalTime(2026, 12, 7, 8, 1));
   RunLog log(clock);
-  std::vector<std::string> seen;
-  log.OnEntry = [&](const std::string& entry) { seen.push_back(entry); };
+  std::vector<std::string> seen, alerts;
+  log.OnEntry = [&](const std::string& entry, LogPriority) { seen.push_back(entry); };
+  log.OnAlert = [&](LogPriority p, const std::string& message) {
+    alerts.push_back(std::to_string(static_cast<int>(p)) + " " + message);
+  };
   log.WriteLog("x");
-  EXPECT_EQ(seen, std::vector<std::string>{"08:01 x"});
+  log.WriteLog("Error: -1 - refused", LogPriority::Error);
+  log.WriteLog("No records in temp!", LogPriority::Warning);
+  log.Alert(LogPriority::Error, "the process ends");
+  EXPECT_EQ(seen, (std::vector<std::string>{"08:01 x", "08:01 Error: -1 - refused", "08:01 No records in temp!"}));
+  EXPECT_EQ(alerts, (std::vector<std::string>{"3 Error: -1 - refused", "4 No records in temp!", "3 the process ends"}));
+  EXPECT_EQ(log.txtlog().find("the process ends"), std::string::npos);  // not an entry
 }
 
 }  // namespace

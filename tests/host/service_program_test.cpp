@@ -2,6 +2,7 @@
 // and a logging daemon that answers pause, continue and stop signals.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,11 +54,19 @@ struct Installation {
   std::string Events() const { return ReadFile(home / "events.log"); }
   std::string Stderr() const { return ReadFile(dir.path() / "stderr.txt"); }
 
-  pid_t Start(std::vector<std::string> args) const {
+  // With `journal`, standard error is announced as the journal's stream,
+  // as systemd does for a service.
+  pid_t Start(std::vector<std::string> args, bool journal = false) const {
     pid_t pid = ::fork();
     if (pid == 0) {
       int err = ::open((dir.path() / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       ::dup2(err, STDERR_FILENO);
+      struct stat st {};
+      if (journal && ::fstat(err, &st) == 0) {
+        ::setenv("JOURNAL_STREAM", (std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)).c_str(), 1);
+      } else {
+        ::unsetenv("JOURNAL_STREAM");
+      }
       int out = ::open((dir.path() / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       ::dup2(out, STDOUT_FILENO);
       int null = ::open("/dev/null", O_RDONLY);
@@ -151,6 +160,15 @@ TEST(ServiceProgram, InstallWritesTheUnitAndStoresThreeValues) {
   EXPECT_EQ(in.Get("MailProfile"), "Microsoft Outlook");
   EXPECT_EQ(in.Get("ConnectionString"), "Driver=SQLite3;Database=/tmp/g.db");
 
+  // Installing again fails with the install box and leaves every value alone.
+  in.Set("MailProfile", "TWCorvane");
+  in.Set("TimerInterval", "60000");
+  EXPECT_EQ(in.Run({"-install"}), 1);
+  EXPECT_TRUE(Contains(in.Stderr(), "already installed")) << in.Stderr();
+  EXPECT_TRUE(Contains(in.Stderr(), "\nTarnwick Corvane Service failed to install\n")) << in.Stderr();
+  EXPECT_EQ(in.Get("MailProfile"), "TWCorvane");
+  EXPECT_EQ(in.Get("TimerInterval"), "60000");
+
   ASSERT_EQ(in.Run({"-uninstall"}), 0) << in.Stderr();
   EXPECT_FALSE(fs::exists(unit));
   EXPECT_EQ(in.Get("ConnectionString"), "Driver=SQLite3;Database=/tmp/g.db");  // the settings stay
@@ -241,16 +259,21 @@ TEST(ServiceProgram, DaemonExportsTheSampleDirectoryByItself) {
 }
 
 // A run that ends the process (here: no mailbox configured) ends it with
-// the run's status and the log file complete.
+// the run's status, one the unit does not restart, and the log file
+// complete. Its error lines reach the journal at error priority.
 TEST(ServiceProgram, RunEndingTheProcessSetsTheExitStatus) {
   Installation in;
   const fs::path database = in.dir.path() / "gal.db";
   in.Set("ConnectionString", "Driver=SQLite3;Database=" + database.string());
   in.Set("ScheduleType", "4");
-  EXPECT_EQ(Installation::Wait(in.Start({"-log"}), 40s), 1);
+  EXPECT_EQ(Installation::Wait(in.Start({"-log"}, true), 40s), kExitMissingSetting);
   const std::string text = ReadFile(in.bin / "corvane.log");
   EXPECT_TRUE(Contains(text, " Mailbox and Server not specified.  Application Shutting Down.\r\n\r\n")) << text;
   EXPECT_EQ(text.substr(text.size() - 4), "\r\n\r\n");
+  const std::string journal = in.Stderr();
+  EXPECT_TRUE(Contains(journal, "<3>Mailbox and Server not specified.  Application Shutting Down.\n")) << journal;
+  EXPECT_TRUE(Contains(journal, "<3>mailbox or server not specified\n")) << journal;
+  EXPECT_FALSE(Contains(journal, "Update GAL Started")) << journal;  // information stays out
 }
 
 // A stop during a run ends the run at its next yield; the process ends

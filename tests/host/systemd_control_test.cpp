@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "platform/ntservice/event_file.h"
+#include "platform/ntservice/standard_error.h"
 #include "platform/ntservice/unit_file.h"
 #include "tests/host/host_harness.h"
 
@@ -76,6 +79,21 @@ TEST(SystemdControl, MessageBoxWithoutTerminalBecomesAnEvent) {
             std::string::npos);
 }
 
+// Priority prefixes only where standard error is the journal's stream.
+TEST(StandardError, JournalLinesCarryTheirPriorityAndOtherStreamsPlainText) {
+  EXPECT_EQ(PrioritizedLines(3, "Error: refused", true), "<3>Error: refused\n");
+  EXPECT_EQ(PrioritizedLines(4, "one\r  two\r\nthree", true), "<4>one\n<4>  two\n<4>three\n");
+  EXPECT_EQ(PrioritizedLines(3, "one\rtwo", false), "one\ntwo\n");
+  struct stat st {};
+  ASSERT_EQ(::fstat(STDERR_FILENO, &st), 0);
+  const std::string mine = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  for (const auto& [stream, journal] : {std::pair{mine, true}, {"1:2", false}, {"", false}}) {
+    ::setenv("JOURNAL_STREAM", stream.c_str(), 1);
+    EXPECT_EQ(IsJournalStream(STDERR_FILENO), journal) << stream;
+  }
+  ::unsetenv("JOURNAL_STREAM");
+}
+
 TEST(SystemdControl, UnitNameIsSystemdEscaped) {
   EXPECT_EQ(SystemdEscape("Corvane Service"), "Corvane\\x20Service");
   EXPECT_EQ(SystemdEscape(".a-b/c_d:e"), "\\x2ea\\x2db-c_d:e");
@@ -94,7 +112,7 @@ TEST(SystemdControl, InstallWritesAndUninstallRemovesTheUnit) {
   EXPECT_NE(text.find("WorkingDirectory=" + c.home.path().string() + "\n"), std::string::npos);
   EXPECT_NE(text.find("Restart=on-failure\n"), std::string::npos);
   EXPECT_NE(text.find("RestartSec=300\n"), std::string::npos);
-  EXPECT_NE(text.find("RestartPreventExitStatus=78\n"), std::string::npos);
+  EXPECT_NE(text.find("RestartPreventExitStatus=78 69\n"), std::string::npos);
   EXPECT_NE(text.find("StartLimitBurst=5\n"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(unit.string() + ".tmp"));
   EXPECT_TRUE(registry::Hive::Machine().KeyExists(registry::kParametersKeyPath));
@@ -109,6 +127,38 @@ TEST(SystemdControl, InstallWritesAndUninstallRemovesTheUnit) {
   EXPECT_TRUE(std::filesystem::exists(wants / "other.service"));
   EXPECT_FALSE(c.control.Uninstall());
   EXPECT_NE(c.control.LastError().find("not installed"), std::string::npos);
+}
+
+TEST(SystemdControl, InstallingAnInstalledServiceFailsAndChangesNothing) {
+  Control c;
+  ASSERT_TRUE(c.control.Install()) << c.control.LastError();
+  std::ofstream(c.control.UnitFile(), std::ios::app) << "# the administrator's own line\n";
+  const std::string before = ReadFile(c.control.UnitFile());
+  EXPECT_FALSE(c.control.Install());
+  EXPECT_NE(c.control.LastError().find("already installed"), std::string::npos) << c.control.LastError();
+  EXPECT_EQ(ReadFile(c.control.UnitFile()), before);
+}
+
+// The unit as systemd reads it: no warning, no error.
+TEST(SystemdControl, TheUnitPassesSystemdAnalyzeVerify) {
+  if (::access("/usr/bin/systemd-analyze", X_OK) != 0) {
+    const char* ci = std::getenv("CI");
+    if (ci != nullptr && std::string(ci) == "true") FAIL() << "systemd-analyze is not installed";
+    GTEST_SKIP() << "systemd-analyze is not installed";
+  }
+  Control c;
+  SystemdSettings s = c.Settings();
+  s.program = std::filesystem::read_symlink("/proc/self/exe");  // ExecStart must name an executable
+  SystemdServiceControl control(s);
+  ASSERT_TRUE(control.Install()) << control.LastError();
+  const std::string command = "/usr/bin/systemd-analyze verify --man=no '" + control.UnitFile().string() + "' 2>&1";
+  FILE* p = ::popen(command.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string output;
+  char buffer[512];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) output.append(buffer, n);
+  EXPECT_EQ(::pclose(p), 0) << output;
+  EXPECT_EQ(output, "");
 }
 
 TEST(SystemdControl, InstallIntoAMissingUnitDirectoryFails) {

@@ -108,6 +108,13 @@ HRESULT LogonTo(const std::string& server, const std::string& mailbox, LPMAPISES
   return Logon(profile, session);
 }
 
+std::string EntryIdIdentity(const std::string& cell) {
+  std::string text;
+  for (size_t i = 2 + 2 * 28; i + 1 < cell.size(); i += 2) text.push_back(static_cast<char>(std::stoi(cell.substr(i, 2), nullptr, 16)));
+  if (!text.empty() && text.back() == '\0') text.pop_back();
+  return text;
+}
+
 std::string CellText(const SPropValue& v) {
   switch (PROP_TYPE(v.ulPropTag)) {
     case PT_STRING8:

@@ -40,6 +40,10 @@ HRESULT LogonTo(const std::string& server, const std::string& mailbox, LPMAPISES
 using TextRow = std::vector<std::string>;
 std::string CellText(const SPropValue& v);
 
+// The identity an entry identifier cell ("B:hex") carries: the text after
+// its 28-byte head (flags, provider, version, display type), without the NUL.
+std::string EntryIdIdentity(const std::string& cell);
+
 struct GalRead {
   HRESULT hr = S_OK;          // first failure
   std::string step;           // the call that failed

@@ -37,6 +37,7 @@ class LdapTest : public ::testing::Test {
 TEST_F(LdapTest, SlapdGivesTheSameRowsAsTheLdifFile) {
   SlapdOptions options;
   options.size_limit = 100;  // below the sample's 300 entries: only paging sees them all
+  options.load_with_ldapadd = true;  // the sample loads as an administrator would load it
   CORVANE_START_SLAPD(slapd, SamplePath(), options);
   GalRead from_file = ReadGal(SamplePath(), "corvane.service");
   ASSERT_EQ(from_file.hr, S_OK) << MAPIGetLastErrorText();
@@ -54,6 +55,44 @@ TEST_F(LdapTest, SlapdGivesTheSameRowsAsTheLdifFile) {
   GalRead by_host = ReadGal("127.0.0.1:" + std::to_string(slapd->port()), "corvane.service");
   ASSERT_EQ(by_host.hr, S_OK) << MAPIGetLastErrorText();
   EXPECT_EQ(Sorted(by_host.rows), a);
+}
+
+TEST_F(LdapTest, MovingOrRenamingAnEntryKeepsItsEntryId) {
+  const std::string base = SlapdOptions{}.suffix;
+  std::string ldif = env_.home() + "/moves.ldif";
+  std::ofstream(ldif) << "dn: " << base << "\nobjectClass: domain\ndc: harbourline\n\n"
+                      << "dn: OU=A," << base << "\nobjectClass: organizationalUnit\nou: A\n\n"
+                      << "dn: OU=B," << base << "\nobjectClass: organizationalUnit\nou: B\n\n"
+                      << "dn: uid=ann,OU=A," << base
+                      << "\nobjectClass: inetOrgPerson\nuid: ann\ncn: Ann Lee\nsn: Lee\nmail: ann@example.org\n\n"
+                      << "dn: CN=bob,OU=A," << base
+                      << "\nobjectClass: inetOrgPerson\nobjectClass: corvaneRecipient\ncn: bob\nsn: Roe\n"
+                         "legacyExchangeDN: /o=Harbourline/cn=Recipients/cn=bob\n";
+  CORVANE_START_SLAPD(slapd, ldif, SlapdOptions{});
+  const std::string url = slapd->url() + "/" + base;
+  GalRead before = ReadGal(url, "ann@example.org");
+  ASSERT_EQ(before.hr, S_OK) << MAPIGetLastErrorText();
+  ASSERT_EQ(before.rows.size(), 2u);
+  // Ann has only the server's entryUUID; Bob his Exchange name.
+  EXPECT_EQ(EntryIdIdentity(before.rows[0][0]).rfind("/guid=", 0), 0u) << EntryIdIdentity(before.rows[0][0]);
+  EXPECT_EQ(EntryIdIdentity(before.rows[1][0]), "/o=Harbourline/cn=Recipients/cn=bob");
+
+  std::string moves = env_.home() + "/moves-apply.ldif";
+  std::ofstream(moves) << "dn: uid=ann,OU=A," << base << "\nchangetype: modrdn\nnewrdn: uid=ann.lee\n"
+                       << "deleteoldrdn: 1\nnewsuperior: OU=B," << base << "\n\n"
+                       << "dn: CN=bob,OU=A," << base << "\nchangetype: modrdn\nnewrdn: CN=robert\n"
+                       << "deleteoldrdn: 1\n";
+  std::string error;
+  ASSERT_TRUE(slapd->Apply(moves, &error)) << error;
+  GalRead after = ReadGal(url, "ann@example.org");
+  ASSERT_EQ(after.hr, S_OK) << MAPIGetLastErrorText();
+  ASSERT_EQ(after.rows.size(), 2u);
+  std::vector<std::string> idsBefore, idsAfter;
+  for (const auto& row : before.rows) idsBefore.push_back(row[0]);
+  for (const auto& row : after.rows) idsAfter.push_back(row[0]);
+  std::sort(idsBefore.begin(), idsBefore.end());
+  std::sort(idsAfter.begin(), idsAfter.end());
+  EXPECT_EQ(idsAfter, idsBefore);
 }
 
 TEST_F(LdapTest, PagedReadsReturnEveryEntryPastTheSizeLimit) {

@@ -338,6 +338,42 @@ TEST_F(MapiTest, PlainInetOrgPersonDirectoriesFallBack) {
   EXPECT_EQ(r.rows[2][Column(PR_EMS_AB_PROXY_ADDRESSES)], "E:8004010F");
 }
 
+// The entry identifier carries what survives a move or rename; a language
+// tag's value stands in only for a missing plain value.
+TEST_F(MapiTest, EntryIdsCarryTheStableIdentityAndPlainValuesBeatLanguageTags) {
+  const std::string base = "dc=example,dc=org";
+  std::string ldif = "dn: " + base + "\nobjectClass: domain\ndc: example\n\n";
+  auto person = [&](const std::string& uid, const std::string& extra) {
+    ldif += "dn: uid=" + uid + "," + base + "\nobjectClass: inetOrgPerson\nuid: " + uid + "\ncn: " + uid +
+            "\nsn: " + uid + "\n" + extra + "\n";
+  };
+  person("ann", "legacyExchangeDN: /o=Org/cn=Recipients/cn=ann\nobjectGUID:: ABEiM0RVZneImaq7zN3u/w==\n"
+                "entryUUID: 0A0B0C0D-0000-4000-8000-000000000001\n"
+                "displayName;lang-fr: Anne\ndisplayName: Ann Lee\nsn;lang-fr: Li\n");
+  person("bob", "objectGUID:: ABEiM0RVZneImaq7zN3u/w==\nentryUUID: 0A0B0C0D-0000-4000-8000-000000000002\n"
+                "displayName;lang-de: Robert\n");
+  person("cy", "entryUUID: 0A0B0C0D-0000-4000-8000-000000000003\n");
+  person("dee", "");
+  GalRead r = ReadGal(WriteLdif("identities.ldif", ldif), "dee");
+  ASSERT_EQ(r.hr, S_OK) << MAPIGetLastErrorText();
+  ASSERT_EQ(r.rows.size(), 4u);
+  const struct {
+    const char* identity;
+    const char* displayName;
+    const char* surname;
+  } expected[] = {
+      {"/o=Org/cn=Recipients/cn=ann", "S:Ann Lee", "S:ann"},
+      {"/guid=33221100-5544-7766-8899-aabbccddeeff", "S:Robert", "S:bob"},
+      {"/guid=0a0b0c0d-0000-4000-8000-000000000003", "S:cy", "S:cy"},
+      {"/dc=org/dc=example/uid=dee", "S:dee", "S:dee"},
+  };
+  for (size_t i = 0; i < r.rows.size(); ++i) {
+    EXPECT_EQ(EntryIdIdentity(r.rows[i][Column(PR_ENTRYID)]), expected[i].identity) << i;
+    EXPECT_EQ(r.rows[i][Column(PR_DISPLAY_NAME)], expected[i].displayName) << i;
+    EXPECT_EQ(r.rows[i][Column(PR_SURNAME)], expected[i].surname) << i;
+  }
+}
+
 // --- bad input ----------------------------------------------------------------
 
 TEST_F(MapiTest, LdifSyntaxErrorFailsTheLogonNamingTheLine) {

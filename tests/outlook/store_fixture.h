@@ -42,6 +42,7 @@ class TempHome {
     const std::string service = key + "\\Services\\00112233445566778899AABBCCDDEEFF";
     hive.Set(service, "Service", registry::Value::Sz("MSEMS"));
     hive.Set(service, "6607001E", registry::Value::Sz(mailbox));
+    hive.Set(service, "6608001E", registry::Value::Sz("directory.ldif"));
   }
 
  private:

@@ -24,6 +24,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* kSlapd = "/usr/sbin/slapd";
 constexpr const char* kSlapadd = "/usr/sbin/slapadd";
+constexpr const char* kLdapmodify = "/usr/bin/ldapmodify";
+constexpr const char* kRefused = "LDIF refused: ";
 
 int FreePort() {
   int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -86,6 +88,8 @@ bool TestSlapd::Required() {
   return ci && std::string(ci) == "true";
 }
 
+bool TestSlapd::Refused(const std::string& error) { return error.rfind(kRefused, 0) == 0; }
+
 std::string TestSlapd::url() const { return fmt::format("ldap://127.0.0.1:{}", port_); }
 std::string TestSlapd::root_dn() const { return "CN=admin," + options_.suffix; }
 
@@ -128,17 +132,30 @@ std::unique_ptr<TestSlapd> TestSlapd::Start(const std::string& ldif_path, const 
       << "directory " << s->dir_ << "/db\n"
       << "limits * size.prtotal=unlimited\n";
   }
+  {
+    // The root password for ldapmodify's -y: the file's whole content.
+    int fd = open((s->dir_ + "/rootpw").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || write(fd, options.root_password.data(), options.root_password.size()) < 0)
+      return fail("cannot write the root password file for ldapmodify");
+    close(fd);
+  }
   int status = 0;
-  Spawn({kSlapadd, "-q", "-f", conf, "-l", ldif_path}, log, false, &status);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return fail(fmt::format("slapadd could not load {}:\n{}", ldif_path, Tail(log)));
+  if (!options.load_with_ldapadd) {
+    Spawn({kSlapadd, "-q", "-f", conf, "-l", ldif_path}, log, false, &status);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      return fail(fmt::format("{}slapadd could not load {}:\n{}", kRefused, ldif_path, Tail(log)));
+  }
   for (int attempt = 0; attempt < 5; ++attempt) {
     s->port_ = FreePort();
     std::string listen = fmt::format("ldap://127.0.0.1:{}/", s->port_);
     s->pid_ = Spawn({kSlapd, "-f", conf, "-h", listen, "-d", "0"}, log, true, nullptr);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < deadline) {
-      if (Accepts(s->port_)) return s;
+      if (Accepts(s->port_)) {
+        std::string refused;
+        if (options.load_with_ldapadd && !s->Apply(ldif_path, &refused)) return fail(refused);
+        return s;
+      }
       if (waitpid(s->pid_, &status, WNOHANG) == s->pid_) {
         s->pid_ = -1;
         break;
@@ -148,6 +165,20 @@ std::unique_ptr<TestSlapd> TestSlapd::Start(const std::string& ldif_path, const 
     if (s->pid_ > 0) break;  // running but not answering: give up
   }
   return fail(fmt::format("slapd did not start:\n{}", Tail(log)));
+}
+
+bool TestSlapd::Apply(const std::string& ldif_path, std::string* error) const {
+  if (access(kLdapmodify, X_OK) != 0) {
+    if (error) *error = "ldapmodify is not installed (apt-get install ldap-utils)";
+    return false;
+  }
+  const std::string log = dir_ + "/ldapmodify.log";
+  int status = 0;
+  Spawn({kLdapmodify, "-a", "-x", "-H", url(), "-D", root_dn(), "-y", dir_ + "/rootpw", "-f", ldif_path}, log, false,
+        &status);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  if (error) *error = fmt::format("{}ldapmodify could not apply {}:\n{}", kRefused, ldif_path, Tail(log));
+  return false;
 }
 
 TestSlapd::~TestSlapd() {

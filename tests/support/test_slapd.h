@@ -9,7 +9,7 @@
 //
 // In GoogleTest, CORVANE_START_SLAPD(var, ldif, options) does the above and
 // skips the test when slapd cannot start, or fails it when the environment
-// says CI=true.
+// says CI=true; an LDIF the server refuses fails it always.
 //
 // The server loads Debian's core, cosine, inetorgperson, nis and msuser
 // schemas plus samples/slapd/corvane.schema, serves one mdb database under
@@ -33,12 +33,15 @@ struct SlapdOptions {
   // Folder of corvane.schema; empty means $CORVANE_SOURCE_DIR/samples/slapd
   // (or the source folder this was built from when that is unset).
   std::string schema_dir;
+  // Load the LDIF over LDAP with ldapadd, as an administrator would, with
+  // every check the server makes on an add; else offline with slapadd -q.
+  bool load_with_ldapadd = false;
 };
 
 class TestSlapd {
  public:
-  // Starts slapd with the LDIF loaded (slapadd); nullptr with *error set
-  // when slapd is not installed or does not come up.
+  // Starts slapd with the LDIF loaded; nullptr with *error set when slapd
+  // is not installed, does not come up or refuses the LDIF.
   static std::unique_ptr<TestSlapd> Start(const std::string& ldif_path, const SlapdOptions& options,
                                           std::string* error);
   ~TestSlapd();
@@ -52,8 +55,15 @@ class TestSlapd {
   const std::string& root_password() const { return options_.root_password; }
   const std::string& dir() const { return dir_; }  // temporary folder (config, database, log)
 
+  // Applies an LDIF of changes as the root account (ldapmodify -a: entries
+  // without a changetype are added); false with *error set when refused.
+  bool Apply(const std::string& ldif_path, std::string* error) const;
+
   // True when a missing slapd must fail the test rather than skip it.
   static bool Required();
+  // True when Start's error says the server refused the LDIF (a fault of
+  // the data, which fails a test wherever it runs).
+  static bool Refused(const std::string& error);
 
  private:
   TestSlapd() = default;
@@ -69,6 +79,8 @@ class TestSlapd {
   std::string var##_error;                                                          \
   auto var = ::corvane::testing::TestSlapd::Start((ldif), (options), &var##_error); \
   if (!var) {                                                                       \
-    if (::corvane::testing::TestSlapd::Required()) FAIL() << var##_error;           \
+    if (::corvane::testing::TestSlapd::Required() ||                                \
+        ::corvane::testing::TestSlapd::Refused(var##_error))                        \
+      FAIL() << var##_error;                                                        \
     GTEST_SKIP() << var##_error;                                                    \
   }

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <istream>
 #include <optional>
 #include <ostream>
@@ -18,16 +19,22 @@ using registry::ValueType;
 
 constexpr const char* kUsage =
     "Usage:\n"
-    "  corvane-reg query  [KEY] [/v NAME]\n"
+    "  corvane-reg query  [KEY] [/v NAME | /s]\n"
     "  corvane-reg add    [KEY] /v NAME [/t REG_SZ|REG_EXPAND_SZ|REG_DWORD] /d DATA [/f]\n"
     "  corvane-reg delete [KEY] /v NAME [/f]\n"
-    "KEY defaults to HKLM\\SYSTEM\\CurrentControlSet\\Services\\Corvane Service\\Parameters\n";
+    "  corvane-reg delete KEY [/f]          (the key with every key below it)\n"
+    "KEY defaults to HKLM\\SYSTEM\\CurrentControlSet\\Services\\Corvane Service\\Parameters\n"
+    "/s lists the key and every key below it, with their values.\n";
+
+constexpr const char* kNotFound = "ERROR: The system was unable to find the specified registry key or value.\n";
 
 struct Options {
   std::string command;
   std::string key{registry::kParametersKeyPath};
+  bool keyGiven = false;
   std::optional<std::string> name, type, data;
   bool force = false;
+  bool subkeys = false;
 };
 
 std::string StripHive(std::string key) {
@@ -45,7 +52,10 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::ostream&
   Options o;
   o.command = args[0];
   size_t i = 1;
-  if (i < args.size() && !args[i].starts_with('/')) o.key = StripHive(args[i++]);
+  if (i < args.size() && !args[i].starts_with('/')) {
+    o.key = StripHive(args[i++]);
+    o.keyGiven = true;
+  }
   for (; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto takeValue = [&](std::optional<std::string>& slot) {
@@ -58,6 +68,7 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::ostream&
     else if (EqualsNoCase(a, "/t")) ok = takeValue(o.type);
     else if (EqualsNoCase(a, "/d")) ok = takeValue(o.data);
     else if (EqualsNoCase(a, "/f")) o.force = true;
+    else if (EqualsNoCase(a, "/s")) o.subkeys = true;
     else ok = false;
     if (!ok) {
       err << "ERROR: Invalid syntax: " << a << "\n" << kUsage;
@@ -99,10 +110,36 @@ std::optional<uint32_t> ParseDword(const std::string& text) {
   }
 }
 
+// Whether `path` is `key` itself (below = false) or lies below it.
+bool Within(const std::string& path, const std::string& key, bool below) {
+  if (path.size() == key.size()) return !below && EqualsNoCase(path, key);
+  return path.size() > key.size() && path[key.size()] == '\\' && EqualsNoCase(path.substr(0, key.size()), key);
+}
+
+// A key exists when it was created or when a key below it was.
+bool Exists(const registry::Hive& hive, const std::string& key) {
+  for (const auto& k : hive.Keys())
+    if (Within(k, key, false)) return true;
+  return false;
+}
+
+void ListValues(const registry::Hive& hive, const std::string& key, std::ostream& out) {
+  out << "\nHKEY_LOCAL_MACHINE\\" << key << "\n";
+  for (const auto& v : hive.List(key)) out << fmt::format("    {}    {}    {}\n", v.name, TypeName(v.value.type), Shown(v.value));
+}
+
 int Query(const Options& o, registry::Hive& hive, std::ostream& out, std::ostream& err) {
-  if (!hive.KeyExists(o.key)) {
-    err << "ERROR: The system was unable to find the specified registry key or value.\n";
+  if (!Exists(hive, o.key)) {
+    err << kNotFound;
     return 1;
+  }
+  if (o.subkeys) {
+    // The key and every key below it, each with its values, as reg.exe /s.
+    ListValues(hive, o.key, out);
+    for (const auto& k : hive.Keys())
+      if (Within(k, o.key, true)) ListValues(hive, k, out);
+    out << "\n";
+    return 0;
   }
   out << "\nHKEY_LOCAL_MACHINE\\" << o.key << "\n";
   bool found = false;
@@ -112,16 +149,18 @@ int Query(const Options& o, registry::Hive& hive, std::ostream& out, std::ostrea
     out << fmt::format("    {}    {}    {}\n", v.name, TypeName(v.value.type), Shown(v.value));
   }
   if (o.name && !found) {
-    err << "ERROR: The system was unable to find the specified registry key or value.\n";
+    err << kNotFound;
     return 1;
   }
-  // Sub-keys, as reg.exe lists them.
+  // The keys one level down, as reg.exe lists them.
+  std::vector<std::string> children;
   for (const auto& k : hive.Keys()) {
-    if (k.size() > o.key.size() + 1 && k[o.key.size()] == '\\' && EqualsNoCase(k.substr(0, o.key.size()), o.key) &&
-        k.find('\\', o.key.size() + 1) == std::string::npos) {
-      out << "\nHKEY_LOCAL_MACHINE\\" << k << "\n";
-    }
+    if (!Within(k, o.key, true)) continue;
+    std::string child = k.substr(0, k.find('\\', o.key.size() + 1));
+    if (std::none_of(children.begin(), children.end(), [&](const auto& c) { return EqualsNoCase(c, child); }))
+      children.push_back(child);
   }
+  for (const auto& child : children) out << "\nHKEY_LOCAL_MACHINE\\" << child << "\n";
   out << "\n";
   return 0;
 }
@@ -160,11 +199,26 @@ int Add(const Options& o, registry::Hive& hive, std::istream& in, std::ostream& 
 
 int Delete(const Options& o, registry::Hive& hive, std::istream& in, std::ostream& out, std::ostream& err) {
   if (!o.name) {
-    err << "ERROR: delete needs /v NAME\n" << kUsage;
-    return 1;
+    // A whole key goes only when it is named: the parameters key is never
+    // removed by a forgotten /v.
+    if (!o.keyGiven) {
+      err << "ERROR: delete needs a KEY or /v NAME\n" << kUsage;
+      return 1;
+    }
+    if (!Exists(hive, o.key)) {
+      err << kNotFound;
+      return 1;
+    }
+    if (!o.force && !Confirm("Permanently delete the registry key HKEY_LOCAL_MACHINE\\" + o.key, in, out)) {
+      out << "The operation was cancelled.\n";
+      return 1;
+    }
+    hive.DeleteKey(o.key);
+    out << "The operation completed successfully.\n";
+    return 0;
   }
   if (!hive.Get(o.key, *o.name)) {
-    err << "ERROR: The system was unable to find the specified registry key or value.\n";
+    err << kNotFound;
     return 1;
   }
   if (!o.force && !Confirm(fmt::format("Delete the registry value {}", *o.name), in, out)) {

@@ -1,7 +1,8 @@
 // corvane-reg: the administrator's registry tool, in the manner of reg.exe.
-//   corvane-reg query  [KEY] [/v NAME]
+//   corvane-reg query  [KEY] [/v NAME | /s]
 //   corvane-reg add    [KEY] /v NAME [/t REG_SZ|REG_EXPAND_SZ|REG_DWORD] /d DATA [/f]
 //   corvane-reg delete [KEY] /v NAME [/f]
+//   corvane-reg delete KEY [/f]            (the key and every key below it)
 // KEY defaults to the service's parameters key; a leading "HKLM\" or
 // "HKEY_LOCAL_MACHINE\" is accepted and ignored.
 #pragma once

@@ -60,6 +60,26 @@ TEST_F(RegCommandTest, OverwriteAndDeleteAskUnlessForced) {
   EXPECT_EQ(Run({"delete", "/v", "NoParse", "/f"}), 1);
 }
 
+TEST_F(RegCommandTest, WholeKeysAreListedWithSubkeysAndDeletedOnlyWhenNamed) {
+  const std::string profile = "SOFTWARE\\Corvane\\MAPI\\Profiles\\TWCorvane";
+  hive_.CreateKey(profile);
+  hive_.Set(profile + "\\Services\\00AA", "6608001E", registry::Value::Sz("ldap://old"));
+  hive_.Set("SOFTWARE\\Corvane\\Other", "Keep", registry::Value::Sz("1"));
+  ASSERT_EQ(Run({"query", "HKLM\\" + profile, "/s"}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "\nHKEY_LOCAL_MACHINE\\" + profile + "\n\nHKEY_LOCAL_MACHINE\\" + profile +
+                            "\\Services\\00AA\n    6608001E    REG_SZ    ldap://old\n\n");
+  ASSERT_EQ(Run({"query", "SOFTWARE\\Corvane"}), 0);  // exists through the keys below it
+  EXPECT_NE(out_.str().find("\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\MAPI\n"), std::string::npos) << out_.str();
+
+  EXPECT_EQ(Run({"delete", "/f"}), 1);  // no key named: the parameters key is never meant
+  EXPECT_EQ(Run({"delete", profile}, "no\n"), 1);
+  EXPECT_TRUE(hive_.KeyExists(profile));
+  EXPECT_EQ(Run({"delete", "HKLM\\" + profile, "/f"}), 0) << err_.str();
+  EXPECT_EQ(hive_.Keys(), std::vector<std::string>{"SOFTWARE\\Corvane\\Other"});
+  EXPECT_EQ(Run({"delete", profile, "/f"}), 1);
+  EXPECT_NE(err_.str().find("unable to find"), std::string::npos);
+}
+
 TEST_F(RegCommandTest, BadInputIsRefusedWithAMessage) {
   EXPECT_EQ(Run({}), 1);
   EXPECT_EQ(Run({"frobnicate"}), 1);
@@ -70,6 +90,8 @@ TEST_F(RegCommandTest, BadInputIsRefusedWithAMessage) {
   EXPECT_EQ(Run({"query", "SOFTWARE\\Missing"}), 1);
   EXPECT_NE(err_.str().find("unable to find"), std::string::npos);
   EXPECT_EQ(Run({"query", "/x"}), 1);
+  EXPECT_EQ(Run({"add", "/v", "Two\nLines", "/d", "x"}), 1);  // would break the file
+  EXPECT_NE(err_.str().find("control character"), std::string::npos) << err_.str();
 }
 
 TEST_F(RegCommandTest, AHandEditedHiveIsReadAndADamagedOneReported) {

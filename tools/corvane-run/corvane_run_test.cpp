@@ -12,6 +12,7 @@
 
 #include "platform/registry/registry.h"
 #include "tools/corvane-run/foreground_run.h"
+#include "tools/gen-directory/generate_directory.h"
 
 namespace fs = std::filesystem;
 using corvane::registry::Hive;
@@ -97,17 +98,73 @@ TEST_F(CorvaneRun, UnknownArgumentIsAUsageError) { EXPECT_EQ(Run("--bogus").stat
 TEST_F(CorvaneRun, MissingMailboxEndsEarly) {
   Set("Mailbox", "");
   Outcome o = Run();
-  EXPECT_EQ(o.status, corvane::runtool::kRunEndedEarly) << o.output;
+  EXPECT_EQ(o.status, 78) << o.output;  // the service's status for a missing setting
   EXPECT_NE(o.output.find("Mailbox and Server not specified.  Application Shutting Down."), std::string::npos);
   EXPECT_NE(o.output.find("corvane-run: the run ended early"), std::string::npos);
 }
 
-TEST_F(CorvaneRun, UnknownMailboxGivesAnEmptyListAndEndsEarly) {
-  Set("Mailbox", "no.such.person");
-  Outcome o = Run();
-  EXPECT_EQ(o.status, corvane::runtool::kRunEndedEarly) << o.output;
-  EXPECT_NE(o.output.find("Total GAL entries: 0"), std::string::npos);
-  EXPECT_NE(o.output.find("the run asks for the service to be stopped"), std::string::npos);
+// A logon that fails gives a count of 0 like an empty list; the ending
+// names the directory's own reason.
+TEST_F(CorvaneRun, AFailedLogonEndsEarlyNamingItsCause) {
+  const std::string sample = (SourceDir() / "samples" / "directory.ldif").string();
+  const struct {
+    std::string mailbox, server, cause;
+  } cases[] = {
+      {"no.such.person", sample, "the mailbox \"no.such.person\" names no entry of the LDIF file"},
+      {"corvane.service", (home / "missing.ldif").string(), "cannot open LDIF file"},
+      {"corvane.service", "ldap://127.0.0.1:1/DC=harbourline,DC=example", "Can't contact LDAP server"},
+  };
+  for (const auto& c : cases) {
+    Hive(home / "registry.hive").DeleteKey("SOFTWARE\\Corvane\\MAPI\\Profiles\\TWCorvane");  // a fresh profile
+    Set("Mailbox", c.mailbox);
+    Set("Server", c.server);
+    Outcome o = Run();
+    EXPECT_EQ(o.status, 69) << o.output;  // the service's status for an empty address list
+    EXPECT_NE(o.output.find("Total GAL entries: 0"), std::string::npos);
+    // The run log and the closing line both name the cause.
+    const size_t logged = o.output.find(" The directory could not be read: ");
+    ASSERT_NE(logged, std::string::npos) << o.output;
+    EXPECT_NE(o.output.find(c.cause, logged), std::string::npos) << o.output;
+    const size_t closing = o.output.find("corvane-run: the run ended early after");
+    ASSERT_NE(closing, std::string::npos) << o.output;
+    EXPECT_NE(o.output.find(": the directory could not be read: ", closing), std::string::npos) << o.output;
+    EXPECT_NE(o.output.find(c.cause, closing), std::string::npos) << o.output;
+  }
+}
+
+// The stored profile keeps its first server: the run warns while it differs.
+TEST_F(CorvaneRun, AProfileThatNoLongerMatchesTheParametersIsNamed) {
+  ASSERT_EQ(Run("--quiet-sql").status, 0);
+  const fs::path moved = home / "moved.ldif";
+  fs::copy_file(SourceDir() / "samples" / "directory.ldif", moved);
+  Set("Server", moved.string());
+  Outcome o = Run("--quiet-sql");
+  EXPECT_EQ(o.status, 0) << o.output;
+  EXPECT_NE(o.output.find("Warning: mail profile 'TWCorvane' keeps server " +
+                          (SourceDir() / "samples" / "directory.ldif").string() + " and mailbox corvane.service; " +
+                          "the parameters say server " + moved.string()),
+            std::string::npos)
+      << o.output;
+  Hive(home / "registry.hive").DeleteKey("SOFTWARE\\Corvane\\MAPI\\Profiles\\TWCorvane");
+  o = Run("--quiet-sql");
+  EXPECT_EQ(o.status, 0) << o.output;
+  EXPECT_EQ(o.output.find("Warning: mail profile"), std::string::npos) << o.output;
+}
+
+// Every phase ends with its last count, also at a multiple of 1000, and
+// the run with the rows of the final table.
+TEST_F(CorvaneRun, EveryPhaseShowsItsFinalCountAndTheRunItsTableRows) {
+  const fs::path directory = home / "two-thousand.ldif";
+  {
+    std::ofstream out(directory);
+    corvane::gendir::WriteDirectory(out, {2000, 3});
+  }
+  Set("Server", directory.string());
+  Outcome o = Run("--quiet-sql");
+  EXPECT_EQ(o.status, 0) << o.output;
+  for (const char* text : {"   GAL read: 2000 entries in the temporary table\n", "   address parse: 2000 rows\n",
+                           "   final table: 2000 rows\n", "; final table GAL: 2000 rows\n"})
+    EXPECT_NE(o.output.find(text), std::string::npos) << text << o.output;
 }
 
 TEST_F(CorvaneRun, UnreachableDatabaseTakesTheRecoveryPath) {

@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "platform/ado/ado.h"
+#include "platform/ntservice/standard_error.h"
 #include "service/export/address_parse.h"
 #include "service/host/parameters/parameters.h"
 #include "tools/corvane-run/table_count_poller.h"
@@ -50,15 +52,31 @@ bool IsStatementEntry(const std::string& entry) {
   return blank != std::string::npos && entry.compare(blank + 1, 5, "Xsql:") == 0;
 }
 
+namespace {
+
+// "<n> rows" of the final table, counted on a connection of its own.
+std::string FinalTableRows(const ServiceMain& w) {
+  try {
+    auto connection = ado::CreateConnection();
+    connection->Open(w.connectionstring);
+    if (auto rows = CountRows(*connection, w.TableName)) return fmt::format("{} rows", *rows);
+  } catch (const std::exception&) {
+  }
+  return "its rows could not be counted";
+}
+
+}  // namespace
+
 int RunOnce(ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out, const RunOptions& options) {
   using Clock = std::chrono::steady_clock;
   auto started = Clock::now();
   auto lastProgress = Clock::now();
   TableCountPoller poller;
 
-  w.runLog.OnEntry = [out, options](const std::string& entry) {
+  w.runLog.OnEntry = [out, options](const std::string& entry, service::LogPriority priority) {
     if (!options.statements && IsStatementEntry(entry)) return;
-    std::fprintf(out, "%s\n", PrintableEntry(entry).c_str());
+    const bool prefixed = options.journal && priority != service::LogPriority::Info;
+    std::fputs(ntservice::PrioritizedLines(static_cast<int>(priority), PrintableEntry(entry), prefixed).c_str(), out);
     std::fflush(out);
   };
   hooks.OnPhase = [&](const std::string& phase) {
@@ -75,10 +93,18 @@ int RunOnce(ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out, cons
       });
     }
   };
-  // Rows done, at most once a second (and always the last count).
-  hooks.OnProgress = [&](const std::string& phase, long rows) {
-    bool last = rows % service::kProgressEvery != 0;
-    if (!last && Clock::now() - lastProgress < std::chrono::seconds(1)) return;
+  // Rows done, at most once a second, and always the last count of a phase.
+  long lastShown = -1;
+  hooks.OnProgress = [&](const std::string& phase, long rows, bool final) {
+    if (final) {
+      const bool shown = rows == lastShown;
+      lastShown = -1;  // the next phase starts afresh
+      if (shown) return;
+    } else if (Clock::now() - lastProgress < std::chrono::seconds(1)) {
+      return;
+    } else {
+      lastShown = rows;
+    }
     lastProgress = Clock::now();
     std::fprintf(out, "   %s: %ld rows\n", phase.c_str(), rows);
     std::fflush(out);
@@ -100,7 +126,8 @@ int RunOnce(ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out, cons
   poller.Stop();
   double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   if (status == kRunCompleted)
-    std::fprintf(out, "corvane-run: the run reached its end in %.1f s; final table %s\n", seconds, w.TableName.c_str());
+    std::fprintf(out, "corvane-run: the run reached its end in %.1f s; final table %s: %s\n", seconds,
+                 w.TableName.c_str(), FinalTableRows(w).c_str());
   else
     std::fprintf(out, "corvane-run: the run ended early after %.1f s: %s\n", seconds, reason.c_str());
   std::fflush(out);

@@ -12,12 +12,14 @@
 
 namespace corvane::runtool {
 
-// Exit statuses.
+// Exit statuses: those of the service for the same endings.
 inline constexpr int kRunCompleted = 0;
-inline constexpr int kRunEndedEarly = 1;       // missing settings, GAL count 0, too many failures
+inline constexpr int kRunEndedEarly = 1;       // the settings could not be read
 inline constexpr int kRunRecovered = 2;        // a database failure ended the run (temporary table dropped)
-inline constexpr int kNotConfigured = 78;      // no connection string: nothing to run against
 inline constexpr int kUsage = 64;
+inline constexpr int kEndedByDesign = service::kExitEndedByDesign;  // 69: GAL count 0, too many failures
+inline constexpr int kNotConfigured = service::kExitMissingSetting;  // 78: connection string, mailbox, server,
+                                                                     // profile or table name missing
 
 // Reads the values the service reads at start-up (table names, switches,
 // DOS mode, connection string) into w.
@@ -27,6 +29,9 @@ struct RunOptions {
   // Print the "Xsql:" entries (every statement the run executes). Off, the
   // output keeps the run's own lines, failures and progress.
   bool statements = true;
+  // The output is the journal's stream: warning and error entries carry
+  // the journal's priority prefix ("<4>", "<3>").
+  bool journal = false;
 };
 
 // Runs UpdateGAL once on w, printing to `out`; returns the exit status.

@@ -2,10 +2,14 @@
 // parameters of the Corvane home ($CORVANE_HOME). The run log goes to
 // standard output as it grows; the exit status says whether the run
 // reached its end (0) or ended early (non-zero).
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
 
+#include "platform/ntservice/standard_error.h"
 #include "platform/ntservice/systemd_service_control.h"
 #include "service/contacts/contact_jobs.h"
 #include "service/host/clock.h"
@@ -46,15 +50,26 @@ class ForegroundControl : public ServiceControl {
   ServiceControl& inner_;
 };
 
+bool SameFile(int a, int b) {
+  struct stat sa {}, sb {};
+  return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 constexpr const char* kUsageText =
     "usage: corvane-run [--quiet-sql]\n"
     "Runs one Corvane update run now with the parameters of the Corvane home\n"
     "($CORVANE_HOME, default /var/lib/corvane) and prints its run log.\n"
     "  --quiet-sql  leave out the \"Xsql:\" lines (each statement run); failures,\n"
     "               the run's own lines and progress are still printed\n"
-    "Exit status: 0 the run reached its end; 1 it ended early (missing settings,\n"
-    "an empty address list, too many failures); 2 a database failure ended it;\n"
-    "78 no connection string is configured.\n";
+    "Exit status (the service's own for the same endings):\n"
+    "  0   the run reached its end\n"
+    "  2   a database failure ended it (the next run starts afresh)\n"
+    "  64  invalid option\n"
+    "  69  the run ends the service by design: the address list had no entries\n"
+    "      (the directory could not be read) or the run met 1000 failures\n"
+    "  78  a required setting is missing: connection string, mailbox, server,\n"
+    "      mail profile or table name\n"
+    "  1   the settings could not be read\n";
 
 }  // namespace
 
@@ -71,6 +86,15 @@ int main(int argc, char** argv) {
   try {
     service::SystemClock clock;
     service::RunLog log(clock);
+    // Every entry goes to standard output; under systemd warnings and errors
+    // carry their priority there. Where standard error is another file (a
+    // log file for the output, errors on the terminal), they go there too.
+    options.journal = ntservice::IsJournalStream(STDOUT_FILENO);
+    if (!SameFile(STDOUT_FILENO, STDERR_FILENO)) {
+      log.OnAlert = [](service::LogPriority priority, const std::string& message) {
+        ntservice::WriteStandardError(static_cast<int>(priority), message);
+      };
+    }
     ntservice::SystemdServiceControl systemd(ntservice::SystemdSettings::FromEnvironment());
     ForegroundControl control(systemd);
     service::ServiceMain w(log, control, clock, [] {});

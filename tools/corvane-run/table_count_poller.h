@@ -7,10 +7,19 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
+namespace corvane::ado {
+class Connection;
+}
+
 namespace corvane::runtool {
+
+// The rows of `table` on `connection`; nullopt when the count fails (the
+// table is missing, the database busy).
+std::optional<long> CountRows(ado::Connection& connection, const std::string& table);
 
 class TableCountPoller {
  public:
@@ -21,7 +30,8 @@ class TableCountPoller {
   TableCountPoller& operator=(const TableCountPoller&) = delete;
 
   // Starts counting `table` through `connectionString`; a count that fails
-  // (table not there yet, database busy) is skipped silently.
+  // (table not there yet, database busy) is skipped silently. Stop counts
+  // once more, so the last count reported is the table's final one.
   void Start(const std::string& connectionString, const std::string& table, Report report,
              std::chrono::milliseconds every = std::chrono::seconds(2));
   void Stop();

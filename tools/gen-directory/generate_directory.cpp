@@ -2,8 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <array>
-#include <set>
 #include <string_view>
 #include <vector>
 
@@ -74,6 +74,12 @@ std::string AllUsersDn() {
       "CN=All Users,CN=All Address Lists,CN=Address Lists Container,CN=Harbourline,CN=Microsoft Exchange,"
       "CN=Services,CN=Configuration,{}",
       kBaseDn);
+}
+
+// The Exchange name every recipient carries; the entry identifier is made
+// from it, so it stays the same when the entry is moved or renamed.
+std::string LegacyExchangeDn(sv account) {
+  return fmt::format("/o=Harbourline/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)/cn=Recipients/cn={}", account);
 }
 
 // Latin letters with accents to plain ASCII; false when something else
@@ -377,8 +383,7 @@ class Writer {
         AdCore(e, "Person");
         e.Add("sAMAccountName", p.account);
         e.AddIf(i != 14, "mailNickname", p.account);
-        e.Add("legacyExchangeDN",
-              fmt::format("/o=Harbourline/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)/cn=Recipients/cn={}", p.account));
+        e.Add("legacyExchangeDN", LegacyExchangeDn(p.account));
         Addresses(e, i, p.account);
         PersonDetails(e, p, i, true);
         if (kind == Kind::Mailbox) {
@@ -403,6 +408,7 @@ class Writer {
         for (sv c : {"top", "person", "organizationalPerson", "contact", "corvaneRecipient"}) e.Add("objectClass", c);
         CommonRecipient(e, p);
         e.Add("mailNickname", p.account);
+        e.Add("legacyExchangeDN", LegacyExchangeDn(p.account));
         std::string ext = fmt::format("{}.{}@{}", AccountPart(p.given), AccountPart(p.surname), "carrier.example");
         e.Add("mail", ext);
         e.Add("targetAddress", "SMTP:" + ext);
@@ -422,16 +428,11 @@ class Writer {
         e.Add("groupType", "8");
         e.Add("sAMAccountName", account);
         e.Add("mailNickname", account);
+        e.Add("legacyExchangeDN", LegacyExchangeDn(account));
         Addresses(e, i, account);
         e.AddIf(rnd_.Chance(50), "msExchRecipientDisplayType", "1");
         e.AddIf(rnd_.Chance(30), "info", fmt::format("Everyone in {} at {}", dept, o.name));
-        // Five draws as ever; a member drawn twice is listed once (a
-        // directory refuses a value given twice).
-        std::set<size_t> members;
-        for (size_t k = 0; k < 5 && k < managers_.size(); ++k) {
-          size_t m = rnd_.Below(managers_.size());
-          if (members.insert(m).second) e.Add("member", managers_[m]);
-        }
+        AddMembers(e);
         Emit(e);
         return;
       }
@@ -441,11 +442,26 @@ class Writer {
         for (sv c : {"top", "publicFolder", "corvaneRecipient"}) e.Add("objectClass", c);
         CommonRecipient(e, {"", "", fmt::format("Shipments {}", rnd_.Pick(kOffices).city), account});
         e.Add("mailNickname", account);
+        e.Add("legacyExchangeDN", LegacyExchangeDn(account));
         Addresses(e, i, account);
         e.AddIf(rnd_.Chance(50), "msExchRecipientDisplayType", "2");
         Emit(e);
         return;
       }
+    }
+  }
+
+  // Up to five managers as members, each once: a server refuses a value
+  // twice in one attribute. A drawn manager already chosen gives way to the
+  // next one not chosen, so the draws (and every later entry) stay as they
+  // were.
+  void AddMembers(Entry& e) {
+    std::vector<size_t> chosen;
+    for (size_t k = 0; k < 5 && k < managers_.size(); ++k) {
+      size_t m = rnd_.Below(managers_.size());
+      while (std::find(chosen.begin(), chosen.end(), m) != chosen.end()) m = (m + 1) % managers_.size();
+      chosen.push_back(m);
+      e.Add("member", managers_[m]);
     }
   }
 
@@ -472,6 +488,13 @@ class Writer {
 };
 
 }  // namespace
+
+std::string CheckOptions(const Options& options) {
+  if (options.entries == 0)
+    return fmt::format("--entries must be at least 1: entry 0 is the mailbox \"{}\"", kServiceAccount);
+  if (options.entries > kMaxEntries) return fmt::format("--entries is at most {}", kMaxEntries);
+  return {};
+}
 
 uint64_t WriteDirectory(std::ostream& out, const Options& options) {
   return Writer(out, options).Run();

@@ -22,6 +22,13 @@ inline constexpr const char* kBaseDn = "DC=harbourline,DC=example";
 // The account name of the mailbox a profile can resolve (always entry 0).
 inline constexpr const char* kServiceAccount = "corvane.service";
 
+// Far more than any directory Corvane is meant for; a typo such as an extra
+// digit group would otherwise write for hours.
+inline constexpr uint64_t kMaxEntries = 100'000'000ULL;
+
+// Why the options cannot be written (no entry at all, too many), or empty.
+std::string CheckOptions(const Options& options);
+
 // Writes the LDIF; returns the number of entries written in total
 // (including organisational units and entries hidden from the list).
 uint64_t WriteDirectory(std::ostream& out, const Options& options);

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -36,6 +37,22 @@ TEST(GenerateDirectory, HoldsTheAwkwardCasesInASmallFile) {
                              "msExchHideFromAddressLists", "msExchRecipientDisplayType: 0", "objectClass: contact",
                              "objectClass: group", "objectClass: publicFolder", "targetAddress"})
     EXPECT_NE(text.find(needle), std::string::npos) << needle;
+}
+
+TEST(GenerateDirectory, GroupsNameEachMemberOnceAndNoEntryCountIsRefused) {
+  std::istringstream lines(Generate(1000, 1));
+  std::vector<std::string> members;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty()) {
+      std::sort(members.begin(), members.end());
+      EXPECT_EQ(std::adjacent_find(members.begin(), members.end()), members.end());
+      members.clear();
+    } else if (line.rfind("member: ", 0) == 0) {
+      members.push_back(line);
+    }
+  }
+  EXPECT_NE(CheckOptions({0, 1}).find("at least 1"), std::string::npos);  // entry 0 is the mailbox
+  EXPECT_EQ(CheckOptions({1, 1}), "");
 }
 
 TEST(GenerateDirectory, AddressListHasTheRequestedSizeAndResolvesTheServiceMailbox) {

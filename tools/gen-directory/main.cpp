@@ -18,10 +18,6 @@ void Usage() {
                corvane::gendir::kServiceAccount);
 }
 
-// Far more than any directory Corvane is meant for; a typo such as an extra
-// digit group would otherwise write for hours.
-constexpr unsigned long long kMaxEntries = 100'000'000ULL;
-
 bool ParseNumber(const char* text, uint64_t& out) {
   char* end = nullptr;
   errno = 0;
@@ -43,10 +39,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "corvane-gen-directory: %s needs a whole number, not \"%s\"\n", arg.c_str(), argv[i]);
         return 2;
       }
-      if (arg == "--entries" && options.entries > kMaxEntries) {
-        std::fprintf(stderr, "corvane-gen-directory: --entries is at most %llu\n", kMaxEntries);
-        return 2;
-      }
     } else if (arg == "--help" || arg == "-h") {
       Usage();
       return 0;
@@ -54,6 +46,10 @@ int main(int argc, char** argv) {
       Usage();
       return 2;
     }
+  }
+  if (const std::string error = corvane::gendir::CheckOptions(options); !error.empty()) {
+    std::fprintf(stderr, "corvane-gen-directory: %s\n", error.c_str());
+    return 2;
   }
   std::ios::sync_with_stdio(false);
   corvane::gendir::WriteDirectory(std::cout, options);
