@@ -134,12 +134,18 @@ TEST_P(UpdateRun, NoPasswordInTheLogOrEvents) {
   EXPECT_NE(h->LogText().find("=EXISTS"), std::string::npos);
 }
 
+// Without a final table the run has not published the address list: it
+// fails, and the table is remembered as incomplete.
 TEST_P(UpdateRun, ExcludeWithoutFieldNameWritesEventAndBuildsNoFinalTable) {
   h->control.settings["Exclude"] = "1";
   h->control.settings["ExcludeFieldName"] = "";
-  ASSERT_EQ(h->Run(), true);
+  ASSERT_EQ(h->Run(), false);
   auto info = h->EventTexts(EVENTLOG_INFORMATION_TYPE, 110);
   EXPECT_NE(std::find(info.begin(), info.end(), "Exclude Settings invalid\r\n"), info.end());
+  EXPECT_EQ(h->EventTexts(EVENTLOG_ERROR_TYPE, 109).front(),
+            "Exclude Settings invalid: the final table " + h->w.TableName + " was not built");
+  EXPECT_EQ(h->control.settings["FinalTableIncomplete"], "1");
+  EXPECT_EQ(h->control.settings.count("LastSuccessfulRun"), 0u);
   EXPECT_FALSE(TableExists(*h->Db(), h->w.TableName));
   // The copy does not try every row against a missing table.
   EXPECT_GE(Find("Final table " + h->w.TableName + " was not created; no rows copied"), 0) << h->LogText();
@@ -198,6 +204,7 @@ TEST_F(UpdateRunPaths, OracleRunShapesItsStatementsForOracle) {
   h->control.settings["Exclude"] = "1";
   h->control.settings["ExcludeTableName"] = "EXCLUDES";
   h->control.settings["ExcludeFieldName"] = "ACCOUNT";
+  oracle->WhenPrefix("select count(*) from", ado::ScriptedAnswer::Rows({"n"}, {{"0"}}));
   ASSERT_EQ(h->Run(), true) << h->LogText();
   EXPECT_GE(Find("DBtype:ORACLE"), 0);
   const auto& s = oracle->statements;
