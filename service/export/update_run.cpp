@@ -257,7 +257,7 @@ class Run : public Recovery {
       w_.SaveSetting("LastSuccessfulRun", parameters::FormatStoredDateTime(parameters::ToDateTime(w_.clock.Now())));
     });
     Ignore([&] {
-      if (w_.GetSetting(kFinalTableIncomplete, "0") != "0") w_.SaveSetting(kFinalTableIncomplete, "0");
+      if (w_.GetSetting(parameters::kFinalTableIncomplete, "0") != "0") w_.SaveSetting(parameters::kFinalTableIncomplete, "0");
     });
     Ignore([&] {
       if (!w_.DistList) return;
@@ -421,7 +421,7 @@ class Run : public Recovery {
       w_.LogEvent(EVENTLOG_ERROR_TYPE, kEventError,
                   "The final table " + w_.TableName + " is incomplete: " + why + ". The next run rebuilds it.");
     });
-    Ignore([&] { w_.SaveSetting(kFinalTableIncomplete, "1"); });
+    Ignore([&] { w_.SaveSetting(parameters::kFinalTableIncomplete, "1"); });
   }
 
   void Report(RunOutcome::Kind kind) {

@@ -31,10 +31,6 @@ struct RunOutcome {
   int failures = 0;         // failures the recovery handler dealt with
 };
 
-// The parameter that remembers a final table left incomplete ("1") until a
-// run completes ("0"); the scheduler runs the export at once while it is set.
-inline constexpr const char* kFinalTableIncomplete = "FinalTableIncomplete";
-
 // What the run works with besides the window. Empty members take the
 // defaults: libCorvane.so beside the program, the desktop shell, and
 // follow-on jobs that do nothing until they are built.

@@ -82,6 +82,17 @@ void ServiceHost::CheckSchedule() {
 
   const int16_t kind = w_.ScheduleType;
   if (const char* line = KindLine(kind)) w_.WriteLog(kind == kContinuous ? line + w_.Now() : line);
+
+  // A final table that a run left incomplete (stopped or failed while it
+  // was built) is rebuilt at the first check of the process, whatever the
+  // schedule; only once, so a fault that persists cannot start runs back to back.
+  const bool firstCheck = !firstCheckDone_;
+  firstCheckDone_ = true;
+  if (firstCheck && !w_.RunInProgress && w_.GetSetting(parameters::kFinalTableIncomplete, "0") == "1") {
+    w_.WriteLog("The last run left the final table incomplete: the export runs now");
+    StartRun();
+    return;
+  }
   if ((kind == kDaily) && !at.lastRun) {
     w_.WriteLog("LastSuccessfulRun is not a date-time: no daily run until it is corrected");
   }

@@ -97,6 +97,7 @@ class ServiceHost {
   std::optional<int> exitCode_;
   std::filesystem::path logFilePath_;
   int tickDepth_ = 0;
+  bool firstCheckDone_ = false;
 };
 
 }  // namespace corvane::service

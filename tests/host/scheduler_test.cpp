@@ -40,6 +40,17 @@ TEST(Tick, LogRunsChecksAtTheFirstTickEveryTenSeconds) {
   EXPECT_EQ(h.timer.Interval(), 10000);
 }
 
+TEST(Tick, AnIncompleteFinalTableIsRebuiltAtTheFirstCheckOnlyWhateverTheSchedule) {
+  Harness h;
+  Start(h, kNever, "-log");
+  h.control.Set("FinalTableIncomplete", "1");
+  h.timer.Fire();
+  EXPECT_EQ(h.runs, 1);
+  EXPECT_EQ(h.Entries().back(), "The last run left the final table incomplete: the export runs now");
+  h.timer.Fire();  // the run did not complete: no second run in this process
+  EXPECT_EQ(h.runs, 1);
+}
+
 TEST(Tick, LogsTheDateLinesAndTheKind) {
   Harness h;
   Start(h, kNoSchedule, "-log");
