@@ -31,6 +31,10 @@ struct RunOutcome {
   int failures = 0;         // failures the recovery handler dealt with
 };
 
+// The lock file in the Corvane home that a run holds from start to end
+// (the service's runs and corvane-run's), so only one runs at a time.
+inline constexpr const char* kRunLockName = "run.lock";
+
 // What the run works with besides the window. Empty members take the
 // defaults: libCorvane.so beside the program, the desktop shell, and
 // follow-on jobs that do nothing until they are built.

@@ -1,10 +1,15 @@
 // CorvaneService: the service program. It reads its settings, handles its
 // command line and then runs its Timer on the event loop until systemd (or
 // the person who started it) stops it, or an update run ends the process.
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#include <fmt/format.h>
+
+#include "galreader/export_control.h"
 #include "platform/ntservice/event_loop.h"
+#include "platform/ntservice/lock_file.h"
 #include "platform/ntservice/systemd_service_control.h"
 #include "platform/registry/registry.h"
 #include "service/export/update_run.h"
@@ -22,6 +27,26 @@ std::filesystem::path ProgramFolder() {
   return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
 }
 
+// One update run holding the home's run lock. A check that finds another
+// process's run holding it starts no run and says so in the run log; a
+// tick during this process's own run goes on to be turned away by the run.
+void LockedUpdateRun(const std::filesystem::path& lockFile, service::ServiceMain& w, bool& result) {
+  if (w.isrunning) return service::UpdateGAL(w, result);
+  pid_t holder = 0;
+  std::unique_ptr<ntservice::LockFile> lock;
+  try {
+    lock = ntservice::LockFile::TryLock(lockFile, &holder);
+  } catch (const std::exception& e) {
+    w.WriteLog(fmt::format("No run at this check: {}", e.what()));
+    return;
+  }
+  if (!lock) {
+    w.WriteLog(fmt::format("Another run (process {}) holds {}: no run at this check", holder, lockFile.string()));
+    return;
+  }
+  service::UpdateGAL(w, result);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -31,13 +56,39 @@ int main(int argc, char** argv) {
   options.home = registry::CorvaneHome();
   options.computerName = service::ComputerName();
 
+  // One service per home: a second one would write into the same tables
+  // (and replace the first one's log file).
+  std::unique_ptr<ntservice::LockFile> instance;
+  if (service::StartsTheService(options.commandLine)) {
+    const auto lockFile = options.home / service::kServiceLockName;
+    pid_t holder = 0;
+    try {
+      instance = ntservice::LockFile::TryLock(lockFile, &holder);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      return service::kExitFailure;
+    }
+    if (!instance) {
+      std::fprintf(stderr, "CorvaneService already runs on %s (process %d, %s): this one does not start\n",
+                   options.home.c_str(), static_cast<int>(holder), lockFile.c_str());
+      return service::kExitLocked;
+    }
+  }
+
   ntservice::EventLoop loop(argc, argv);
   service::SystemClock clock;
   service::RunLog runLog(clock);
-  ntservice::SystemdServiceControl control(ntservice::SystemdSettings::FromEnvironment());
+  auto settings = ntservice::SystemdSettings::FromEnvironment();
+  // A stop during the library's export reaches it through its control file.
+  settings.stopFile = galreader::ExportControlFile();
+  settings.stopNote = galreader::kExportStopRequest;
+  ntservice::SystemdServiceControl control(settings);
   service::ServiceMain w(runLog, control, clock, {});
   auto timer = loop.CreateTimer(service::kBuiltTimerInterval);
-  service::ServiceHost host(w, *timer, [](service::ServiceMain& m, bool& result) { service::UpdateGAL(m, result); });
+  const auto runLock = options.home / service::kRunLockName;
+  service::ServiceHost host(w, *timer, [&runLock](service::ServiceMain& m, bool& result) {
+    LockedUpdateRun(runLock, m, result);
+  });
   host.RequestExit = [&loop](int exitCode) { loop.Quit(exitCode); };
   w.DoEvents = host.GuardedDoEvents(loop.ProcessPendingOnce());
 

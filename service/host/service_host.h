@@ -23,6 +23,10 @@ inline constexpr int kBuiltTimerInterval = 10000;  // milliseconds
 inline constexpr int kExitFailure = 1;        // install/uninstall failed, settings unreadable
 inline constexpr int kExitUsage = 64;         // invalid command option
 inline constexpr int kExitNotConfigured = 78; // no connection string: a restart cannot help
+inline constexpr int kExitLocked = 75;        // another CorvaneService runs on the same home
+
+// The lock file in the Corvane home that a running CorvaneService holds.
+inline constexpr const char* kServiceLockName = "service.lock";
 
 inline constexpr const char* kInvalidOption =
     "Invalid command option. Available options are -install, -uninstall, -debug, -log, -dlog";
@@ -46,6 +50,9 @@ struct StartupOptions {
 std::string CommandLine(int argc, char** argv);
 // $COMPUTERNAME, else the host name.
 std::string ComputerName();
+// Whether the command line starts the service (no option, "-debug", "-log",
+// "-dlog") rather than ending in start-up (install, uninstall, invalid).
+bool StartsTheService(const std::string& commandLine);
 
 class ServiceHost {
  public:

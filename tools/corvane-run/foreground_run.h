@@ -15,7 +15,9 @@ namespace corvane::runtool {
 // Exit statuses.
 inline constexpr int kRunCompleted = 0;
 inline constexpr int kRunEndedEarly = 1;       // missing settings, GAL count 0, too many failures
-inline constexpr int kRunRecovered = 2;        // a database failure ended the run (temporary table dropped)
+inline constexpr int kRunRecovered = 2;        // a failed run: a database failure, an export cut short or
+                                               // stopped, a final table incomplete or not built
+inline constexpr int kLocked = 75;             // another run holds the home's run lock
 inline constexpr int kNotConfigured = 78;      // no connection string: nothing to run against
 inline constexpr int kUsage = 64;
 

@@ -6,7 +6,11 @@
 #include <cstring>
 #include <exception>
 
+#include "galreader/export_control.h"
+#include "platform/ntservice/event_loop.h"
+#include "platform/ntservice/lock_file.h"
 #include "platform/ntservice/systemd_service_control.h"
+#include "platform/registry/registry.h"
 #include "service/host/clock.h"
 #include "service/host/run_log.h"
 #include "service/host/service_main.h"
@@ -52,7 +56,9 @@ constexpr const char* kUsageText =
     "  --quiet-sql  leave out the \"Xsql:\" lines (each statement run); failures,\n"
     "               the run's own lines and progress are still printed\n"
     "Exit status: 0 the run reached its end; 1 it ended early (missing settings,\n"
-    "an empty address list, too many failures); 2 a database failure ended it;\n"
+    "an empty address list, too many failures); 2 the run failed (a database\n"
+    "failure, an export cut short, a final table incomplete or not built, a stop\n"
+    "by SIGTERM or SIGINT); 75 another run holds the home's run lock;\n"
     "78 no connection string is configured.\n";
 
 }  // namespace
@@ -68,11 +74,16 @@ int main(int argc, char** argv) {
     return help ? 0 : runtool::kUsage;
   }
   try {
+    ntservice::EventLoop loop(argc, argv);
     service::SystemClock clock;
     service::RunLog log(clock);
-    ntservice::SystemdServiceControl systemd(ntservice::SystemdSettings::FromEnvironment());
+    auto settings = ntservice::SystemdSettings::FromEnvironment();
+    // A stop during the library's export reaches it through its control file.
+    settings.stopFile = galreader::ExportControlFile();
+    settings.stopNote = galreader::kExportStopRequest;
+    ntservice::SystemdServiceControl systemd(settings);
     ForegroundControl control(systemd);
-    service::ServiceMain w(log, control, clock, [] {});
+    service::ServiceMain w(log, control, clock, {});
     runtool::ReadStartupValues(w);
     if (w.connectionstring.empty()) {
       std::fprintf(stderr,
@@ -80,6 +91,21 @@ int main(int argc, char** argv) {
                    "home's parameters key); nothing to run against\n");
       return runtool::kNotConfigured;
     }
+    const auto lockFile = registry::CorvaneHome() / service::kRunLockName;
+    pid_t holder = 0;
+    const auto lock = ntservice::LockFile::TryLock(lockFile, &holder);
+    if (!lock) {
+      std::fprintf(stderr, "corvane-run: another run (process %d) holds %s; try again when it has ended\n",
+                   static_cast<int>(holder), lockFile.c_str());
+      return runtool::kLocked;
+    }
+    // SIGTERM and SIGINT end the run at its next yield, as they end the service's.
+    systemd.OnStop = [&w] { w.StopRequested = true; };
+    systemd.StartService();
+    w.DoEvents = [pump = loop.ProcessPendingOnce(), &w] {
+      pump();
+      if (w.StopRequested) throw service::EndServiceProcess{"the run was stopped by a signal", runtool::kRunRecovered};
+    };
     service::UpdateRunHooks hooks = service::DefaultUpdateRunHooks();
     return runtool::RunOnce(w, hooks, stdout, options);
   } catch (const std::exception& e) {
