@@ -420,6 +420,74 @@ TEST_F(UpdateRunPaths, DebugModeStopsAtTheFirstTrappedFailure) {
   EXPECT_TRUE(h->EventTexts(EVENTLOG_ERROR_TYPE, 109).empty());
 }
 
+// Whatever keeps the temporary table from holding the address list as read
+// fails the run before the final table is touched.
+TEST_F(UpdateRunPaths, AnExportThatIsNotWholeFailsTheRunAndKeepsThePublishedTable) {
+  using State = galreader::ExportReport::State;
+  ASSERT_EQ(h->Run(), true);  // the published table: four rows
+  const std::string last = h->control.settings["LastSuccessfulRun"];
+  const struct {
+    std::optional<galreader::ExportReport> report;
+    std::string cause;
+  } cases[] = {
+      {galreader::ExportReport{State::CutShort, 4, 2, 2, 0, "the database connection was lost"},
+       "The GAL export was cut short after 2 of 4 entries: the database connection was lost"},
+      {galreader::ExportReport{State::Stopped, 4, 2, 2, 0, ""}, "The GAL export was stopped after 2 of 4 entries"},
+      {std::nullopt, "The GAL export left no report in CorvaneDLL.ctl"},
+      {galreader::ExportReport{State::Complete, 4, 4, 3, 1, ""},
+       "The temporary table " + h->w.TempTableName + " holds 4 rows where the GAL export wrote 3"},
+  };
+  for (const auto& c : cases) {
+    h->control.events.clear();
+    h->library.report = c.report;
+    ASSERT_EQ(h->Run(), false) << c.cause;
+    ASSERT_FALSE(h->EventTexts(EVENTLOG_ERROR_TYPE, 109).empty());
+    EXPECT_EQ(h->EventTexts(EVENTLOG_ERROR_TYPE, 109).front().rfind(c.cause, 0), 0u) << c.cause;
+    EXPECT_EQ(h->outcomes.back().kind, service::RunOutcome::Kind::Failed);
+    EXPECT_EQ(h->outcomes.back().cause.rfind(c.cause, 0), 0u);
+    EXPECT_EQ(h->control.settings["LastSuccessfulRun"], last);
+    EXPECT_EQ(ReadRows(*h->Db(), "select entry_id from " + h->w.TableName).size(), 4u);
+  }
+}
+
+// A final table that does not hold every row fails the run with the counts,
+// and is remembered as incomplete until a run completes.
+TEST_F(UpdateRunPaths, AShortFinalTableFailsTheRunUntilARunCompletes) {
+  *h->faults = [](const std::string& op) { return op.rfind("insert into", 0) == 0 && op.find("'00A3'") != std::string::npos; };
+  h->faultNumber = ado::adErrStatementRefused;
+  ASSERT_EQ(h->Run(), false);
+  auto errors = h->EventTexts(EVENTLOG_ERROR_TYPE, 109);
+  ASSERT_EQ(errors.size(), 2u) << h->LogText();
+  EXPECT_EQ(errors[0], "The final table " + h->w.TableName + " holds 3 rows where 4 were expected from the temporary table " +
+                           h->w.TempTableName);
+  EXPECT_EQ(errors[1].rfind("The final table " + h->w.TableName + " is incomplete: the run failed", 0), 0u);
+  EXPECT_EQ(h->control.settings["FinalTableIncomplete"], "1");
+  EXPECT_EQ(h->outcomes.back().finalRows, 3);
+
+  *h->faults = nullptr;
+  ASSERT_EQ(h->Run(), true);
+  EXPECT_EQ(h->control.settings["FinalTableIncomplete"], "0");
+  EXPECT_EQ(h->outcomes.back().kind, service::RunOutcome::Kind::Completed);
+  EXPECT_EQ(h->outcomes.back().temporaryRows, 4);
+  EXPECT_EQ(h->outcomes.back().finalRows, 4);
+}
+
+// A stop at a yield of the copy ends the run at once, announcing the table.
+TEST_F(UpdateRunPaths, AStopDuringTheCopyAnnouncesTheIncompleteTable) {
+  h->w.DoEvents = [&] {
+    if (Find("Xsql:insert into " + h->w.TableName + "(") < 0) return;  // the copy has not begun
+    h->w.StopRequested = true;
+    throw service::EndServiceProcess{"", 0};
+  };
+  EXPECT_EQ(h->Run(), std::nullopt);
+  EXPECT_EQ(h->EventTexts(EVENTLOG_ERROR_TYPE, 109),
+            std::vector<std::string>{"The final table " + h->w.TableName +
+                                     " is incomplete: the run was stopped while the table was being built. The next "
+                                     "run rebuilds it."});
+  EXPECT_EQ(h->control.settings["FinalTableIncomplete"], "1");
+  EXPECT_EQ(h->outcomes.back().kind, service::RunOutcome::Kind::Stopped);
+}
+
 TEST_F(UpdateRunPaths, FollowOnJobsRunWhenSwitchedOn) {
   std::vector<std::string> jobs;
   h->hooks.ImportDL = [&](service::ServiceMain&) { jobs.push_back("dl"); };
