@@ -257,7 +257,8 @@ class Run : public Recovery {
       w_.SaveSetting("LastSuccessfulRun", parameters::FormatStoredDateTime(parameters::ToDateTime(w_.clock.Now())));
     });
     Ignore([&] {
-      if (w_.GetSetting(parameters::kFinalTableIncomplete, "0") != "0") w_.SaveSetting(parameters::kFinalTableIncomplete, "0");
+      const char* incomplete = parameters::kFinalTableIncomplete;
+      if (w_.GetSetting(incomplete, "0") != "0") w_.SaveSetting(incomplete, "0");
     });
     Ignore([&] {
       if (!w_.DistList) return;

@@ -27,24 +27,16 @@ std::filesystem::path ProgramFolder() {
   return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
 }
 
-// One update run holding the home's run lock. A check that finds another
-// process's run holding it starts no run and says so in the run log; a
-// tick during this process's own run goes on to be turned away by the run.
-void LockedUpdateRun(const std::filesystem::path& lockFile, service::ServiceMain& w, bool& result) {
-  if (w.isrunning) return service::UpdateGAL(w, result);
+// The home's run lock for the runs of one schedule check.
+std::shared_ptr<void> TryRunLock(const std::filesystem::path& lockFile, std::string& why) {
   pid_t holder = 0;
-  std::unique_ptr<ntservice::LockFile> lock;
   try {
-    lock = ntservice::LockFile::TryLock(lockFile, &holder);
+    if (auto lock = ntservice::LockFile::TryLock(lockFile, &holder)) return lock;
+    why = fmt::format("Another run (process {}) holds {}: no run at this check", holder, lockFile.string());
   } catch (const std::exception& e) {
-    w.WriteLog(fmt::format("No run at this check: {}", e.what()));
-    return;
+    why = fmt::format("No run at this check: {}", e.what());
   }
-  if (!lock) {
-    w.WriteLog(fmt::format("Another run (process {}) holds {}: no run at this check", holder, lockFile.string()));
-    return;
-  }
-  service::UpdateGAL(w, result);
+  return nullptr;
 }
 
 }  // namespace
@@ -85,10 +77,9 @@ int main(int argc, char** argv) {
   ntservice::SystemdServiceControl control(settings);
   service::ServiceMain w(runLog, control, clock, {});
   auto timer = loop.CreateTimer(service::kBuiltTimerInterval);
+  service::ServiceHost host(w, *timer, [](service::ServiceMain& m, bool& result) { service::UpdateGAL(m, result); });
   const auto runLock = options.home / service::kRunLockName;
-  service::ServiceHost host(w, *timer, [&runLock](service::ServiceMain& m, bool& result) {
-    LockedUpdateRun(runLock, m, result);
-  });
+  host.TryRunLock = [&runLock](std::string& why) { return TryRunLock(runLock, why); };
   host.RequestExit = [&loop](int exitCode) { loop.Quit(exitCode); };
   w.DoEvents = host.GuardedDoEvents(loop.ProcessPendingOnce());
 

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -83,6 +84,11 @@ class ServiceHost {
   // EndServiceProcess, so a run ends after its current statement.
   std::function<void()> GuardedDoEvents(std::function<void()> processPendingOnce);
 
+  // Takes the Corvane home's run lock for the runs of one check; nullptr,
+  // with the reason in `why`, when another process holds it (the check then
+  // starts no run). Unset: runs take no lock.
+  std::function<std::shared_ptr<void>(std::string& why)> TryRunLock;
+
   // Set once the process must end; RequestExit is called with it.
   std::optional<int> exitCode() const { return exitCode_; }
   std::function<void(int exitCode)> RequestExit;
@@ -104,7 +110,7 @@ class ServiceHost {
   std::optional<int> exitCode_;
   std::filesystem::path logFilePath_;
   int tickDepth_ = 0;
-  bool firstCheckDone_ = false;
+  bool firstCheckDone_ = false;  // a check of this process has got past the run lock
 };
 
 }  // namespace corvane::service

@@ -453,13 +453,15 @@ TEST_F(UpdateRunPaths, AnExportThatIsNotWholeFailsTheRunAndKeepsThePublishedTabl
 // A final table that does not hold every row fails the run with the counts,
 // and is remembered as incomplete until a run completes.
 TEST_F(UpdateRunPaths, AShortFinalTableFailsTheRunUntilARunCompletes) {
-  *h->faults = [](const std::string& op) { return op.rfind("insert into", 0) == 0 && op.find("'00A3'") != std::string::npos; };
+  *h->faults = [](const std::string& op) {
+    return op.rfind("insert into", 0) == 0 && op.find("'00A3'") != std::string::npos;  // one row of the copy
+  };
   h->faultNumber = ado::adErrStatementRefused;
   ASSERT_EQ(h->Run(), false);
   auto errors = h->EventTexts(EVENTLOG_ERROR_TYPE, 109);
   ASSERT_EQ(errors.size(), 2u) << h->LogText();
-  EXPECT_EQ(errors[0], "The final table " + h->w.TableName + " holds 3 rows where 4 were expected from the temporary table " +
-                           h->w.TempTableName);
+  EXPECT_EQ(errors[0], "The final table " + h->w.TableName +
+                           " holds 3 rows where 4 were expected from the temporary table " + h->w.TempTableName);
   EXPECT_EQ(errors[1].rfind("The final table " + h->w.TableName + " is incomplete: the run failed", 0), 0u);
   EXPECT_EQ(h->control.settings["FinalTableIncomplete"], "1");
   EXPECT_EQ(h->outcomes.back().finalRows, 3);

@@ -240,7 +240,8 @@ TEST_F(FaultTest, LockedSqliteFileAtTheStartFailsTheRun) {
   // Another program holds the database's write lock when the run starts.
   const fs::path locked = home / "locked";
   FILE* sqlite = ::popen(("sqlite3 '" + (home / "gal.db").string() + "'").c_str(), "w");
-  std::fprintf(sqlite, "BEGIN EXCLUSIVE;\ninsert into GAL(entry_id) values ('x');\n.system touch '%s'\n", locked.c_str());
+  std::fprintf(sqlite, "BEGIN EXCLUSIVE;\ninsert into GAL(entry_id) values ('x');\n.system touch '%s'\n",
+               locked.c_str());
   std::fflush(sqlite);
   ASSERT_TRUE(Eventually([&] { return fs::exists(locked); }));
   ExpectFailedRun(StartRun(), kNotFresh, last, 300);

@@ -51,6 +51,26 @@ TEST(Tick, AnIncompleteFinalTableIsRebuiltAtTheFirstCheckOnlyWhateverTheSchedule
   EXPECT_EQ(h.runs, 1);
 }
 
+// While another process's run holds the lock, a check starts no run and
+// keeps its bookkeeping for the check that can.
+TEST(Tick, AHeldRunLockPutsTheRunOffToTheNextCheck) {
+  Harness h;
+  Start(h, kOnStartup, "-log");
+  bool held = true;
+  h.host.TryRunLock = [&](std::string& why) -> std::shared_ptr<void> {
+    if (!held) return std::make_shared<int>(0);
+    why = "held elsewhere";
+    return nullptr;
+  };
+  h.timer.Fire();
+  EXPECT_EQ(h.runs, 0);
+  EXPECT_EQ(h.Entries().back(), "held elsewhere");
+  EXPECT_FALSE(h.w.StartupRunDone);
+  held = false;
+  h.timer.Fire();
+  EXPECT_EQ(h.runs, 1);
+}
+
 TEST(Tick, LogsTheDateLinesAndTheKind) {
   Harness h;
   Start(h, kNoSchedule, "-log");
