@@ -81,6 +81,11 @@ class FaultTest : public ::testing::Test {
     for (const char* box : {"GIVEN_NAME", "SURNAME", "DISPLAY_NAME"}) Set(box, "1");
   }
   void TearDown() override {
+    for (pid_t pid : pids_) {  // what a failed test left running (or halted)
+      if (::waitpid(pid, nullptr, WNOHANG) != 0) continue;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
     std::error_code ignored;
     fs::remove_all(home, ignored);
   }
@@ -129,6 +134,7 @@ class FaultTest : public ::testing::Test {
       ::execv(program.c_str(), argv.data());
       ::_exit(127);
     }
+    pids_.push_back(p.pid);
     return p;
   }
   Process StartRun(const passwd* user = nullptr) {
@@ -174,6 +180,7 @@ class FaultTest : public ::testing::Test {
 
   fs::path home;
   int started_ = 0;
+  std::vector<pid_t> pids_;
 };
 
 constexpr const char* kCutShort = "The GAL export was cut short after ";
