@@ -474,22 +474,6 @@ TEST_F(UpdateRunPaths, AShortFinalTableFailsTheRunUntilARunCompletes) {
   EXPECT_EQ(h->outcomes.back().finalRows, 4);
 }
 
-// A stop at a yield of the copy ends the run at once, announcing the table.
-TEST_F(UpdateRunPaths, AStopDuringTheCopyAnnouncesTheIncompleteTable) {
-  h->w.DoEvents = [&] {
-    if (Find("Xsql:insert into " + h->w.TableName + "(") < 0) return;  // the copy has not begun
-    h->w.StopRequested = true;
-    throw service::EndServiceProcess{"", 0};
-  };
-  EXPECT_EQ(h->Run(), std::nullopt);
-  EXPECT_EQ(h->EventTexts(EVENTLOG_ERROR_TYPE, 109),
-            std::vector<std::string>{"The final table " + h->w.TableName +
-                                     " is incomplete: the run was stopped while the table was being built. The next "
-                                     "run rebuilds it."});
-  EXPECT_EQ(h->control.settings["FinalTableIncomplete"], "1");
-  EXPECT_EQ(h->outcomes.back().kind, service::RunOutcome::Kind::Stopped);
-}
-
 TEST_F(UpdateRunPaths, FollowOnJobsRunWhenSwitchedOn) {
   std::vector<std::string> jobs;
   h->hooks.ImportDL = [&](service::ServiceMain&) { jobs.push_back("dl"); };

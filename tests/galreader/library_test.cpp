@@ -250,18 +250,6 @@ TEST_F(GalReaderTest, ABatchThatCannotBeReadEndsTheExportWithItsErrorLines) {
   EXPECT_EQ(db->ReadRows().size(), 50u);
 }
 
-// A stop note in the control file ends the export before its next batch.
-TEST_F(GalReaderTest, AStopNoteEndsTheExportBeforeItsNextBatch) {
-  CreateProfileFor(People(3));
-  auto db = SqliteDatabase(dir.Path());
-  db->CreateTempTable();
-  std::ofstream(dir.Path() / kExportControlName) << kExportStopRequest;
-  lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "TRUE", 0);
-  EXPECT_EQ(dir.Log(), "Stop requested: export ended after 0 entries\n");
-  EXPECT_TRUE(db->ReadRows().empty());
-  EXPECT_EQ(Report(), (ExportReport{State::Stopped, 0, 0, 0, 0, ""}));
-}
-
 // An entry whose combined insert would pass 4096 bytes is left out; only
 // the debug log says so.
 TEST_F(GalReaderTest, OverlongStatementIsSkipped) {
