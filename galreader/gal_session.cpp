@@ -9,9 +9,10 @@ namespace corvane::galreader {
 namespace {
 
 // The error lines of a failing step; ModifyStruct names the step first.
-bool FailStep(bool debugLog, GalCaller caller, const char* name, HRESULT hr) {
+bool FailStep(GalSession& s, bool debugLog, GalCaller caller, const char* name, HRESULT hr) {
   if (caller == GalCaller::ModifyStruct) DebugLog(debugLog, name);
-  WriteLibraryLog(fmt::format("ERROR: {} call failed with hRes = 0x{:x}\n", name, static_cast<uint32_t>(hr)));
+  s.failure = fmt::format("{} call failed with hRes = 0x{:x}", name, static_cast<uint32_t>(hr));
+  WriteLibraryLog("ERROR: " + s.failure + "\n");
   WriteLibraryLog("Exiting...\n");
   return false;
 }
@@ -29,7 +30,7 @@ bool OpenGalContents(GalSession& s, bool debugLog, GalCaller caller, const char*
   const bool forExport = caller == GalCaller::ModifyStruct;
 
   HRESULT hr = MAPIInitialize(nullptr);
-  if (FAILED(hr)) return FailStep(debugLog, caller, "MAPIInitialize", hr);
+  if (FAILED(hr)) return FailStep(s, debugLog, caller, "MAPIInitialize", hr);
   s.mapiInitialized = true;
   if (forExport) {
     DebugLog(debugLog, "Mapi Init Complete\n");
@@ -40,39 +41,39 @@ bool OpenGalContents(GalSession& s, bool debugLog, GalCaller caller, const char*
   }
 
   hr = MAPILogonEx(0, kProfileName, nullptr, GalLogonFlags(debugLog), &s.lpMapiSession);
-  if (FAILED(hr)) return FailStep(debugLog, caller, "MAPILogonEx", hr);
+  if (FAILED(hr)) return FailStep(s, debugLog, caller, "MAPILogonEx", hr);
   DebugLog(debugLog, forExport ? "Mapi Logon Complete\n" : "Mapi Logon\n");
 
   hr = s.lpMapiSession->OpenAddressBook(0, nullptr, AB_NO_DIALOG, &s.lpAddrBook);
-  if (FAILED(hr)) return FailStep(debugLog, caller, "lpMapiSession->OpenAddressBook", hr);
+  if (FAILED(hr)) return FailStep(s, debugLog, caller, "lpMapiSession->OpenAddressBook", hr);
   if (forExport) DebugLog(debugLog, "Address Book Open\n");
 
   hr = HrFindExchangeGlobalAddressList(s.lpAddrBook, &s.cbGalEid, &s.lpGalEid);
-  if (FAILED(hr)) return FailStep(debugLog, caller, "HrFindExchangeGlobalAddressList", hr);
+  if (FAILED(hr)) return FailStep(s, debugLog, caller, "HrFindExchangeGlobalAddressList", hr);
   if (forExport) DebugLog(debugLog, "GAL Found\n");
 
   ULONG ulObjType = 0;
   LPUNKNOWN lpUnknown = nullptr;
   hr = s.lpAddrBook->OpenEntry(s.cbGalEid, s.lpGalEid, nullptr, MAPI_BEST_ACCESS | MAPI_NO_CACHE, &ulObjType,
                                &lpUnknown);
-  if (FAILED(hr)) return FailStep(debugLog, caller, "lpAddrBook->OpenEntry", hr);
+  if (FAILED(hr)) return FailStep(s, debugLog, caller, "lpAddrBook->OpenEntry", hr);
   if (ulObjType != MAPI_ABCONT) {
     // Anything but a container cannot give a contents table.
     lpUnknown->Release();
-    return FailStep(debugLog, caller, "lpAddrBook->OpenEntry", MAPI_E_INVALID_ENTRYID);
+    return FailStep(s, debugLog, caller, "lpAddrBook->OpenEntry", MAPI_E_INVALID_ENTRYID);
   }
   s.lpGAL = static_cast<LPABCONT>(lpUnknown);
 
   hr = s.lpGAL->GetContentsTable(0, &s.lpContents);
-  if (FAILED(hr)) return FailStep(debugLog, caller, "lpGAL->GetContentsTable", hr);
+  if (FAILED(hr)) return FailStep(s, debugLog, caller, "lpGAL->GetContentsTable", hr);
 
   // Without the column set the rows would not carry the 44 columns in
   // their order, so a refusal ends the sequence like a failed step.
   hr = s.lpContents->SetColumns(GalColumnSet(), TBL_BATCH);
-  if (FAILED(hr)) return FailStep(debugLog, caller, "lpContents->SetColumns", hr);
+  if (FAILED(hr)) return FailStep(s, debugLog, caller, "lpContents->SetColumns", hr);
 
   hr = s.lpContents->GetRowCount(0, &s.ulRowCount);
-  if (FAILED(hr)) return FailStep(debugLog, caller, "lpContents->GetRowCount", hr);
+  if (FAILED(hr)) return FailStep(s, debugLog, caller, "lpContents->GetRowCount", hr);
   DebugLog(debugLog, fmt::format("Number of entries reported by contents table in the GAL: {}\n",
                                  static_cast<int32_t>(s.ulRowCount)));
   return true;

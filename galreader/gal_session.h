@@ -3,6 +3,8 @@
 // obtained. GetGALCount and ModifyStruct share it.
 #pragma once
 
+#include <string>
+
 #include "platform/mapi/mapi.h"
 
 namespace corvane::galreader {
@@ -31,6 +33,7 @@ struct GalSession {
   LPMAPITABLE lpContents = nullptr;
   LPSRowSet pRows = nullptr;  // the current row batch of the export loop
   ULONG ulRowCount = 0;
+  std::string failure;  // after a failed step: "<step> call failed with hRes = 0x..."
 };
 
 // The logon flags for the quiet flag: a service logon in quiet mode, an
@@ -39,8 +42,8 @@ ULONG GalLogonFlags(bool debugLog);
 
 // Initialises MAPI, logs on with "TWCorvane", opens the address book, finds
 // and opens the GAL, gets its contents table with the export's column set
-// and its row count. On a failing step writes the error lines and returns
-// false; the caller then closes the session.
+// and its row count. On a failing step writes the error lines, notes the
+// step in s.failure and returns false; the caller then closes the session.
 bool OpenGalContents(GalSession& s, bool debugLog, GalCaller caller, const char* profileName);
 
 // Releases, in this order and only what was obtained: the row batch, the

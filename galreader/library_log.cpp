@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/logfile/log_file.h"
+
 namespace corvane::galreader {
 
 bool IsQuiet(const char* quiet) { return quiet != nullptr && std::strcmp(quiet, "TRUE") == 0; }
@@ -12,10 +14,8 @@ bool IsQuiet(const char* quiet) { return quiet != nullptr && std::strcmp(quiet, 
 void WriteLibraryLog(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
-  std::FILE* file = std::fopen(kLibraryLogName, "ab");
-  if (file == nullptr) return;
-  std::fwrite(text.data(), 1, text.size(), file);
-  std::fclose(file);
+  // A file that cannot be opened is skipped; the text reached standard output.
+  logfile::AppendToLog(kLibraryLogName, text, 0666);
 }
 
 std::string SystemMessageText(uint32_t hr) {

@@ -1,7 +1,8 @@
 // The library's own log: every text goes to standard output and is appended
 // to "CorvaneDLL.log" in the process's current directory, one open, append
 // and close per text, so the file is complete up to the last text even when
-// the process dies and can be read while a run goes on.
+// the process dies and can be read while a run goes on. At 10 MiB the file
+// becomes "CorvaneDLL.log.1" (replacing an older one) and a new one starts.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // ModifyStruct: copies every GAL entry into the table through the library's
-// own database connection, 50 rows at a time, one entry after another.
+// own database connection, 50 rows at a time, one entry after another, and
+// leaves its report in the export's control file (export_control.h).
 #include <fmt/format.h>
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "galreader/corvane_exports.h"
+#include "galreader/export_control.h"
 #include "galreader/gal_record.h"
 #include "galreader/gal_session.h"
 #include "galreader/library_log.h"
@@ -19,10 +21,19 @@ namespace corvane::galreader {
 namespace {
 
 constexpr LONG kBatchSize = 50;
+using State = ExportReport::State;
+
+// Ends the report as cut short by `cause`, with the directory's own words
+// for the failure where it left some.
+void CutShort(ExportReport& report, std::string cause) {
+  const std::string detail = MAPIGetLastErrorText();
+  report.state = State::CutShort;
+  report.cause = detail.empty() ? std::move(cause) : cause + ": " + detail;
+}
 
 // Opens the library's connection; nullptr (after the error lines) when the
 // database cannot be reached.
-std::unique_ptr<ado::Connection> ConnectDatabase(const char* connectionString, bool debugLog) {
+std::unique_ptr<ado::Connection> ConnectDatabase(const char* connectionString, bool debugLog, ExportReport& report) {
   try {
     auto connection = ado::CreateConnection();
     DebugLog(debugLog, "Attempting Database Connect\n");
@@ -33,29 +44,54 @@ std::unique_ptr<ado::Connection> ConnectDatabase(const char* connectionString, b
   } catch (const ado::AdoError& e) {
     DumpComError(e);
     DebugLog(debugLog, "Unrecoverable DB Error Encountered. Function Exit!\n");
+    report.state = State::CutShort;
+    report.cause = "the database could not be reached: " + e.Description;
     return nullptr;
   }
+}
+
+// Ends the export on a stop request found in the control file.
+bool Stopped(const std::filesystem::path& control, ExportReport& report) {
+  if (!ExportStopRequested(control)) return false;
+  WriteLibraryLog(fmt::format("Stop requested: export ended after {} entries\n", report.read));
+  report.state = State::Stopped;
+  return true;
 }
 
 // Reads the GAL in batches of 50 and writes each entry. The number of
 // batches is fixed by the count taken when the table was opened.
 void ExportGalRows(GalSession& s, ado::Connection& connection, const std::string& tableName, bool debugLog,
-                   int32_t ToDoCount) {
+                   int32_t ToDoCount, const std::filesystem::path& control, ExportReport& report) {
   for (ULONG offset = 0; offset < s.ulRowCount; offset += kBatchSize) {
+    if (Stopped(control, report)) return;
     const HRESULT hr = s.lpContents->QueryRows(kBatchSize, 0, &s.pRows);
     if (FAILED(hr)) {
       // Going on would skip a batch silently: end the export here.
-      WriteLibraryLog(fmt::format("ERROR: {} call failed with hRes = 0x{:x}\n", "lpContents->QueryRows",
-                                  static_cast<uint32_t>(hr)));
+      const std::string failure =
+          fmt::format("lpContents->QueryRows call failed with hRes = 0x{:x}", static_cast<uint32_t>(hr));
+      WriteLibraryLog("ERROR: " + failure + "\n");
       WriteLibraryLog("Exiting...\n");
       s.pRows = nullptr;
+      CutShort(report, failure);
       return;
     }
     const ULONG rows = s.pRows != nullptr ? s.pRows->cRows : 0;
     for (ULONG i = 0; i < rows; ++i) {
       if (ToDoCount > 0 && ToDoCount < 50) WriteLibraryLog("ToDoCount is being Used.\n");
       const GalRecord record = BuildGalRecord(s.pRows->aRow[i], debugLog);
-      WriteGalRow(connection, tableName, record, debugLog);
+      const RowResult result = WriteGalRow(connection, tableName, record, debugLog);
+      if (result == RowResult::ConnectionLost) {
+        // Every later statement would fail the same way: end the export.
+        const auto& errors = connection.Errors();
+        WriteLibraryLog("ERROR: the database connection was lost\n");
+        WriteLibraryLog("Exiting...\n");
+        report.state = State::CutShort;
+        report.cause = "the database connection was lost";
+        if (!errors.empty()) report.cause += ": " + errors.front().Description;
+        return;
+      }
+      ++report.read;
+      ++(result == RowResult::Written ? report.written : report.leftOut);
     }
     DebugLog(debugLog, "Z\n");
     if (s.pRows != nullptr) {
@@ -65,20 +101,23 @@ void ExportGalRows(GalSession& s, ado::Connection& connection, const std::string
   }
 }
 
-void ModifyStructImpl(const char* connectionString, const char* tableName, const char* quiet, int32_t ToDoCount) {
-  const bool debugLog = !IsQuiet(quiet);
-  DebugLog(debugLog, "\n*********************Main DLL entry**********************************\n");
-  DebugLog(debugLog, "Debug-Log Mode - Logging\n");
-
-  const std::unique_ptr<ado::Connection> connection = ConnectDatabase(connectionString, debugLog);
-  if (connection == nullptr) return;
+ExportReport Export(const char* connectionString, const char* tableName, bool debugLog, int32_t ToDoCount,
+                    const std::filesystem::path& control) {
+  ExportReport report;
+  if (Stopped(control, report)) return report;
+  const std::unique_ptr<ado::Connection> connection = ConnectDatabase(connectionString, debugLog, report);
+  if (connection == nullptr) return report;
 
   {
     GalSession session;
     if (OpenGalContents(session, debugLog, GalCaller::ModifyStruct, nullptr)) {
+      report.count = static_cast<long>(session.ulRowCount);
       DebugLog(debugLog, "Evaluating GAL:\n");
-      ExportGalRows(session, *connection, tableName != nullptr ? tableName : "", debugLog, ToDoCount);
+      ExportGalRows(session, *connection, tableName != nullptr ? tableName : "", debugLog, ToDoCount, control,
+                    report);
       DebugLog(debugLog, "Start DLL cleanup\n");
+    } else {
+      CutShort(report, "the global address list could not be opened: " + session.failure);
     }
     CloseGalSession(session);
   }
@@ -89,6 +128,17 @@ void ModifyStructImpl(const char* connectionString, const char* tableName, const
     // The rows are written; a failing close changes nothing for the caller.
   }
   DebugLog(debugLog, "DLL Finished. EOL\n");
+  return report;
+}
+
+void ModifyStructImpl(const char* connectionString, const char* tableName, const char* quiet, int32_t ToDoCount) {
+  const bool debugLog = !IsQuiet(quiet);
+  DebugLog(debugLog, "\n*********************Main DLL entry**********************************\n");
+  DebugLog(debugLog, "Debug-Log Mode - Logging\n");
+  const std::filesystem::path control = ExportControlFile();
+  const ExportReport report = Export(connectionString, tableName, debugLog, ToDoCount, control);
+  if (!WriteExportReport(control, report))
+    WriteLibraryLog(fmt::format("ERROR: the export's report could not be written to {}\n", control.string()));
 }
 
 }  // namespace
@@ -101,6 +151,7 @@ extern "C" void ModifyStruct(const char* connectionString, const char* profileNa
   try {
     corvane::galreader::ModifyStructImpl(connectionString, tableName, quiet, ToDoCount);
   } catch (...) {
-    // Nothing may leave the library; what was written stays written.
+    // Nothing may leave the library; what was written stays written. The
+    // report is missing, which the service takes for a cut-short export.
   }
 }

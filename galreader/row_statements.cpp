@@ -170,31 +170,36 @@ std::string BuildColumnUpdate(const std::string& tableName, size_t step, const G
   return statement;
 }
 
-void WriteGalRow(ado::Connection& connection, const std::string& tableName, const GalRecord& record, bool debugLog) {
+RowResult WriteGalRow(ado::Connection& connection, const std::string& tableName, const GalRecord& record,
+                      bool debugLog) {
   const GalRecord escaped = EscapeGalRecord(record);
   const std::string statement = BuildCombinedInsert(tableName, escaped, debugLog);
   const size_t length = CharacterCount(statement);
   if (length > kMaxInsertLength) {
     DebugLog(debugLog, fmt::format("\nSQL statement is too long:\n{}\n", statement));
     DebugLog(debugLog, fmt::format("\nLength: {}\n", length));
-  } else {
-    try {
-      Execute(connection, statement);
-    } catch (const ado::AdoError& e) {
-      RetryByColumn(connection, tableName, escaped, statement, e, debugLog);
-      return;
-    }
+    DebugLog(debugLog, "y\n");
+    return RowResult::LeftOut;
+  }
+  try {
+    Execute(connection, statement);
+  } catch (const ado::AdoError& e) {
+    if (!ado::IsConnectionLost(e)) return RetryByColumn(connection, tableName, escaped, statement, e, debugLog);
+    DumpComError(e);
+    return RowResult::ConnectionLost;
   }
   DebugLog(debugLog, "y\n");
+  return RowResult::Written;
 }
 
-void RetryByColumn(ado::Connection& connection, const std::string& tableName, const GalRecord& escaped,
-                   const std::string& failedStatement, const ado::AdoError& error, bool debugLog) {
+RowResult RetryByColumn(ado::Connection& connection, const std::string& tableName, const GalRecord& escaped,
+                        const std::string& failedStatement, const ado::AdoError& error, bool debugLog) {
   DumpComError(error);
   DebugLog(debugLog, fmt::format("Error:{}\n", failedStatement));
   DebugLog(debugLog, fmt::format("Too Long! {} is {} characters long.\n\n", failedStatement,
                                  CharacterCount(failedStatement)));
   DebugLog(debugLog, "Performing 2nd Attempt - line by line\n");
+  RowResult result = RowResult::Written;
   for (size_t step = 0; step < kRetryStatementCount; ++step) {
     const std::string statement =
         step == 0 ? BuildKeyInsert(tableName, escaped) : BuildColumnUpdate(tableName, step, escaped);
@@ -203,8 +208,13 @@ void RetryByColumn(ado::Connection& connection, const std::string& tableName, co
     } catch (const ado::AdoError& e) {
       DumpComError(e);
       DebugLog(debugLog, fmt::format("Error: {}\n", statement));
+      if (ado::IsConnectionLost(e)) return RowResult::ConnectionLost;
+      // Without its key the entry adds no row (with a key on entry_id, the
+      // updates go to the row of the same identifier).
+      if (step == 0) result = RowResult::LeftOut;
     }
   }
+  return result;
 }
 
 }  // namespace corvane::galreader

@@ -38,11 +38,21 @@ std::string BuildKeyInsert(const std::string& tableName, const GalRecord& escape
 std::string BuildColumnUpdate(const std::string& tableName, size_t step, const GalRecord& escaped);
 inline constexpr size_t kRetryStatementCount = 45;
 
-// Writes one record; every database error is logged and absorbed.
-void WriteGalRow(ado::Connection& connection, const std::string& tableName, const GalRecord& record, bool debugLog);
+// What became of one entry.
+enum class RowResult {
+  Written,         // a row was added (complete, or as far as the second attempt got)
+  LeftOut,         // the row rules left it out: too long, or its key insert was refused
+  ConnectionLost,  // the database connection is gone: nothing more can be written
+};
 
-// The second attempt for a combined insert that raised `error`.
-void RetryByColumn(ado::Connection& connection, const std::string& tableName, const GalRecord& escaped,
-                   const std::string& failedStatement, const ado::AdoError& error, bool debugLog);
+// Writes one record; every database error is logged and absorbed, except
+// a lost connection, which ends the record at once (after its error lines).
+RowResult WriteGalRow(ado::Connection& connection, const std::string& tableName, const GalRecord& record,
+                      bool debugLog);
+
+// The second attempt for a combined insert that raised `error`; it stops
+// at the first statement that finds the connection lost.
+RowResult RetryByColumn(ado::Connection& connection, const std::string& tableName, const GalRecord& escaped,
+                        const std::string& failedStatement, const ado::AdoError& error, bool debugLog);
 
 }  // namespace corvane::galreader

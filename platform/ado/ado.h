@@ -50,6 +50,10 @@ class AdoError : public std::runtime_error {
   std::string Description;
 };
 
+// True when the failure means the database cannot be reached any more
+// (the link was lost): every later statement on the connection fails too.
+inline bool IsConnectionLost(const AdoError& e) { return e.Number == adErrGeneric; }
+
 class Connection;
 
 // A result of a query. Fields are addressed by 0-based position in the

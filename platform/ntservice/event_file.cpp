@@ -1,11 +1,8 @@
 #include "platform/ntservice/event_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include <fmt/format.h>
+
+#include "platform/logfile/log_file.h"
 
 namespace corvane::ntservice {
 
@@ -27,21 +24,7 @@ std::string EventLine(std::time_t when, int16_t type, int32_t id, const std::str
 }
 
 bool AppendLine(const std::filesystem::path& file, const std::string& line) {
-  int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
-  if (fd < 0) return false;
-  size_t done = 0;
-  bool ok = true;
-  while (done < line.size()) {
-    ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::close(fd) != 0) ok = false;
-  return ok;
+  return logfile::AppendToLog(file, line, 0640);
 }
 
 }  // namespace corvane::ntservice

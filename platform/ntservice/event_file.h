@@ -14,7 +14,8 @@ namespace corvane::ntservice {
 std::string EventLine(std::time_t when, int16_t type, int32_t id, const std::string& text);
 
 // Appends one line with a single write, so lines of concurrent writers do
-// not mix. False when the file cannot be written.
+// not mix; the file is rotated at logfile::kLogRotateBytes, keeping one
+// previous file. False when the file cannot be written.
 bool AppendLine(const std::filesystem::path& file, const std::string& line);
 
 }  // namespace corvane::ntservice

@@ -3,17 +3,26 @@
 // into a pipe; the event loop reads it and calls the handler there, so a
 // request never interrupts the program in the middle of its work (a hive
 // write, a log line) and arrives in order with the other messages.
+//
+// Work that runs for long without the event loop (a library call) cannot
+// hear a stop through the pipe. For it the handler also writes a stop note
+// into a file named at construction, at the moment the stop arrives.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace corvane::ntservice {
 
 class SignalBridge {
  public:
   // Requires the event loop to exist. Only one bridge may exist at a time.
-  explicit SignalBridge(std::function<void(int signal)> handler);
+  // On SIGTERM and SIGINT the handler writes `stopNote` into `stopFile`
+  // (created or emptied first) when a file is named.
+  explicit SignalBridge(std::function<void(int signal)> handler, const std::filesystem::path& stopFile = {},
+                        const std::string& stopNote = {});
   ~SignalBridge();
   SignalBridge(const SignalBridge&) = delete;
   SignalBridge& operator=(const SignalBridge&) = delete;

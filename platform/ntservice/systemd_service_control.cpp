@@ -147,7 +147,8 @@ void SystemdServiceControl::ReloadSystemd() {
 
 void SystemdServiceControl::StartService() {
   if (signals_ || QCoreApplication::instance() == nullptr) return;
-  signals_ = std::make_unique<SignalBridge>([this](int signal) { OnSignal(signal); });
+  signals_ = std::make_unique<SignalBridge>([this](int signal) { OnSignal(signal); }, settings_.stopFile,
+                                            settings_.stopNote);
 }
 
 void SystemdServiceControl::OnSignal(int signal) {

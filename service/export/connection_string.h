@@ -5,8 +5,10 @@
 
 namespace corvane::service {
 
-// `connectionString` with the value of every "Password=" and "PWD="
-// attribute (any case) replaced by "EXISTS"; everything else unchanged.
+// `connectionString` with the value of every attribute whose name contains
+// "password" or "pwd" (any case) replaced by "EXISTS", also inside a value
+// written in braces (psqlODBC's "pqopt={password=x}"); everything else
+// unchanged.
 std::string PasswordFreeConnectionString(const std::string& connectionString);
 
 }  // namespace corvane::service

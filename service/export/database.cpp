@@ -8,11 +8,7 @@ namespace corvane::service {
 
 namespace {
 
-// A failure as the statement runners log it: number and description.
-struct Failure {
-  int32_t number;
-  std::string description;
-};
+using Failure = StatementFailure;
 
 Failure FailureOf(const std::exception_ptr& e) {
   try {
@@ -58,29 +54,31 @@ std::string DetermineDBType(ServiceMain& w) {
   return "OTHER";
 }
 
-void xSQL(ServiceMain& w, std::string& statement) {
+std::optional<StatementFailure> xSQL(ServiceMain& w, std::string& statement) {
   std::string stripped;
   stripped.reserve(statement.size());
   for (char ch : statement)
     if (ch != '\n') stripped += ch;
   statement = std::move(stripped);
+  std::optional<Failure> failed;
   try {
     Run(w, statement);
   } catch (...) {
-    const Failure failure = FailureOf(std::current_exception());
+    failed = FailureOf(std::current_exception());
     if (w.ServiceConnection) {
       for (const auto& record : w.ServiceConnection->Errors())
         w.WriteLog("ConnErr:" + std::to_string(record.Number) + "-" + record.Description, LogPriority::Error);
       w.ServiceConnection->ClearErrors();
     }
-    w.WriteLog("Error: " + std::to_string(failure.number) + " - " + failure.description, LogPriority::Error);
+    w.WriteLog("Error: " + std::to_string(failed->number) + " - " + failed->description, LogPriority::Error);
   }
   w.WriteLog("Xsql:" + statement);
+  return failed;
 }
 
-void xSQL(ServiceMain& w, std::string&& statement) {
+std::optional<StatementFailure> xSQL(ServiceMain& w, std::string&& statement) {
   std::string text = std::move(statement);
-  xSQL(w, text);
+  return xSQL(w, text);
 }
 
 void LoggedSQL(ServiceMain& w, const std::string& statement) {
@@ -95,7 +93,9 @@ void LoggedSQL(ServiceMain& w, const std::string& statement) {
   }
 }
 
-void droptable(ServiceMain& w, const std::string& tableName) { xSQL(w, "drop table " + tableName); }
+std::optional<StatementFailure> droptable(ServiceMain& w, const std::string& tableName) {
+  return xSQL(w, "drop table " + tableName);
+}
 
 void dropconstraint(ServiceMain& w) {
   if (w.DatabaseType == "ORACLE")

@@ -31,8 +31,10 @@ std::string Upper(std::string s) {
 }
 
 // The create statement of the final table, or empty when the exclude
-// settings are invalid (the event is written here).
-std::string CreateStatement(ServiceMain& w, Recovery& recovery, const FinalTableLists& lists) {
+// settings are invalid (the event is written here). Sets the count the
+// table should reach.
+std::string CreateStatement(ServiceMain& w, Recovery& recovery, const FinalTableLists& lists,
+                            FinalTableBuild& build) {
   const std::string& kind = w.DatabaseType;
   const std::string& table = w.TableName;
   const std::string& temp = w.TempTableName;
@@ -50,6 +52,7 @@ std::string CreateStatement(ServiceMain& w, Recovery& recovery, const FinalTable
     }
     std::string notExcluded = " a where not exists (select 'x' from " + excludeTable + " b where upper(a." +
                               excludeField + ") = upper(b." + excludeField + "))";
+    if (kind == "ORACLE" || kind == "MSSQL") build.expectedRowsQuery = "select count(*) from " + temp + notExcluded;
     if (kind == "ORACLE") return "create table " + table + " as select " + lists.selectList + " from " + temp + notExcluded;
     if (kind == "MSSQL") return "select " + lists.selectList + " into " + table + " from " + temp + notExcluded;
     return "create table " + table + "(" + lists.definitionList + ")";
@@ -128,6 +131,12 @@ class CaseSensitiveLikeDuringCopy {
 void CopyRows(ServiceMain& w, Recovery& recovery, const std::set<std::string>& finalColumns,
               const RowProgress& progress) {
   const std::string& table = w.TableName;
+  // A copy statement that finds the database gone ends the copy through the
+  // recovery: every later one would fail the same way.
+  auto copy = [&](std::string statement) {
+    const auto failure = xSQL(w, statement);
+    if (failure && failure->number == ado::adErrGeneric) recovery.Fail({failure->number, failure->description});
+  };
   ado::Connection& connection = *w.ServiceConnection;
   auto rs = connection.CreateRecordset();
   recovery.Try([&] { rs->Open("select * from " + w.TempTableName, connection); });
@@ -146,9 +155,9 @@ void CopyRows(ServiceMain& w, Recovery& recovery, const std::set<std::string>& f
       // them in lower case.
       if (SameName(name, "ENTRY_ID")) {
         id = value.value_or("");
-        if (!id.empty()) xSQL(w, CopyInsertStatement(table, name, id));
+        if (!id.empty()) copy(CopyInsertStatement(table, name, id));
       } else if (value && !value->empty() && finalColumns.count(Upper(name))) {
-        xSQL(w, CopyUpdateStatement(table, name, *value, id));
+        copy(CopyUpdateStatement(table, name, *value, id));
       }
     }
     recovery.Try([&] { rs->MoveNext(); });
@@ -159,17 +168,27 @@ void CopyRows(ServiceMain& w, Recovery& recovery, const std::set<std::string>& f
 
 }  // namespace
 
-void BuildFinalTable(ServiceMain& w, Recovery& recovery, const std::string& longTextType, const RowProgress& progress) {
+FinalTableBuild BuildFinalTable(ServiceMain& w, Recovery& recovery, const std::string& longTextType,
+                                const RowProgress& progress) {
   const bool oracle = w.DatabaseType == "ORACLE";
   const std::string& table = w.TableName;
+  FinalTableBuild build;
+  build.finalRowsQuery = "select count(*) from " + table;
+  build.expectedRowsQuery = "select count(*) from " + w.TempTableName;
+  if (w.DatabaseType == "OTHER") {
+    // The row copy makes one row per entry identifier that is not empty.
+    build.finalRowsQuery = "select count(distinct entry_id) from " + table;
+    build.expectedRowsQuery = "select count(distinct entry_id) from " + w.TempTableName + " where entry_id <> ''";
+  }
 
   dropconstraint(w);
   droptable(w, table);
   FinalTableLists lists = BuildFinalTableLists(w.chkDBFields, w.NoParse, w.NoSMTP, longTextType);
   if (oracle) xSQL(w, "commit");
 
-  std::string create = CreateStatement(w, recovery, lists);
-  if (!create.empty()) xSQL(w, create);
+  std::string create = CreateStatement(w, recovery, lists, build);
+  build.created = !create.empty();
+  if (build.created) build.createFailure = xSQL(w, create);
   xSQL(w, "Create INDEX [" + table + "index] ON " + table + " ([entry_id]) WITH DROP_EXISTING");
   if (oracle) xSQL(w, "commit");
 
@@ -193,6 +212,7 @@ void BuildFinalTable(ServiceMain& w, Recovery& recovery, const std::string& long
   addconstraint(w);
   xSQL(w, "grant select on " + table + " to public");
   if (oracle) xSQL(w, "commit");
+  return build;
 }
 
 }  // namespace corvane::service

@@ -153,10 +153,15 @@ int32_t DynamicGalLibrary::GetGALCount(const std::string& profileName, const std
   return count;
 }
 
-void DynamicGalLibrary::ModifyStruct(const std::string& connectionString, const std::string& profileName,
-                                     const std::string& tableName, const std::string& quiet, int32_t ToDoCount) {
+std::optional<galreader::ExportReport> DynamicGalLibrary::ModifyStruct(const std::string& connectionString,
+                                                                       const std::string& profileName,
+                                                                       const std::string& tableName,
+                                                                       const std::string& quiet, int32_t ToDoCount) {
   auto fn = reinterpret_cast<ModifyStructFn>(Symbol("ModifyStruct"));
+  const std::filesystem::path control = galreader::ExportControlFile();
+  galreader::ClearExportControl(control);
   fn(connectionString.c_str(), profileName.c_str(), tableName.c_str(), quiet.c_str(), ToDoCount);
+  return galreader::ReadExportReport(control);
 }
 
 }  // namespace corvane::service

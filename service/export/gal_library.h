@@ -6,8 +6,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "galreader/export_control.h"
 
 namespace corvane::service {
 
@@ -31,8 +34,12 @@ class GalLibrary {
   virtual int32_t CreateProfileWithIProfAdmin(const std::string& mailbox, const std::string& server,
                                               const std::string& quiet) = 0;
   virtual int32_t GetGALCount(const std::string& profileName, const std::string& quiet) = 0;
-  virtual void ModifyStruct(const std::string& connectionString, const std::string& profileName,
-                            const std::string& tableName, const std::string& quiet, int32_t ToDoCount) = 0;
+  // Fills tableName; returns the library's report of the export, nullopt
+  // when it left none.
+  virtual std::optional<galreader::ExportReport> ModifyStruct(const std::string& connectionString,
+                                                              const std::string& profileName,
+                                                              const std::string& tableName, const std::string& quiet,
+                                                              int32_t ToDoCount) = 0;
   // Why the last GetGALCount could not read the directory, in the directory
   // layer's own words (server unreachable, base missing, mailbox not found,
   // bind refused); empty when it read it or gave no reason.
@@ -41,7 +48,9 @@ class GalLibrary {
 
 // libCorvane.so, opened at the first call and kept for the life of the
 // process. Every call throws GalLibraryError while the library cannot be
-// bound; the next call tries again.
+// bound; the next call tries again. ModifyStruct clears the export's control
+// file (galreader::ExportControlFile) before the call and reads the
+// library's report from it afterwards.
 class DynamicGalLibrary : public GalLibrary {
  public:
   // `folder`: where to look first; empty means the running program's folder.
@@ -53,8 +62,9 @@ class DynamicGalLibrary : public GalLibrary {
   int32_t CreateProfileWithIProfAdmin(const std::string& mailbox, const std::string& server,
                                       const std::string& quiet) override;
   int32_t GetGALCount(const std::string& profileName, const std::string& quiet) override;
-  void ModifyStruct(const std::string& connectionString, const std::string& profileName, const std::string& tableName,
-                    const std::string& quiet, int32_t ToDoCount) override;
+  std::optional<galreader::ExportReport> ModifyStruct(const std::string& connectionString,
+                                                      const std::string& profileName, const std::string& tableName,
+                                                      const std::string& quiet, int32_t ToDoCount) override;
   std::string LastFailure() const override { return lastFailure_; }
 
  private:

@@ -59,8 +59,14 @@ class Recovery {
     } catch (const std::exception& e) {
       failure = {kErrUnexpected, e.what()};
     }
-    if (!RunRecovery(failure)) throw RunOver{failure};
+    Fail(failure);
     return false;
+  }
+
+  // Hands a failure noticed outside Try (a statement that found the
+  // database gone) to the handler, and unwinds as Try does when the run is over.
+  void Fail(const RunFailure& failure) {
+    if (!RunRecovery(failure)) throw RunOver{failure};
   }
 };
 

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <charconv>
 #include <optional>
 
 #include "platform/shell/shell.h"
@@ -51,12 +52,25 @@ class Run : public Recovery {
   void Execute() {
     try {
       Steps();
-    } catch (const RunOver&) {
+    } catch (const RunOver& over) {
+      if (outcome_.cause.empty()) outcome_.cause = over.failure.Description;
+      AnnounceIncompleteFinalTable("the run failed while the table was being built: " + outcome_.cause);
       EndAfterDatabaseFailure();
+      Report(RunOutcome::Kind::Failed);
+      return;
+    } catch (const EndServiceProcess& end) {
+      const bool stopped = w_.StopRequested;
+      if (outcome_.cause.empty()) outcome_.cause = stopped ? "the run was stopped" : end.reason;
+      AnnounceIncompleteFinalTable(stopped ? "the run was stopped while the table was being built"
+                                           : "the run ended while the table was being built: " + outcome_.cause);
+      Report(stopped ? RunOutcome::Kind::Stopped : RunOutcome::Kind::Ended);
+      throw;
     }
+    if (started_) Report(RunOutcome::Kind::Completed);
   }
 
   bool RunRecovery(const RunFailure& failure) override {
+    ++outcome_.failures;
     w_.DoEvents();
     StopInDebugMode();
     w_.WriteLog(fmt::format("{}  {}", failure.Number, failure.Description), LogPriority::Error);
@@ -108,6 +122,7 @@ class Run : public Recovery {
       return;
     }
     w_.isrunning = true;
+    started_ = true;
     w_.WriteLog("isrunning = true");
 
     // 3: the column boxes.
@@ -161,9 +176,16 @@ class Run : public Recovery {
     w_.DatabaseType = DetermineDBType(w_);
     w_.WriteLog("DBtype:" + w_.DatabaseType);
     std::string longText = LongTextType();
-    droptable(w_, w_.TempTableName);
+    const auto dropFailure = droptable(w_, w_.TempTableName);
     dropconstraint(w_);
-    xSQL(w_, "CREATE TABLE " + w_.TempTableName + TempTableColumnList(w_.DatabaseType, w_.TableName, longText));
+    const auto createFailure =
+        xSQL(w_, "CREATE TABLE " + w_.TempTableName + TempTableColumnList(w_.DatabaseType, w_.TableName, longText));
+    // The library adds rows to whatever table it finds: without a fresh one
+    // the export would land on the last run's rows.
+    if (createFailure) {
+      FailRun("The temporary table " + w_.TempTableName + " could not be created afresh: " +
+              createFailure->description + (dropFailure ? " (its drop failed: " + dropFailure->description + ")" : ""));
+    }
 
     // 16-19: the profile and the GAL count.
     w_.WriteLog("Start: " + w_.Now());
@@ -191,10 +213,14 @@ class Run : public Recovery {
     // 20-23: the library fills the temporary table through its own connection.
     Try([&] { Connection().Close(); });
     if (w_.FileLogging) w_.WriteLog("Review corvaneDLL.Log");
-    Try([&] { library_.ModifyStruct(cs, profile, w_.TempTableName, quiet, w_.ToDoCount); });
+    w_.DoEvents();  // a stop that came during the count ends the run before the export
+    std::optional<galreader::ExportReport> report;
+    Try([&] { report = library_.ModifyStruct(cs, profile, w_.TempTableName, quiet, w_.ToDoCount); });
+    w_.DoEvents();  // a stop that ended the export early ends the run here
     w_.WriteLog("DllEnd: " + w_.Now());
     w_.lblstatus = "Done w/DLL";
     Try([&] { Connection().Open(cs, "", ""); });
+    CheckExport(report);
 
     // 24-26: the passes.
     if (On(Setting("RunSQLPreParse", ""))) LoggedSQL(w_, Setting("RunSQLPreParseCmd", ""));
@@ -203,7 +229,9 @@ class Run : public Recovery {
       AddressParse(w_, *this, Progress("address parse"));
     }
     Phase("final table");
-    BuildFinalTable(w_, *this, longText, Progress("final table"));
+    buildingFinalTable_ = true;  // from the drop on, the table is missing or short until checked
+    CheckFinalTable(BuildFinalTable(w_, *this, longText, Progress("final table")));
+    buildingFinalTable_ = false;
 
     // 27
     if (On(Setting("RunSQLAfter", ""))) {
@@ -233,6 +261,10 @@ class Run : public Recovery {
     });
     Ignore([&] {
       w_.SaveSetting("LastSuccessfulRun", parameters::FormatStoredDateTime(parameters::ToDateTime(w_.clock.Now())));
+    });
+    Ignore([&] {
+      const char* incomplete = parameters::kFinalTableIncomplete;
+      if (w_.GetSetting(incomplete, "0") != "0") w_.SaveSetting(incomplete, "0");
     });
     Ignore([&] {
       if (!w_.DistList) return;
@@ -326,6 +358,92 @@ class Run : public Recovery {
     throw EndServiceProcess{reason, kExitEndedByDesign};
   }
 
+  // A failed run: an error event and a log line name the cause, and the
+  // run ends as after a database failure ("LastSuccessfulRun" not saved).
+  [[noreturn]] void FailRun(const std::string& cause) {
+    w_.LogEvent(EVENTLOG_ERROR_TYPE, kEventError, cause);
+    w_.WriteLog(cause);
+    outcome_.cause = cause;
+    throw RunOver{{ado::adErrGeneric, cause}};
+  }
+
+  // The number a count query answers; the run fails when it cannot be read.
+  long CountOf(const std::string& query, const std::string& table) {
+    std::string why = "no result";
+    try {
+      auto rs = Connection().Execute(query);
+      if (rs->State() == ado::adStateOpen && !rs->IsEOF()) {
+        const std::string value = rs->GetValue(0).value_or("");
+        rs->Close();
+        long n = 0;
+        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), n);
+        if (error == std::errc() && end == value.data() + value.size()) return n;
+        why = "not a number: " + value;
+      }
+    } catch (const ado::AdoError& e) {
+      why = e.Description;
+    }
+    FailRun("The rows of " + table + " could not be counted: " + why);
+  }
+
+  // The export must have read the whole address list, and the temporary
+  // table must hold exactly the rows the library wrote: a read that broke
+  // off, or rows of an earlier run, would otherwise be published.
+  void CheckExport(const std::optional<galreader::ExportReport>& report) {
+    using State = galreader::ExportReport::State;
+    const std::string& temp = w_.TempTableName;
+    if (!report)
+      FailRun(fmt::format("The GAL export left no report in {}: the temporary table {} cannot be trusted",
+                          galreader::kExportControlName, temp));
+    if (report->state == State::Stopped)
+      FailRun(fmt::format("The GAL export was stopped after {} of {} entries", report->read, report->count));
+    if (report->state == State::CutShort)
+      FailRun(fmt::format("The GAL export was cut short after {} of {} entries: {}", report->read, report->count,
+                          report->cause));
+    outcome_.temporaryRows = CountOf("select count(*) from " + temp, temp);
+    if (outcome_.temporaryRows != report->written)
+      FailRun(fmt::format("The temporary table {} holds {} rows where the GAL export wrote {}", temp,
+                          outcome_.temporaryRows, report->written));
+    w_.WriteLog(fmt::format("GAL export: {} of {} entries read, {} rows written, {} left out by the row rules",
+                            report->read, report->count, report->written, report->leftOut));
+  }
+
+  // The final table must exist and hold what the temporary table gave it.
+  // Refused statements that leave the data whole (an index or a grant the
+  // database does not know) stay log lines.
+  void CheckFinalTable(const FinalTableBuild& build) {
+    const std::string& table = w_.TableName;
+    if (!build.created) FailRun("Exclude Settings invalid: the final table " + table + " was not built");
+    if (build.createFailure)
+      FailRun("The final table " + table + " could not be created: " + build.createFailure->description);
+    const long expected = CountOf(build.expectedRowsQuery, w_.TempTableName);
+    outcome_.finalRows = CountOf(build.finalRowsQuery, table);
+    if (outcome_.finalRows != expected)
+      FailRun(fmt::format("The final table {} holds {} rows where {} were expected from the temporary table {}",
+                          table, outcome_.finalRows, expected, w_.TempTableName));
+    w_.WriteLog(fmt::format("Final table {}: {} rows", table, outcome_.finalRows));
+  }
+
+  // A run that ends after the final table was dropped and before it was
+  // checked leaves it missing or short: an error event says so, and the
+  // parameters remember it, so the service runs the export at its next
+  // start whatever the schedule.
+  void AnnounceIncompleteFinalTable(const std::string& why) {
+    if (!buildingFinalTable_) return;
+    buildingFinalTable_ = false;
+    Ignore([&] {
+      w_.LogEvent(EVENTLOG_ERROR_TYPE, kEventError,
+                  "The final table " + w_.TableName + " is incomplete: " + why + ". The next run rebuilds it.");
+    });
+    Ignore([&] { w_.SaveSetting(parameters::kFinalTableIncomplete, "1"); });
+  }
+
+  void Report(RunOutcome::Kind kind) {
+    outcome_.kind = kind;
+    if (kind == RunOutcome::Kind::Completed) outcome_.cause.clear();
+    if (hooks_.OnOutcome) hooks_.OnOutcome(outcome_);
+  }
+
   // The recovery's database branch: the run is over.
   void EndAfterDatabaseFailure() {
     w_.LogEvent(EVENTLOG_INFORMATION_TYPE, kEventInfo,
@@ -377,6 +495,9 @@ class Run : public Recovery {
   shell::Shell& shell_;
   int FailureCount = 0;
   std::optional<std::time_t> FirstFailureTime;
+  bool started_ = false;             // not turned away by isrunning
+  bool buildingFinalTable_ = false;  // between the final table's drop and its check
+  RunOutcome outcome_;
 };
 
 }  // namespace

@@ -15,6 +15,26 @@ namespace corvane::service {
 
 class GalLibrary;
 
+// What one run came to, for whoever reports it (corvane-run's exit status,
+// a record of the last run).
+struct RunOutcome {
+  enum class Kind {
+    Completed,  // the final table is a complete, fresh copy of the address list as read
+    Failed,     // the run failed (see cause); the final table is as it was, or announced incomplete
+    Stopped,    // a stop request ended the run
+    Ended,      // the run ends the process by design (a missing setting, a GAL count of 0, too many failures)
+  };
+  Kind kind = Kind::Completed;
+  std::string cause;        // empty for a completed run
+  long temporaryRows = -1;  // rows in the temporary table after the export; -1 when not counted
+  long finalRows = -1;      // rows in the final table after its build; -1 when not counted
+  int failures = 0;         // failures the recovery handler dealt with
+};
+
+// The lock file in the Corvane home that a run holds from start to end
+// (the service's runs and corvane-run's), so only one runs at a time.
+inline constexpr const char* kRunLockName = "run.lock";
+
 // What the run works with besides the window. Empty members take the
 // defaults: libCorvane.so beside the program, the desktop shell, and
 // follow-on jobs that do nothing (the programs set the contact jobs with
@@ -32,15 +52,21 @@ struct UpdateRunHooks {
   // with `final` true.
   std::function<void(const std::string& phase)> OnPhase;
   std::function<void(const std::string& phase, long rows, bool final)> OnProgress;
+  // Called once when a run ends, however it ends (before an
+  // EndServiceProcess leaves UpdateGAL); not for a call turned away.
+  std::function<void(const RunOutcome&)> OnOutcome;
 };
 
 // The hooks UpdateGAL(w, result) uses; the host sets the follow-on jobs here.
 UpdateRunHooks& DefaultUpdateRunHooks();
 
 // Runs one export on w. `result` is set true when the run reaches its end
-// (or is turned away because another run is active) and false after the
-// recovery of a database failure. Throws EndServiceProcess where the
-// service must end (missing settings, a GAL count of 0, too many failures).
+// (or is turned away because another run is active) and false when it
+// failed: after the recovery of a database failure, and when the export was
+// cut short or the final table could not be built in full (an error event
+// names the cause; "LastSuccessfulRun" is not saved). Throws
+// EndServiceProcess where the service must end (missing settings, a GAL
+// count of 0, too many failures, a stop request at a yield).
 void UpdateGAL(ServiceMain& w, bool& result);
 void UpdateGAL(ServiceMain& w, bool& result, UpdateRunHooks& hooks);
 

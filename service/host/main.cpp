@@ -1,11 +1,16 @@
 // CorvaneService: the service program. It reads its settings, handles its
 // command line and then runs its Timer on the event loop until systemd (or
 // the person who started it) stops it, or an update run ends the process.
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#include <fmt/format.h>
+
+#include "galreader/export_control.h"
 #include "platform/ntservice/event_loop.h"
 #include "platform/ntservice/standard_error.h"
+#include "platform/ntservice/lock_file.h"
 #include "platform/ntservice/systemd_service_control.h"
 #include "platform/registry/registry.h"
 #include "service/contacts/contact_jobs.h"
@@ -24,6 +29,18 @@ std::filesystem::path ProgramFolder() {
   return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
 }
 
+// The home's run lock for the runs of one schedule check.
+std::shared_ptr<void> TryRunLock(const std::filesystem::path& lockFile, std::string& why) {
+  pid_t holder = 0;
+  try {
+    if (auto lock = ntservice::LockFile::TryLock(lockFile, &holder)) return lock;
+    why = fmt::format("Another run (process {}) holds {}: no run at this check", holder, lockFile.string());
+  } catch (const std::exception& e) {
+    why = fmt::format("No run at this check: {}", e.what());
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -33,6 +50,25 @@ int main(int argc, char** argv) {
   options.home = registry::CorvaneHome();
   options.computerName = service::ComputerName();
 
+  // One service per home: a second one would write into the same tables
+  // (and replace the first one's log file).
+  std::unique_ptr<ntservice::LockFile> instance;
+  if (service::StartsTheService(options.commandLine)) {
+    const auto lockFile = options.home / service::kServiceLockName;
+    pid_t holder = 0;
+    try {
+      instance = ntservice::LockFile::TryLock(lockFile, &holder);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      return service::kExitFailure;
+    }
+    if (!instance) {
+      std::fprintf(stderr, "CorvaneService already runs on %s (process %d, %s): this one does not start\n",
+                   options.home.c_str(), static_cast<int>(holder), lockFile.c_str());
+      return service::kExitLocked;
+    }
+  }
+
   ntservice::EventLoop loop(argc, argv);
   service::SystemClock clock;
   service::RunLog runLog(clock);
@@ -41,11 +77,17 @@ int main(int argc, char** argv) {
   runLog.OnAlert = [](service::LogPriority priority, const std::string& message) {
     ntservice::WriteStandardError(static_cast<int>(priority), message);
   };
-  ntservice::SystemdServiceControl control(ntservice::SystemdSettings::FromEnvironment());
+  auto settings = ntservice::SystemdSettings::FromEnvironment();
+  // A stop during the library's export reaches it through its control file.
+  settings.stopFile = galreader::ExportControlFile();
+  settings.stopNote = galreader::kExportStopRequest;
+  ntservice::SystemdServiceControl control(settings);
   service::ServiceMain w(runLog, control, clock, {});
   auto timer = loop.CreateTimer(service::kBuiltTimerInterval);
   service::contacts::InstallContactJobs(service::DefaultUpdateRunHooks());
   service::ServiceHost host(w, *timer, [](service::ServiceMain& m, bool& result) { service::UpdateGAL(m, result); });
+  const auto runLock = options.home / service::kRunLockName;
+  host.TryRunLock = [&runLock](std::string& why) { return TryRunLock(runLock, why); };
   host.RequestExit = [&loop](int exitCode) { loop.Quit(exitCode); };
   w.DoEvents = host.GuardedDoEvents(loop.ProcessPendingOnce());
 

@@ -80,13 +80,35 @@ void ServiceHost::CheckSchedule() {
 
   const int16_t kind = w_.ScheduleType;
   if (const char* line = KindLine(kind)) w_.WriteLog(kind == kContinuous ? line + w_.Now() : line);
-  if ((kind == kDaily) && !at.lastRun) {
+
+  // A final table that a run left incomplete (stopped or failed while it
+  // was built) is rebuilt at the first check of the process, whatever the
+  // schedule; only once, so a fault that persists cannot start runs back
+  // to back.
+  const bool rebuild = !firstCheckDone_ && !w_.RunInProgress &&
+                       w_.GetSetting(parameters::kFinalTableIncomplete, "0") == "1";
+  if (rebuild) w_.WriteLog("The last run left the final table incomplete: the export runs now");
+  if (!rebuild && (kind == kDaily) && !at.lastRun) {
     w_.WriteLog("LastSuccessfulRun is not a date-time: no daily run until it is corrected", LogPriority::Warning);
   }
 
   const auto read = [this](std::string_view name) { return w_.GetSetting(std::string(name), ""); };
-  const int runs = RunsDue(kind, read, at, w_.StartupRunDone, w_.RunInProgress);
+  const int runs = rebuild ? 1 : RunsDue(kind, read, at, w_.StartupRunDone, w_.RunInProgress);
+  // One run at a time per home: while another process's run holds the
+  // lock, this check starts nothing and the kind's bookkeeping waits too.
+  // (A tick during this process's own run goes on: the run turns it away.)
+  std::shared_ptr<void> lock;
+  if (runs > 0 && !w_.isrunning && TryRunLock) {
+    std::string why;
+    lock = TryRunLock(why);
+    if (!lock) {
+      w_.WriteLog(why);
+      return;
+    }
+  }
+  firstCheckDone_ = true;
   for (int i = 0; i < runs; ++i) StartRun();
+  if (rebuild) return;  // the kind's own runs are still to come
 
   if (kind == kOneTime) {
     if (runs > 0) {

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -23,6 +24,10 @@ inline constexpr int kBuiltTimerInterval = 10000;  // milliseconds
 inline constexpr int kExitFailure = 1;        // install/uninstall failed, settings unreadable
 inline constexpr int kExitUsage = 64;         // invalid command option
 inline constexpr int kExitNotConfigured = kExitMissingSetting;  // no connection string
+inline constexpr int kExitLocked = 75;        // another CorvaneService runs on the same home
+
+// The lock file in the Corvane home that a running CorvaneService holds.
+inline constexpr const char* kServiceLockName = "service.lock";
 
 inline constexpr const char* kInvalidOption =
     "Invalid command option. Available options are -install, -uninstall, -debug, -log, -dlog";
@@ -46,6 +51,9 @@ struct StartupOptions {
 std::string CommandLine(int argc, char** argv);
 // $COMPUTERNAME, else the host name.
 std::string ComputerName();
+// Whether the command line starts the service (no option, "-debug", "-log",
+// "-dlog") rather than ending in start-up (install, uninstall, invalid).
+bool StartsTheService(const std::string& commandLine);
 
 class ServiceHost {
  public:
@@ -76,6 +84,11 @@ class ServiceHost {
   // EndServiceProcess, so a run ends after its current statement.
   std::function<void()> GuardedDoEvents(std::function<void()> processPendingOnce);
 
+  // Takes the Corvane home's run lock for the runs of one check; nullptr,
+  // with the reason in `why`, when another process holds it (the check then
+  // starts no run). Unset: runs take no lock.
+  std::function<std::shared_ptr<void>(std::string& why)> TryRunLock;
+
   // Set once the process must end; RequestExit is called with it.
   std::optional<int> exitCode() const { return exitCode_; }
   std::function<void(int exitCode)> RequestExit;
@@ -97,6 +110,7 @@ class ServiceHost {
   std::optional<int> exitCode_;
   std::filesystem::path logFilePath_;
   int tickDepth_ = 0;
+  bool firstCheckDone_ = false;  // a check of this process has got past the run lock
 };
 
 }  // namespace corvane::service

@@ -47,6 +47,10 @@ std::string CommandLine(int argc, char** argv) {
   return line;
 }
 
+bool StartsTheService(const std::string& commandLine) {
+  return commandLine.empty() || commandLine == "-debug" || commandLine == "-log" || commandLine == "-dlog";
+}
+
 std::string ComputerName() {
   if (const char* name = std::getenv("COMPUTERNAME"); name != nullptr && *name != '\0') return name;
   char host[256] = {};

@@ -12,7 +12,8 @@
 
 namespace corvane::testing {
 
-// Which operation of a recordset is about to run; return true to fail it.
+// Which operation of a recordset is about to run, or the text of a statement
+// a connection is about to execute; return true to fail it.
 using FaultRule = std::function<bool(const std::string& operation)>;
 
 class WrappedRecordset : public ado::Recordset {
@@ -62,6 +63,7 @@ class WrappedConnection : public ado::Connection {
   }
   std::unique_ptr<ado::Recordset> Execute(const std::string& text) override {
     ++statements;
+    if (*rule_ && (*rule_)(text)) throw ado::AdoError(number_, "Provider", "Injected failure of " + text);
     return inner_->Execute(text);
   }
   std::unique_ptr<ado::Recordset> CreateRecordset() override {

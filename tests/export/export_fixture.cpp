@@ -63,10 +63,14 @@ bool TableExists(ado::Connection& c, const std::string& table) {
   }
 }
 
-void FakeGalLibrary::ModifyStruct(const std::string& connectionString, const std::string& profileName,
-                                  const std::string& tableName, const std::string& quiet, int32_t ToDoCount) {
+std::optional<galreader::ExportReport> FakeGalLibrary::ModifyStruct(const std::string& connectionString,
+                                                                    const std::string& profileName,
+                                                                    const std::string& tableName,
+                                                                    const std::string& quiet, int32_t ToDoCount) {
   calls.push_back("ModifyStruct(" + profileName + "," + tableName + "," + quiet + "," + std::to_string(ToDoCount) + ")");
-  if (entries.empty()) return;
+  const long n = static_cast<long>(entries.size());
+  const auto result = report.value_or(galreader::ExportReport{galreader::ExportReport::State::Complete, n, n, n, 0, ""});
+  if (entries.empty()) return result;
   auto c = Connect(connectionString);
   for (const Row& entry : entries) {
     std::string columns, values;
@@ -77,6 +81,7 @@ void FakeGalLibrary::ModifyStruct(const std::string& connectionString, const std
     c->Execute("insert into " + tableName + " (" + columns + ") values (" + values + ")");
   }
   c->Close();
+  return result;
 }
 
 Row Entry(const std::string& id, const std::string& given, const std::string& surname,
@@ -108,6 +113,7 @@ Harness::Harness(const TestDatabase& database, std::string tablePrefix)
   w.connectionstring = db.connectionString;
   hooks.library = &library;
   hooks.shell = &shell;
+  hooks.OnOutcome = [this](const service::RunOutcome& outcome) { outcomes.push_back(outcome); };
   // Entries arrive as "HH:MM message"; the tests look at the messages.
   log.OnEntry = [this](const std::string& entry, service::LogPriority) { entries.push_back(entry.size() > 6 ? entry.substr(6) : entry); };
   w.NewConnection = [this] {

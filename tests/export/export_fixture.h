@@ -139,10 +139,13 @@ class FakeGalLibrary : public service::GalLibrary {
     calls.push_back("GetGALCount(" + profileName + "," + quiet + ")");
     return galCount.value_or(static_cast<int32_t>(entries.size()));
   }
-  void ModifyStruct(const std::string& connectionString, const std::string& profileName, const std::string& tableName,
-                    const std::string& quiet, int32_t ToDoCount) override;
+  // Inserts the entries and reports them all written, unless `report` says otherwise.
+  std::optional<galreader::ExportReport> ModifyStruct(const std::string& connectionString,
+                                                      const std::string& profileName, const std::string& tableName,
+                                                      const std::string& quiet, int32_t ToDoCount) override;
 
   std::vector<Row> entries;  // columns of the temporary table the library writes
+  std::optional<std::optional<galreader::ExportReport>> report;  // the report to give instead
   std::optional<int32_t> galCount;
   int32_t profileResult = 1;
   std::vector<std::string> calls;
@@ -182,6 +185,7 @@ struct Harness {
   service::UpdateRunHooks hooks;
   std::vector<std::string> entries;
   std::optional<service::EndServiceProcess> ended;
+  std::vector<service::RunOutcome> outcomes;
   // Set to fail recordset operations of the run's connections.
   std::shared_ptr<FaultRule> faults = std::make_shared<FaultRule>();
   int32_t faultNumber = ado::adErrGeneric;

@@ -134,12 +134,18 @@ TEST_P(UpdateRun, NoPasswordInTheLogOrEvents) {
   EXPECT_NE(h->LogText().find("=EXISTS"), std::string::npos);
 }
 
+// Without a final table the run has not published the address list: it
+// fails, and the table is remembered as incomplete.
 TEST_P(UpdateRun, ExcludeWithoutFieldNameWritesEventAndBuildsNoFinalTable) {
   h->control.settings["Exclude"] = "1";
   h->control.settings["ExcludeFieldName"] = "";
-  ASSERT_EQ(h->Run(), true);
+  ASSERT_EQ(h->Run(), false);
   auto info = h->EventTexts(EVENTLOG_INFORMATION_TYPE, 110);
   EXPECT_NE(std::find(info.begin(), info.end(), "Exclude Settings invalid\r\n"), info.end());
+  EXPECT_EQ(h->EventTexts(EVENTLOG_ERROR_TYPE, 109).front(),
+            "Exclude Settings invalid: the final table " + h->w.TableName + " was not built");
+  EXPECT_EQ(h->control.settings["FinalTableIncomplete"], "1");
+  EXPECT_EQ(h->control.settings.count("LastSuccessfulRun"), 0u);
   EXPECT_FALSE(TableExists(*h->Db(), h->w.TableName));
   // The copy does not try every row against a missing table.
   EXPECT_GE(Find("Final table " + h->w.TableName + " was not created; no rows copied"), 0) << h->LogText();
@@ -198,6 +204,7 @@ TEST_F(UpdateRunPaths, OracleRunShapesItsStatementsForOracle) {
   h->control.settings["Exclude"] = "1";
   h->control.settings["ExcludeTableName"] = "EXCLUDES";
   h->control.settings["ExcludeFieldName"] = "ACCOUNT";
+  oracle->WhenPrefix("select count(*) from", ado::ScriptedAnswer::Rows({"n"}, {{"0"}}));
   ASSERT_EQ(h->Run(), true) << h->LogText();
   EXPECT_GE(Find("DBtype:ORACLE"), 0);
   const auto& s = oracle->statements;
@@ -431,6 +438,60 @@ TEST_F(UpdateRunPaths, DebugModeStopsAtTheFirstTrappedFailure) {
   *h->faults = [](const std::string& op) { return op == "Update"; };
   EXPECT_EQ(h->Run(), std::nullopt);
   EXPECT_TRUE(h->EventTexts(EVENTLOG_ERROR_TYPE, 109).empty());
+}
+
+// Whatever keeps the temporary table from holding the address list as read
+// fails the run before the final table is touched.
+TEST_F(UpdateRunPaths, AnExportThatIsNotWholeFailsTheRunAndKeepsThePublishedTable) {
+  using State = galreader::ExportReport::State;
+  ASSERT_EQ(h->Run(), true);  // the published table: four rows
+  const std::string last = h->control.settings["LastSuccessfulRun"];
+  const struct {
+    std::optional<galreader::ExportReport> report;
+    std::string cause;
+  } cases[] = {
+      {galreader::ExportReport{State::CutShort, 4, 2, 2, 0, "the database connection was lost"},
+       "The GAL export was cut short after 2 of 4 entries: the database connection was lost"},
+      {galreader::ExportReport{State::Stopped, 4, 2, 2, 0, ""}, "The GAL export was stopped after 2 of 4 entries"},
+      {std::nullopt, "The GAL export left no report in CorvaneDLL.ctl"},
+      {galreader::ExportReport{State::Complete, 4, 4, 3, 1, ""},
+       "The temporary table " + h->w.TempTableName + " holds 4 rows where the GAL export wrote 3"},
+  };
+  for (const auto& c : cases) {
+    h->control.events.clear();
+    h->library.report = c.report;
+    ASSERT_EQ(h->Run(), false) << c.cause;
+    ASSERT_FALSE(h->EventTexts(EVENTLOG_ERROR_TYPE, 109).empty());
+    EXPECT_EQ(h->EventTexts(EVENTLOG_ERROR_TYPE, 109).front().rfind(c.cause, 0), 0u) << c.cause;
+    EXPECT_EQ(h->outcomes.back().kind, service::RunOutcome::Kind::Failed);
+    EXPECT_EQ(h->outcomes.back().cause.rfind(c.cause, 0), 0u);
+    EXPECT_EQ(h->control.settings["LastSuccessfulRun"], last);
+    EXPECT_EQ(ReadRows(*h->Db(), "select entry_id from " + h->w.TableName).size(), 4u);
+  }
+}
+
+// A final table that does not hold every row fails the run with the counts,
+// and is remembered as incomplete until a run completes.
+TEST_F(UpdateRunPaths, AShortFinalTableFailsTheRunUntilARunCompletes) {
+  *h->faults = [](const std::string& op) {
+    return op.rfind("insert into", 0) == 0 && op.find("'00A3'") != std::string::npos;  // one row of the copy
+  };
+  h->faultNumber = ado::adErrStatementRefused;
+  ASSERT_EQ(h->Run(), false);
+  auto errors = h->EventTexts(EVENTLOG_ERROR_TYPE, 109);
+  ASSERT_EQ(errors.size(), 2u) << h->LogText();
+  EXPECT_EQ(errors[0], "The final table " + h->w.TableName +
+                           " holds 3 rows where 4 were expected from the temporary table " + h->w.TempTableName);
+  EXPECT_EQ(errors[1].rfind("The final table " + h->w.TableName + " is incomplete: the run failed", 0), 0u);
+  EXPECT_EQ(h->control.settings["FinalTableIncomplete"], "1");
+  EXPECT_EQ(h->outcomes.back().finalRows, 3);
+
+  *h->faults = nullptr;
+  ASSERT_EQ(h->Run(), true);
+  EXPECT_EQ(h->control.settings["FinalTableIncomplete"], "0");
+  EXPECT_EQ(h->outcomes.back().kind, service::RunOutcome::Kind::Completed);
+  EXPECT_EQ(h->outcomes.back().temporaryRows, 4);
+  EXPECT_EQ(h->outcomes.back().finalRows, 4);
 }
 
 TEST_F(UpdateRunPaths, FollowOnJobsRunWhenSwitchedOn) {

@@ -112,7 +112,12 @@ TEST(PasswordFreeConnectionString, HidesEveryPasswordAndKeepsTheRest) {
   EXPECT_EQ(PasswordFreeConnectionString(" PASSWORD =p; pwd=q"), " PASSWORD =EXISTS; pwd=EXISTS");
   EXPECT_EQ(PasswordFreeConnectionString("Driver=SQLite3;Database=/var/lib/corvane/gal.db;"),
             "Driver=SQLite3;Database=/var/lib/corvane/gal.db;");
-  EXPECT_EQ(PasswordFreeConnectionString("PasswordHint=x;OldPwd=y"), "PasswordHint=x;OldPwd=y");
+  EXPECT_EQ(PasswordFreeConnectionString("SSLPassword=x;OldPwd=y;Uid=pwdless"),
+            "SSLPassword=EXISTS;OldPwd=EXISTS;Uid=pwdless");
+  EXPECT_EQ(PasswordFreeConnectionString("Server=h;pqopt={password=s3 sslmode=require};Pwd=x"),
+            "Server=h;pqopt={password=EXISTS sslmode=require};Pwd=EXISTS");
+  EXPECT_EQ(PasswordFreeConnectionString("pqopt={ sslpassword = 'a b\\' c' host=h}"),
+            "pqopt={ sslpassword = EXISTS host=h}");
   EXPECT_EQ(PasswordFreeConnectionString(""), "");
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "galreader/library_log.h"
+#include "platform/logfile/log_file.h"
 #include "tests/galreader/log_dir.h"
 
 namespace corvane::galreader {
@@ -25,6 +26,11 @@ TEST(LibraryLog, AppendsEachTextUnchangedToTheFileInTheCurrentDirectory) {
   DebugLog(false, "hidden\n");
   DebugLog(true, "shown\n");
   EXPECT_EQ(dir.Log(), "first runs on\nsecond\nshown\n");
+  // A full log is kept as CorvaneDLL.log.1 and a new one begins.
+  std::filesystem::resize_file(dir.Path() / "CorvaneDLL.log", logfile::kLogRotateBytes);
+  WriteLibraryLog("next\n");
+  EXPECT_EQ(dir.Log(), "next\n");
+  EXPECT_EQ(std::filesystem::file_size(dir.Path() / "CorvaneDLL.log.1"), logfile::kLogRotateBytes);
 }
 
 TEST(LibraryLog, SkipsTheFileWhenItCannotBeOpened) {

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <regex>
 
+#include "galreader/export_control.h"
 #include "tests/galreader/library_fixture.h"
 
 namespace corvane::galreader::testing {
@@ -27,7 +28,13 @@ std::vector<LdifEntry> People(int count) {
   return entries;
 }
 
-class GalReaderTest : public LibraryTest {};
+class GalReaderTest : public LibraryTest {
+ protected:
+  // The library's report of its last export, from the home's control file.
+  std::optional<ExportReport> Report() const { return ReadExportReport(dir.Path() / kExportControlName); }
+};
+
+using State = ExportReport::State;
 
 TEST_F(GalReaderTest, DebugTranscriptOfATwoEntryGal) {
   CreateProfileFor(People(2));
@@ -223,6 +230,13 @@ TEST_F(GalReaderTest, ABatchThatCannotBeReadEndsTheExportWithItsErrorLines) {
   const std::string errorLines = "ERROR: lpContents->QueryRows call failed with hRes = 0x8004011b\nExiting...\n";
   EXPECT_EQ(dir.Log(), errorLines);
   EXPECT_EQ(db->ReadRows().size(), 50u);
+  // The report tells the service the export was cut short, and why.
+  const auto report = Report();
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->state, State::CutShort);
+  EXPECT_EQ(report->read, 50);
+  EXPECT_EQ(report->count, 120);
+  EXPECT_EQ(report->cause.rfind("lpContents->QueryRows call failed with hRes = 0x8004011b: ", 0), 0u) << report->cause;
 
   dir.ClearLog();
   db->CreateTempTable();
@@ -254,6 +268,7 @@ TEST_F(GalReaderTest, OverlongStatementIsSkipped) {
   const auto rows = db->ReadRows();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0][1], "Owner");
+  EXPECT_EQ(Report(), (ExportReport{State::Complete, 2, 2, 1, 1, ""}));
 
   db->CreateTempTable();
   lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "FALSE", 0);

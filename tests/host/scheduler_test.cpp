@@ -40,6 +40,37 @@ TEST(Tick, LogRunsChecksAtTheFirstTickEveryTenSeconds) {
   EXPECT_EQ(h.timer.Interval(), 10000);
 }
 
+TEST(Tick, AnIncompleteFinalTableIsRebuiltAtTheFirstCheckOnlyWhateverTheSchedule) {
+  Harness h;
+  Start(h, kNever, "-log");
+  h.control.Set("FinalTableIncomplete", "1");
+  h.timer.Fire();
+  EXPECT_EQ(h.runs, 1);
+  EXPECT_EQ(h.Entries().back(), "The last run left the final table incomplete: the export runs now");
+  h.timer.Fire();  // the run did not complete: no second run in this process
+  EXPECT_EQ(h.runs, 1);
+}
+
+// While another process's run holds the lock, a check starts no run and
+// keeps its bookkeeping for the check that can.
+TEST(Tick, AHeldRunLockPutsTheRunOffToTheNextCheck) {
+  Harness h;
+  Start(h, kOnStartup, "-log");
+  bool held = true;
+  h.host.TryRunLock = [&](std::string& why) -> std::shared_ptr<void> {
+    if (!held) return std::make_shared<int>(0);
+    why = "held elsewhere";
+    return nullptr;
+  };
+  h.timer.Fire();
+  EXPECT_EQ(h.runs, 0);
+  EXPECT_EQ(h.Entries().back(), "held elsewhere");
+  EXPECT_FALSE(h.w.StartupRunDone);
+  held = false;
+  h.timer.Fire();
+  EXPECT_EQ(h.runs, 1);
+}
+
 TEST(Tick, LogsTheDateLinesAndTheKind) {
   Harness h;
   Start(h, kNoSchedule, "-log");

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/logfile/log_file.h"
 #include "platform/ntservice/event_file.h"
 #include "platform/ntservice/standard_error.h"
 #include "platform/ntservice/unit_file.h"
@@ -69,6 +70,11 @@ TEST(SystemdControl, EventsAreOneLineEach) {
   EXPECT_EQ(second.substr(19), "\t1\t109\tline one\\r\\nline two \\\\ end");
   EXPECT_EQ(EventLine(service::testing::LocalTime(2026, 12, 7, 9, 5, 3), 4, 110, "x"),
             "2026-12-07 09:05:03\t4\t110\tx\n");
+  // A full events file is kept as events.log.1 and a new one begins.
+  std::filesystem::resize_file(c.home.path() / "events.log", logfile::kLogRotateBytes);
+  EXPECT_TRUE(c.control.LogEvent(4, 110, "next"));
+  EXPECT_EQ(ReadFile(c.home.path() / "events.log").substr(19), "\t4\t110\tnext\n");
+  EXPECT_TRUE(std::filesystem::exists(c.home.path() / "events.log.1"));
 }
 
 TEST(SystemdControl, MessageBoxWithoutTerminalBecomesAnEvent) {

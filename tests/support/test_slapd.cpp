@@ -1,5 +1,7 @@
 #include "tests/support/test_slapd.h"
 
+#include "tests/support/loopback_port.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -27,7 +29,9 @@ constexpr const char* kSlapadd = "/usr/sbin/slapadd";
 constexpr const char* kLdapmodify = "/usr/bin/ldapmodify";
 constexpr const char* kRefused = "LDIF refused: ";
 
-int FreePort() {
+}  // namespace
+
+int FreeLoopbackPort() {
   int s = socket(AF_INET, SOCK_STREAM, 0);
   if (s < 0) return 0;
   sockaddr_in addr{};
@@ -41,6 +45,8 @@ int FreePort() {
   close(s);
   return port;
 }
+
+namespace {
 
 bool Accepts(int port) {
   int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -146,21 +152,11 @@ std::unique_ptr<TestSlapd> TestSlapd::Start(const std::string& ldif_path, const 
       return fail(fmt::format("{}slapadd could not load {}:\n{}", kRefused, ldif_path, Tail(log)));
   }
   for (int attempt = 0; attempt < 5; ++attempt) {
-    s->port_ = FreePort();
-    std::string listen = fmt::format("ldap://127.0.0.1:{}/", s->port_);
-    s->pid_ = Spawn({kSlapd, "-f", conf, "-h", listen, "-d", "0"}, log, true, nullptr);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (Accepts(s->port_)) {
-        std::string refused;
-        if (options.load_with_ldapadd && !s->Apply(ldif_path, &refused)) return fail(refused);
-        return s;
-      }
-      if (waitpid(s->pid_, &status, WNOHANG) == s->pid_) {
-        s->pid_ = -1;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    s->port_ = FreeLoopbackPort();
+    if (s->Launch()) {
+      std::string refused;
+      if (options.load_with_ldapadd && !s->Apply(ldif_path, &refused)) return fail(refused);
+      return s;
     }
     if (s->pid_ > 0) break;  // running but not answering: give up
   }
@@ -180,6 +176,31 @@ bool TestSlapd::Apply(const std::string& ldif_path, std::string* error) const {
   if (error) *error = fmt::format("{}ldapmodify could not apply {}:\n{}", kRefused, ldif_path, Tail(log));
   return false;
 }
+
+bool TestSlapd::Launch() {
+  const std::string listen = fmt::format("ldap://127.0.0.1:{}/", port_);
+  pid_ = Spawn({kSlapd, "-f", dir_ + "/slapd.conf", "-h", listen, "-d", "0"}, dir_ + "/slapd.log", true, nullptr);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  int status = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (Accepts(port_)) return true;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+void TestSlapd::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+bool TestSlapd::Restart() { return pid_ <= 0 && Launch(); }
 
 TestSlapd::~TestSlapd() {
   if (pid_ > 0) {

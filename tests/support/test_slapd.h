@@ -65,8 +65,14 @@ class TestSlapd {
   // the data, which fails a test wherever it runs).
   static bool Refused(const std::string& error);
 
+  // Kills the server at once (SIGKILL), as a crash or a lost host would.
+  void Kill();
+  // Starts it again after Kill, on the same port with the same database.
+  bool Restart();
+
  private:
   TestSlapd() = default;
+  bool Launch();  // starts slapd on port_ and waits until it answers
   SlapdOptions options_;
   std::string dir_;
   int port_ = 0;

@@ -110,6 +110,9 @@ int RunOnce(ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out, cons
     std::fflush(out);
   };
 
+  service::RunOutcome outcome;
+  hooks.OnOutcome = [&outcome](const service::RunOutcome& o) { outcome = o; };
+
   bool result = true;
   int status = kRunCompleted;
   std::string reason;
@@ -117,7 +120,8 @@ int RunOnce(ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out, cons
     service::UpdateGAL(w, result, hooks);
     if (!result) {
       status = kRunRecovered;
-      reason = "a database failure ended the run (see the run log and events)";
+      reason = outcome.cause.empty() ? "a database failure ended the run" : outcome.cause;
+      reason += " (see the run log and events)";
     }
   } catch (const service::EndServiceProcess& e) {
     status = e.exitCode != 0 ? e.exitCode : kRunEndedEarly;

@@ -15,7 +15,9 @@ namespace corvane::runtool {
 // Exit statuses: those of the service for the same endings.
 inline constexpr int kRunCompleted = 0;
 inline constexpr int kRunEndedEarly = 1;       // the settings could not be read
-inline constexpr int kRunRecovered = 2;        // a database failure ended the run (temporary table dropped)
+inline constexpr int kRunRecovered = 2;        // a failed run: a database failure, an export cut short or
+                                               // stopped, a final table incomplete or not built
+inline constexpr int kLocked = 75;             // another run holds the home's run lock
 inline constexpr int kUsage = 64;
 inline constexpr int kEndedByDesign = service::kExitEndedByDesign;  // 69: GAL count 0, too many failures
 inline constexpr int kNotConfigured = service::kExitMissingSetting;  // 78: connection string, mailbox, server,

@@ -9,8 +9,12 @@
 #include <cstring>
 #include <exception>
 
+#include "galreader/export_control.h"
+#include "platform/ntservice/event_loop.h"
+#include "platform/ntservice/lock_file.h"
 #include "platform/ntservice/standard_error.h"
 #include "platform/ntservice/systemd_service_control.h"
+#include "platform/registry/registry.h"
 #include "service/contacts/contact_jobs.h"
 #include "service/host/clock.h"
 #include "service/host/run_log.h"
@@ -63,10 +67,13 @@ constexpr const char* kUsageText =
     "               the run's own lines and progress are still printed\n"
     "Exit status (the service's own for the same endings):\n"
     "  0   the run reached its end\n"
-    "  2   a database failure ended it (the next run starts afresh)\n"
+    "  2   the run failed: a database failure, an export cut short, a final table\n"
+    "      incomplete or not built, a stop by SIGTERM or SIGINT (the published\n"
+    "      table is left as it was where it could be; the next run starts afresh)\n"
     "  64  invalid option\n"
     "  69  the run ends the service by design: the address list had no entries\n"
     "      (the directory could not be read) or the run met 1000 failures\n"
+    "  75  another run holds the home's run lock\n"
     "  78  a required setting is missing: connection string, mailbox, server,\n"
     "      mail profile or table name\n"
     "  1   the settings could not be read\n";
@@ -84,6 +91,7 @@ int main(int argc, char** argv) {
     return help ? 0 : runtool::kUsage;
   }
   try {
+    ntservice::EventLoop loop(argc, argv);
     service::SystemClock clock;
     service::RunLog log(clock);
     // Every entry goes to standard output; under systemd warnings and errors
@@ -95,9 +103,13 @@ int main(int argc, char** argv) {
         ntservice::WriteStandardError(static_cast<int>(priority), message);
       };
     }
-    ntservice::SystemdServiceControl systemd(ntservice::SystemdSettings::FromEnvironment());
+    auto settings = ntservice::SystemdSettings::FromEnvironment();
+    // A stop during the library's export reaches it through its control file.
+    settings.stopFile = galreader::ExportControlFile();
+    settings.stopNote = galreader::kExportStopRequest;
+    ntservice::SystemdServiceControl systemd(settings);
     ForegroundControl control(systemd);
-    service::ServiceMain w(log, control, clock, [] {});
+    service::ServiceMain w(log, control, clock, {});
     runtool::ReadStartupValues(w);
     if (w.connectionstring.empty()) {
       std::fprintf(stderr,
@@ -105,6 +117,21 @@ int main(int argc, char** argv) {
                    "home's parameters key); nothing to run against\n");
       return runtool::kNotConfigured;
     }
+    const auto lockFile = registry::CorvaneHome() / service::kRunLockName;
+    pid_t holder = 0;
+    const auto lock = ntservice::LockFile::TryLock(lockFile, &holder);
+    if (!lock) {
+      std::fprintf(stderr, "corvane-run: another run (process %d) holds %s; try again when it has ended\n",
+                   static_cast<int>(holder), lockFile.c_str());
+      return runtool::kLocked;
+    }
+    // SIGTERM and SIGINT end the run at its next yield, as they end the service's.
+    systemd.OnStop = [&w] { w.StopRequested = true; };
+    systemd.StartService();
+    w.DoEvents = [pump = loop.ProcessPendingOnce(), &w] {
+      pump();
+      if (w.StopRequested) throw service::EndServiceProcess{"the run was stopped by a signal", runtool::kRunRecovered};
+    };
     service::UpdateRunHooks hooks = service::DefaultUpdateRunHooks();
     service::contacts::InstallContactJobs(hooks);
     return runtool::RunOnce(w, hooks, stdout, options);

@@ -98,6 +98,7 @@ const std::vector<ParameterInfo>& AllParameters() {
       {"cmbsubs", SZ, ""},
       // Service bookkeeping
       {"TimerInterval", SZ, ""},
+      {kFinalTableIncomplete, SZ, "0"},
   };
   return kAll;
 }

@@ -20,6 +20,12 @@ struct ParameterInfo {
   std::string_view defaultText;  // what a reader uses when it is missing
 };
 
+// Written by the service: "1" while a run has left the final table
+// incomplete (stopped or failed while building it), "0" once a run
+// completes. The service runs the export at its first schedule check while
+// it is "1", whatever the schedule.
+inline constexpr const char* kFinalTableIncomplete = "FinalTableIncomplete";
+
 // Every named value of the key (the 44 column switches are in
 // column_switches.h; their type is REG_SZ and their default "0").
 const std::vector<ParameterInfo>& AllParameters();
