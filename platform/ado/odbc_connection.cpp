@@ -19,6 +19,7 @@ Dialect DialectOf(const std::string& dbmsName) {
   if (name.find("sqlite") != std::string::npos) return Dialect::SQLite;
   if (name.find("postgres") != std::string::npos) return Dialect::PostgreSQL;
   if (name.find("oracle") != std::string::npos) return Dialect::Oracle;
+  if (name.find("mariadb") != std::string::npos || name.find("mysql") != std::string::npos) return Dialect::MySQL;
   return Dialect::Other;
 }
 
@@ -70,6 +71,9 @@ void OdbcConnection::PrepareSession() {
     // Backslashes in literals are ordinary characters (directory names,
     // addresses), never escapes.
     ExecDirect(stmt, "SET standard_conforming_strings = on");
+  } else if (dialect_ == Dialect::MySQL) {
+    // The same for MariaDB and MySQL, whose default reads a backslash as an escape.
+    ExecDirect(stmt, "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'NO_BACKSLASH_ESCAPES')");
   }
 }
 

@@ -10,7 +10,7 @@
 namespace corvane::ado::odbc {
 
 // What the recordset needs to know about the database behind the driver.
-enum class Dialect { SQLite, PostgreSQL, Oracle, Other };
+enum class Dialect { SQLite, PostgreSQL, Oracle, MySQL, Other };  // MySQL: MariaDB and MySQL
 
 class OdbcRecordset;
 

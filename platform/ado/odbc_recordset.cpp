@@ -201,13 +201,20 @@ class HeldCursorSource : public RowSource {
   bool declared_ = false;
 };
 
-std::string Quoted(const std::string& name) {
-  std::string q = "\"";
+// Whether rows are written back by a locator the database gives each row;
+// elsewhere by their first field.
+bool HasRowLocator(Dialect d) { return d == Dialect::SQLite || d == Dialect::PostgreSQL || d == Dialect::Oracle; }
+
+// A column name as the database reads an identifier: in double quotes, or
+// in backquotes on MariaDB and MySQL, which read double quotes as a string.
+std::string Quoted(const std::string& name, Dialect dialect) {
+  const char quote = dialect == Dialect::MySQL ? '`' : '"';
+  std::string q(1, quote);
   for (char ch : name) {
     q += ch;
-    if (ch == '"') q += '"';
+    if (ch == quote) q += quote;
   }
-  return q + "\"";
+  return q + quote;
 }
 
 }  // namespace
@@ -259,6 +266,7 @@ void OdbcRecordset::Open(const std::string& source, Connection& activeConnection
         rows = std::make_unique<StatementSource>(*c, source, false);
       }
       break;
+    case Dialect::MySQL:
     case Dialect::Other:
       // No row locator known: rows are written back keyed by their first
       // field (the entry identifier in the system's queries).
@@ -268,7 +276,7 @@ void OdbcRecordset::Open(const std::string& source, Connection& activeConnection
   }
   updatable_ = updatable;
   table_ = simple ? simple->table : std::string();
-  const bool byLocator = simple && (c->dialect() == Dialect::SQLite || (updatable && c->dialect() != Dialect::Other));
+  const bool byLocator = simple && (c->dialect() == Dialect::SQLite || (updatable && HasRowLocator(c->dialect())));
   try {
     Begin(*c, std::move(rows));
   } catch (const AdoError& e) {
@@ -365,7 +373,7 @@ void OdbcRecordset::PrepareUpdate() {
     if (!dirty_[i]) continue;
     if (!firstColumn) text += ", ";
     firstColumn = false;
-    text += Quoted(names_[i]) + " = ?";
+    text += Quoted(names_[i], conn_->dialect()) + " = ?";
   }
   switch (conn_->dialect()) {
     case Dialect::SQLite:
@@ -377,8 +385,9 @@ void OdbcRecordset::PrepareUpdate() {
     case Dialect::Oracle:
       text += " where rowid = chartorowid(?)";
       break;
+    case Dialect::MySQL:
     case Dialect::Other:
-      text += " where " + Quoted(names_[0]) + " = ?";
+      text += " where " + Quoted(names_[0], conn_->dialect()) + " = ?";
       break;
   }
   update_ = conn_->NewStatement();
@@ -471,7 +480,7 @@ void OdbcRecordset::WriteBack() {
     SQLRowCount(update_.get(), &affected);
     SQLFreeStmt(update_.get(), SQL_CLOSE);
     if (affected == 0) throw rowNotFound();
-    if (dialect == Dialect::Other) {
+    if (!HasRowLocator(dialect)) {
       row.locator = row.values[0].value_or("");
       row.noLocator = !row.values[0].has_value();
     }

@@ -7,8 +7,7 @@
 #include <set>
 
 #include "service/export/database.h"
-#include "service/export/schema.h"
-#include "service/host/parameters/parameters.h"
+#include "service/export/exclusion.h"
 
 namespace corvane::service {
 namespace {
@@ -30,29 +29,14 @@ std::string Upper(std::string s) {
   return s;
 }
 
-// The create statement of the final table, or empty when the exclude
-// settings are invalid (the event is written here). Sets the count the
-// table should reach.
-std::string CreateStatement(ServiceMain& w, Recovery& recovery, const FinalTableLists& lists,
-                            FinalTableBuild& build) {
+}  // namespace
+
+std::string FinalTableCreateStatement(const ServiceMain& w, const Exclusion& exclusion, const FinalTableLists& lists,
+                                      const std::string& table) {
   const std::string& kind = w.DatabaseType;
-  const std::string& table = w.TableName;
   const std::string& temp = w.TempTableName;
-  auto setting = [&](const char* name, const char* defaultValue) {
-    std::string value = defaultValue;
-    recovery.Try([&] { value = w.GetSetting(name, defaultValue); });
-    return value;
-  };
-  if (parameters::ToInt32(setting("Exclude", "0")) == 1) {
-    std::string excludeTable = setting("ExcludeTableName", "EXCLUDES");
-    std::string excludeField = setting("ExcludeFieldName", "");
-    if (excludeTable.empty() || excludeField.empty()) {
-      w.LogEvent(ntservice::EVENTLOG_INFORMATION_TYPE, 110, "Exclude Settings invalid\r\n");
-      return {};
-    }
-    std::string notExcluded = " a where not exists (select 'x' from " + excludeTable + " b where upper(a." +
-                              excludeField + ") = upper(b." + excludeField + "))";
-    if (kind == "ORACLE" || kind == "MSSQL") build.expectedRowsQuery = "select count(*) from " + temp + notExcluded;
+  if (exclusion.state == Exclusion::State::On) {
+    std::string notExcluded = " a where " + exclusion.notExcluded;
     if (kind == "ORACLE") return "create table " + table + " as select " + lists.selectList + " from " + temp + notExcluded;
     if (kind == "MSSQL") return "select " + lists.selectList + " into " + table + " from " + temp + notExcluded;
     return "create table " + table + "(" + lists.definitionList + ")";
@@ -61,6 +45,8 @@ std::string CreateStatement(ServiceMain& w, Recovery& recovery, const FinalTable
   if (kind == "MSSQL") return "select " + lists.selectList + " into " + table + " from " + temp;
   return "create table " + table + " (" + lists.definitionList + ")";
 }
+
+namespace {
 
 // The columns of the final table, upper-cased, as the database reports
 // them; nullopt when the database refuses to read it (it is missing). Falls
@@ -80,16 +66,7 @@ std::optional<std::set<std::string>> FinalTableColumns(ServiceMain& w, const Fin
     // is left to the copy's own open, which reports it to the recovery.
     if (e.Number == ado::adErrStatementRefused) return std::nullopt;
   }
-  size_t start = 0;
-  while (start < lists.selectList.size()) {
-    size_t end = lists.selectList.find(',', start);
-    std::string name = lists.selectList.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    name.erase(0, name.find_first_not_of(' '));
-    name.erase(name.find_last_not_of(' ') + 1);
-    if (!name.empty()) names.insert(Upper(name));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
+  for (const std::string& name : lists.columns) names.insert(Upper(name));
   return names;
 }
 
@@ -168,27 +145,34 @@ void CopyRows(ServiceMain& w, Recovery& recovery, const std::set<std::string>& f
 
 }  // namespace
 
-FinalTableBuild BuildFinalTable(ServiceMain& w, Recovery& recovery, const std::string& longTextType,
-                                const RowProgress& progress) {
+FinalTableBuild BuildFinalTable(ServiceMain& w, Recovery& recovery, const OtherKindTypes& types,
+                                const RowProgress& progress, const BeforeRebuild& beforeDrop) {
   const bool oracle = w.DatabaseType == "ORACLE";
   const std::string& table = w.TableName;
+  const Exclusion exclusion = ReadExclusion(w, recovery);
   FinalTableBuild build;
+  build.table = table;
   build.finalRowsQuery = "select count(*) from " + table;
   build.expectedRowsQuery = "select count(*) from " + w.TempTableName;
   if (w.DatabaseType == "OTHER") {
     // The row copy makes one row per entry identifier that is not empty.
     build.finalRowsQuery = "select count(distinct entry_id) from " + table;
     build.expectedRowsQuery = "select count(distinct entry_id) from " + w.TempTableName + " where entry_id <> ''";
+  } else if (exclusion.state == Exclusion::State::On) {
+    build.expectedRowsQuery += " a where " + exclusion.notExcluded;
   }
+  if (beforeDrop) beforeDrop(build.expectedRowsQuery);
 
   dropconstraint(w);
   droptable(w, table);
-  FinalTableLists lists = BuildFinalTableLists(w.chkDBFields, w.NoParse, w.NoSMTP, longTextType);
+  FinalTableLists lists = BuildFinalTableLists(w.chkDBFields, w.NoParse, w.NoSMTP, types);
   if (oracle) xSQL(w, "commit");
 
-  std::string create = CreateStatement(w, recovery, lists, build);
-  build.created = !create.empty();
-  if (build.created) build.createFailure = xSQL(w, create);
+  build.created = exclusion.state != Exclusion::State::Invalid;
+  if (build.created)
+    build.createFailure = xSQL(w, FinalTableCreateStatement(w, exclusion, lists, table));
+  else
+    WriteInvalidExclusionEvent(w);
   xSQL(w, "Create INDEX [" + table + "index] ON " + table + " ([entry_id]) WITH DROP_EXISTING");
   if (oracle) xSQL(w, "commit");
 

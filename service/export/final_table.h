@@ -3,17 +3,21 @@
 // where the database kind allows it, then adds its index and read rights.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "service/export/address_parse.h"
 #include "service/export/database.h"
+#include "service/export/exclusion.h"
 #include "service/export/run_recovery.h"
+#include "service/export/schema.h"
 #include "service/host/service_main.h"
 
 namespace corvane::service {
 
 // What a build did, for the run's check of the published table.
 struct FinalTableBuild {
+  std::string table;                              // the table built: TableName, or the work table of a swap
   bool created = false;                           // false when the exclude settings were invalid
   std::optional<StatementFailure> createFailure;  // the create statement was refused
   // Two counts that must agree: what the final table holds, and what it
@@ -23,14 +27,24 @@ struct FinalTableBuild {
   std::string expectedRowsQuery;
 };
 
+// Called with the count query of the rows the new table should hold,
+// before the build changes anything; it may end the run (throw) instead.
+using BeforeRebuild = std::function<void(const std::string& expectedRowsQuery)>;
+
 // Runs the build on w.ServiceConnection (open) with w.chkDBFields, the
-// switches and the "Exclude" parameters. `longTextType` is the OTHER kind's
-// long-text type ("memo" on Access/Jet). Failures of the recordset
+// switches and the "Exclude" parameters. `types` are the OTHER kind's
+// long-text types ("memo" on Access/Jet). Failures of the recordset
 // operations and of the reconnect go to `recovery`, and so does a copy
 // statement that finds the database gone; other statements go through
 // xSQL. `progress` reports rows copied on the OTHER kind.
-FinalTableBuild BuildFinalTable(ServiceMain& w, Recovery& recovery, const std::string& longTextType,
-                                const RowProgress& progress = {});
+FinalTableBuild BuildFinalTable(ServiceMain& w, Recovery& recovery, const OtherKindTypes& types,
+                                const RowProgress& progress = {}, const BeforeRebuild& beforeDrop = {});
+
+// The statement that creates `table` with the final table's columns: from
+// the temporary table, leaving out excluded rows (ORACLE, MSSQL), or empty
+// (the OTHER kind, whose rows are copied afterwards). `exclusion` is not Invalid.
+std::string FinalTableCreateStatement(const ServiceMain& w, const Exclusion& exclusion, const FinalTableLists& lists,
+                                      const std::string& table);
 
 // The row-copy statements of the OTHER kind for one value (apostrophes
 // doubled): the insert that starts a row and the update of one column.

@@ -73,6 +73,12 @@ constexpr std::array<TempColumn, 51> kTempColumns = {{
     {"DefSMTP", "", Width::Short},
 }};
 
+std::string Upper(const std::string& text) {
+  std::string upper;
+  for (char ch : text) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return upper;
+}
+
 }  // namespace
 
 std::vector<std::string> TempTableColumnNames() {
@@ -82,7 +88,7 @@ std::vector<std::string> TempTableColumnNames() {
 }
 
 std::string TempTableColumnList(const std::string& databaseType, const std::string& tableName,
-                                const std::string& longTextType) {
+                                const OtherKindTypes& types) {
   const bool oracle = databaseType == "ORACLE";
   const bool mssql = databaseType == "MSSQL";
   std::string list = " (";
@@ -94,10 +100,10 @@ std::string TempTableColumnList(const std::string& databaseType, const std::stri
     list += i == 1 ? "  " : " ";
     switch (c.width) {
       case Width::EntryId:
-        list += oracle ? "varchar(1024)" : mssql ? "VARCHAR(1024)" : longTextType;
+        list += oracle ? "varchar(1024)" : mssql ? "VARCHAR(1024)" : types.entryId;
         break;
       case Width::Long:
-        list += oracle || mssql ? "varchar(1024)" : longTextType;
+        list += oracle || mssql ? "varchar(1024)" : types.longText;
         break;
       case Width::Short:
         list += "varchar(255)";
@@ -107,29 +113,39 @@ std::string TempTableColumnList(const std::string& databaseType, const std::stri
   if (oracle)
     list += ", CONSTRAINT " + tableName + "_ENTRY_ID PRIMARY KEY (entry_id))";
   else
-    list += " )";
+    list += (mssql ? "" : types.tempKey) + " )";
   return list;
 }
 
 std::string LongTextTypeFor(const std::string& dbmsName) {
-  std::string name;
-  for (char ch : dbmsName) name += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  const std::string name = Upper(dbmsName);
   if (name.find("ACCESS") != std::string::npos || name.find("JET") != std::string::npos) return "memo";
   return "text";
 }
 
+OtherKindTypes OtherKindTypesFor(const std::string& dbmsName) {
+  OtherKindTypes types(LongTextTypeFor(dbmsName));
+  const std::string name = Upper(dbmsName);
+  if (name.find("MARIADB") != std::string::npos || name.find("MYSQL") != std::string::npos) {
+    types.entryId = "varchar(1024) character set ascii collate ascii_bin";
+    types.tempKey = ", INDEX (ENTRY_ID)";
+  }
+  return types;
+}
+
 FinalTableLists BuildFinalTableLists(const parameters::ColumnSelection& boxes, int16_t NoParse, int16_t NoSMTP,
-                                     const std::string& longTextType) {
-  FinalTableLists lists{" entry_id, ", "entry_id " + longTextType + ", "};
+                                     const OtherKindTypes& types) {
+  FinalTableLists lists{" entry_id, ", "entry_id " + types.entryId + ", ", {"entry_id"}};
   bool anyBox = false;
   for (int i = 0; i < parameters::kColumnBoxCount; ++i) {
     if (boxes[static_cast<size_t>(i)] != 1) continue;
     const std::string caption(parameters::kColumnBoxes[static_cast<size_t>(i)].caption);
     if (strcasecmp(caption.c_str(), "ENTRY_ID") == 0) continue;  // entry_id always leads
     lists.selectList += caption + ",";
+    lists.columns.push_back(caption);
     // The proxy list keeps the long type it has in the temporary table:
     // varchar(255) would refuse every list longer than 255 characters.
-    lists.definitionList += caption + (caption == "EMS_AB_PROXY_ADDRESSES" ? " " + longTextType : " varchar(255)") + ",";
+    lists.definitionList += caption + (caption == "EMS_AB_PROXY_ADDRESSES" ? " " + types.longText : " varchar(255)") + ",";
     anyBox = true;
   }
   // Drop the trailing comma; with no column box the lists still end in
@@ -141,14 +157,17 @@ FinalTableLists BuildFinalTableLists(const parameters::ColumnSelection& boxes, i
     lists.definitionList.pop_back();
   }
   if (NoParse == 1) {
+    lists.columns.push_back("DEFSMTP");
     lists.selectList += ", DEFSMTP";
     lists.definitionList += ", DEFSMTP varchar(255)";
   } else if (NoSMTP == 1) {
+    lists.columns.insert(lists.columns.end(), {"ADDR1", "ADDR2", "ADDR3", "ADDR4", "ADDR5", "DEFSMTP"});
     lists.selectList += ",ADDR1, ADDR2, ADDR3, ADDR4, ADDR5, DEFSMTP";
     lists.definitionList +=
         ",ADDR1 varchar(255), ADDR2 varchar(255), ADDR3 varchar(255), ADDR4 varchar(255), ADDR5 varchar(255), DEFSMTP "
         "varchar(255)";
   } else {
+    lists.columns.insert(lists.columns.end(), {"ADDR1", "ADDR2", "ADDR3", "ADDR4", "ADDR5", "SMTP", "DEFSMTP"});
     lists.selectList += ",ADDR1, ADDR2 , ADDR3, ADDR4, ADDR5, SMTP, DEFSMTP";
     lists.definitionList +=
         ",ADDR1 varchar(255), ADDR2 varchar(255), ADDR3 varchar(255), ADDR4 varchar(255), ADDR5 varchar(255), SMTP "

@@ -10,9 +10,11 @@
 #include "service/export/connection_string.h"
 #include "service/export/database.h"
 #include "service/export/final_table.h"
+#include "service/export/final_table_swap.h"
 #include "service/export/gal_library.h"
 #include "service/export/import_dl.h"
 #include "service/export/profile_check.h"
+#include "service/export/publish_options.h"
 #include "service/export/run_recovery.h"
 #include "service/export/schema.h"
 #include "service/host/parameters/parameters.h"
@@ -175,7 +177,7 @@ class Run : public Recovery {
     Phase("temporary table");
     w_.DatabaseType = DetermineDBType(w_);
     w_.WriteLog("DBtype:" + w_.DatabaseType);
-    std::string longText = LongTextType();
+    const OtherKindTypes longText = OtherTypes();
     const auto dropFailure = droptable(w_, w_.TempTableName);
     dropconstraint(w_);
     const auto createFailure =
@@ -229,9 +231,17 @@ class Run : public Recovery {
       AddressParse(w_, *this, Progress("address parse"));
     }
     Phase("final table");
-    buildingFinalTable_ = true;  // from the drop on, the table is missing or short until checked
-    CheckFinalTable(BuildFinalTable(w_, *this, longText, Progress("final table")));
-    buildingFinalTable_ = false;
+    const ShrinkThreshold threshold = ReadShrinkThreshold();
+    if (ReadPublishMode() == PublishMode::Swap) {
+      PublishBySwap(longText, threshold);
+    } else {
+      auto beforeDrop = [&](const std::string& expectedRowsQuery) {
+        if (threshold.percent) CheckShrink(threshold, CountOf(expectedRowsQuery, w_.TempTableName), "");
+        buildingFinalTable_ = true;  // from the drop on, the table is missing or short until checked
+      };
+      CheckFinalTable(BuildFinalTable(w_, *this, longText, Progress("final table"), beforeDrop));
+      buildingFinalTable_ = false;
+    }
 
     // 27
     if (On(Setting("RunSQLAfter", ""))) {
@@ -408,11 +418,56 @@ class Run : public Recovery {
                             report->read, report->count, report->written, report->leftOut));
   }
 
-  // The final table must exist and hold what the temporary table gave it.
-  // Refused statements that leave the data whole (an index or a grant the
-  // database does not know) stay log lines.
+  // "PublishMode": an unknown text keeps the table's rebuild in place, and says so.
+  PublishMode ReadPublishMode() {
+    const std::string text = Setting("PublishMode", "");
+    if (auto mode = ParsePublishMode(text)) return *mode;
+    w_.WriteLog("PublishMode \"" + text + "\" is not known (empty or swap): the final table is rebuilt in place",
+                LogPriority::Warning);
+    return PublishMode::Rebuild;
+  }
+
+  // "MaxShrinkPercent": a threshold that cannot be read publishes nothing,
+  // as a threshold that is exceeded.
+  ShrinkThreshold ReadShrinkThreshold() {
+    const std::string text = Setting("MaxShrinkPercent", "");
+    const ShrinkThreshold threshold = ParseShrinkThreshold(text);
+    if (!threshold.valid)
+      FailRun("MaxShrinkPercent \"" + text + "\" is not a percentage from 0 to 100: the final table " + w_.TableName +
+              " was not published");
+    return threshold;
+  }
+
+  // The deletion threshold: `fresh` rows do not replace the published
+  // table when that would lose more than the threshold's share of its rows.
+  void CheckShrink(const ShrinkThreshold& threshold, long fresh, const std::string& kept) {
+    if (!TableExists(w_, *this, w_.TableName)) return;  // nothing published yet
+    const long published = CountOf("select count(*) from " + w_.TableName, w_.TableName);
+    const std::string refusal = ShrinkRefusal(w_.TableName, published, fresh, *threshold.percent);
+    if (!refusal.empty()) FailRun(refusal + kept);
+    w_.WriteLog(fmt::format("MaxShrinkPercent {}: {} rows replace the {} published", *threshold.percent, fresh,
+                            published));
+  }
+
+  // "PublishMode" swap: the new rows are built and checked under the work
+  // name; the published table changes only at the swap, all at once.
+  void PublishBySwap(const OtherKindTypes& types, const ShrinkThreshold& threshold) {
+    const std::string work = WorkTableName(w_.TableName);
+    CheckFinalTable(BuildWorkTable(w_, *this, types));
+    Progress("final table")(outcome_.finalRows, true);
+    w_.DoEvents();  // a stop ends the run here, with the published table as it was
+    const std::string kept = ". The new rows stay in " + work + " until the next run.";
+    if (threshold.percent) CheckShrink(threshold, outcome_.finalRows, kept);
+    if (auto failure = PublishWorkTable(w_, *this))
+      FailRun("The final table " + w_.TableName + " was not published: " + failure->description + kept);
+    w_.WriteLog(fmt::format("Published {} as {}: {} rows", work, w_.TableName, outcome_.finalRows));
+  }
+
+  // The final table (or the work table) must exist and hold what the
+  // temporary table gave it. Refused statements that leave the data whole
+  // (an index or a grant the database does not know) stay log lines.
   void CheckFinalTable(const FinalTableBuild& build) {
-    const std::string& table = w_.TableName;
+    const std::string& table = build.table;
     if (!build.created) FailRun("Exclude Settings invalid: the final table " + table + " was not built");
     if (build.createFailure)
       FailRun("The final table " + table + " could not be created: " + build.createFailure->description);
@@ -480,11 +535,11 @@ class Run : public Recovery {
     return *w_.ServiceConnection;
   }
 
-  std::string LongTextType() {
+  OtherKindTypes OtherTypes() {
     try {
-      return LongTextTypeFor(Connection().DbmsName());
+      return OtherKindTypesFor(Connection().DbmsName());
     } catch (const std::exception&) {
-      return "memo";
+      return {};
     }
   }
 

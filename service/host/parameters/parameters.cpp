@@ -70,6 +70,10 @@ const std::vector<ParameterInfo>& AllParameters() {
       {"RunAfterCommand", SZ, ""},
       {"RunSQLAfter", SZ, ""},
       {"RunSQLAfterCmd", EXPAND, ""},
+      // Publishing the final table: "swap" builds it aside and swaps it in;
+      // a percentage refuses a table that shrank by more.
+      {"PublishMode", SZ, ""},
+      {"MaxShrinkPercent", SZ, ""},
       // Schedule
       {"ScheduleType", SZ, "9"},
       {"StartTime", SZ, "01/01/2000 12:00:00 AM"},
