@@ -4,7 +4,7 @@
 # The server lives in /tmp/corvane-mariadb; running it again reuses a live one.
 # CORVANE_MARIADB_PORT and CORVANE_MARIADB_DATA choose another port and folder.
 set -euo pipefail
-PORT=${CORVANE_MARIADB_PORT:-55517}
+PORT=${CORVANE_MARIADB_PORT:-53306}
 DATA=${CORVANE_MARIADB_DATA:-/tmp/corvane-mariadb}
 SOCKET=$DATA/mariadb.sock
 USER_OPT=()
@@ -17,8 +17,8 @@ if ! alive; then
   rm -rf "$DATA"
   mkdir -p "$DATA/db"
   [ "$(id -u)" -eq 0 ] && chown -R mysql:mysql "$DATA"
-  mariadb-install-db --no-defaults "${USER_OPT[@]}" --datadir="$DATA/db" --auth-root-authentication-method=normal \
-    --skip-test-db >"$DATA/install.log" 2>&1
+  mariadb-install-db --no-defaults "${USER_OPT[@]}" --datadir="$DATA/db" --auth-root-authentication-method=socket \
+    --auth-root-socket-user="$(id -un)" --skip-test-db >"$DATA/install.log" 2>&1
   # Durability is not wanted of a test server (no flush per commit, no doublewrite);
   # the character set and collation are those of Debian's own server configuration.
   setsid mariadbd --no-defaults "${USER_OPT[@]}" --datadir="$DATA/db" --port="$PORT" --bind-address=127.0.0.1 \
@@ -27,10 +27,10 @@ if ! alive; then
     --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci --max-connections=200 \
     </dev/null >/dev/null 2>&1 &
   for _ in $(seq 1 300); do
-    mariadb-admin --no-defaults --socket="$SOCKET" -u root ping >/dev/null 2>&1 && break
+    mariadb-admin --no-defaults --socket="$SOCKET" -u "$(id -un)" ping >/dev/null 2>&1 && break
     sleep 0.1
   done
-  mariadb --no-defaults --socket="$SOCKET" -u root >&2 <<'SQL'
+  mariadb --no-defaults --socket="$SOCKET" -u "$(id -un)" >&2 <<'SQL'
 CREATE DATABASE corvane CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci;
 CREATE USER 'corvane'@'127.0.0.1' IDENTIFIED BY 'corvane-test';
 GRANT ALL PRIVILEGES ON corvane.* TO 'corvane'@'127.0.0.1' WITH GRANT OPTION;
