@@ -24,5 +24,8 @@ $SUDO apt-get install -y -q --no-install-recommends fonts-dejavu-core
 # The contacts tests: an address-book program, a CardDAV sync tool and a
 # CardDAV server that read and publish the vCard folders Corvane writes.
 $SUDO apt-get install -y -q --no-install-recommends khard vdirsyncer radicale
+# MariaDB as a tested database: its ODBC driver, and a throwaway server for the tests.
+$SUDO apt-get install -y -q --no-install-recommends odbc-mariadb
+$SUDO apt-get install -y -q --no-install-recommends mariadb-server
 # systemd-analyze: the tests check the service's unit file with `systemd-analyze verify`
 $SUDO apt-get install -y -q --no-install-recommends systemd

@@ -113,7 +113,8 @@ class Connection {
   // While `on`, `like` compares case-sensitively on a database whose own
   // `like` ignores case (SQLite), so an index on the compared column can
   // serve it; off restores the database's own behaviour. Elsewhere nothing
-  // changes. Throws AdoError when the database refuses.
+  // changes (on MariaDB and MySQL `like` follows the column's collation).
+  // Throws AdoError when the database refuses.
   virtual void CaseSensitiveLike(bool on) { (void)on; }
 
  protected:

@@ -1,6 +1,7 @@
-// The databases the database tests run against: a SQLite file and the
-// PostgreSQL server named by CORVANE_TEST_PG. The same test bodies run on
-// both; a small file per database binds them.
+// The databases the database tests run against: a SQLite file, the
+// PostgreSQL server named by CORVANE_TEST_PG and the MariaDB server named by
+// CORVANE_TEST_MARIADB. The same test bodies run on each; the build binds
+// them to one per executable.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -25,12 +26,22 @@ inline std::string PostgresConnectionString() {
   return pg ? pg : "";
 }
 
+// The server's connection string for a kind ("postgres", "mariadb") and the
+// variable that holds it.
+inline const char* ServerVariable(const std::string& kind) {
+  return kind == "mariadb" ? "CORVANE_TEST_MARIADB" : "CORVANE_TEST_PG";
+}
+inline std::string ServerConnectionString(const std::string& kind) {
+  const char* cs = std::getenv(ServerVariable(kind));
+  return cs ? cs : "";
+}
+
 inline bool UnderCi() {
   const char* ci = std::getenv("CI");
   return ci && std::string(ci) == "true";
 }
 
-// A fixture parameterised by the database kind ("sqlite" or "postgres").
+// A fixture parameterised by the database kind ("sqlite", "postgres" or "mariadb").
 // Each test gets a connection string and table names no other test uses.
 class DatabaseTest : public ::testing::TestWithParam<std::string> {
  protected:
@@ -41,17 +52,17 @@ class DatabaseTest : public ::testing::TestWithParam<std::string> {
       dir_ = pattern;
       connectionString_ = SqliteConnectionString(dir_ / "test.db");
     } else {
-      connectionString_ = PostgresConnectionString();
+      connectionString_ = ServerConnectionString(Kind());
       if (connectionString_.empty()) {
-        if (UnderCi()) FAIL() << "CORVANE_TEST_PG is not set";
-        GTEST_SKIP() << "no PostgreSQL server (set CORVANE_TEST_PG)";
+        if (UnderCi()) FAIL() << ServerVariable(Kind()) << " is not set";
+        GTEST_SKIP() << "no " << Kind() << " server (set " << ServerVariable(Kind()) << ")";
       }
       auto probe = ado::CreateConnection();
       try {
         probe->Open(connectionString_);
       } catch (const ado::AdoError& e) {
-        if (UnderCi()) FAIL() << "PostgreSQL unreachable: " << e.Description;
-        GTEST_SKIP() << "PostgreSQL unreachable: " << e.Description;
+        if (UnderCi()) FAIL() << Kind() << " unreachable: " << e.Description;
+        GTEST_SKIP() << Kind() << " unreachable: " << e.Description;
       }
     }
   }
@@ -74,6 +85,7 @@ class DatabaseTest : public ::testing::TestWithParam<std::string> {
 
   std::string Kind() const { return GetParam(); }
   bool Postgres() const { return Kind() == "postgres"; }
+  bool MariaDB() const { return Kind() == "mariadb"; }
   const std::string& ConnectionString() const { return connectionString_; }
 
   // A table name unique to this process and `tag`, so tests running side

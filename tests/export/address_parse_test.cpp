@@ -75,8 +75,8 @@ class AddressParsePass : public ::testing::TestWithParam<std::string> {
     h->w.DatabaseType = "OTHER";
     auto& c = *h->w.ServiceConnection;
     Quietly(c, "drop table " + h->w.TempTableName);
-    std::string longText = c.DbmsName() == "SQLite" || c.DbmsName() == "PostgreSQL" ? "text" : "memo";
-    c.Execute("CREATE TABLE " + h->w.TempTableName + service::TempTableColumnList("OTHER", h->w.TableName, longText));
+    c.Execute("CREATE TABLE " + h->w.TempTableName +
+              service::TempTableColumnList("OTHER", h->w.TableName, service::OtherKindTypesFor(c.DbmsName())));
   }
   void Insert(const std::vector<Row>& rows) {
     h->library.entries = rows;
@@ -182,7 +182,7 @@ TEST_P(AddressParsePass, RefusedWriteBackIsReportedOnceAndThePassMovesOn) {
   EXPECT_NE(h->LogText().find("Parse End:"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Databases, AddressParsePass, ::testing::Values("sqlite", "postgres"),
+INSTANTIATE_TEST_SUITE_P(Databases, AddressParsePass, ::testing::Values("sqlite", "postgres", "mariadb"),
                          [](const auto& info) { return info.param; });
 
 }  // namespace

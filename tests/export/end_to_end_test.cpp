@@ -156,7 +156,7 @@ TEST_P(EndToEnd, MailboxThatIsNotInTheDirectoryStopsTheService) {
   EXPECT_FALSE(h->w.RunInProgress);
 }
 
-INSTANTIATE_TEST_SUITE_P(Databases, EndToEnd, ::testing::Values("sqlite", "postgres"),
+INSTANTIATE_TEST_SUITE_P(Databases, EndToEnd, ::testing::Values("sqlite", "postgres", "mariadb"),
                          [](const auto& info) { return info.param; });
 
 }  // namespace

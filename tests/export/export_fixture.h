@@ -43,11 +43,11 @@ struct TempDirOwner {
   fs::path dir;
 };
 
-// A database the tests run against; the PostgreSQL one skips (or fails
-// under CI) when the server is not configured. Copies share the folder,
-// which goes with the last of them.
+// A database the tests run against; the PostgreSQL and MariaDB ones skip
+// (or fail under CI) when the server is not configured. Copies share the
+// folder, which goes with the last of them.
 struct TestDatabase {
-  std::string kind;  // "sqlite" or "postgres"
+  std::string kind;  // "sqlite", "postgres" or "mariadb"
   std::string connectionString;
   fs::path dir;
   std::shared_ptr<const TempDirOwner> owner;
@@ -84,13 +84,13 @@ inline bool ServersRequired() {
 }
 
 // Ends SetUp when the database is not there: a skip, or a failure under CI.
-#define CORVANE_REQUIRE_DATABASE(db)                                                   \
-  if (!(db)) {                                                                          \
-    if (::corvane::testing::ServersRequired()) GTEST_FAIL() << "CORVANE_TEST_PG is not set"; \
-    GTEST_SKIP() << "PostgreSQL not configured (CORVANE_TEST_PG)";                     \
+#define CORVANE_REQUIRE_DATABASE(db)                                                             \
+  if (!(db)) {                                                                                    \
+    if (::corvane::testing::ServersRequired()) GTEST_FAIL() << "no server for " << GetParam();   \
+    GTEST_SKIP() << "no server for " << GetParam() << " (CORVANE_TEST_PG, CORVANE_TEST_MARIADB)"; \
   }
 
-// nullopt when PostgreSQL is not configured.
+// nullopt when the kind's server is not configured.
 inline std::optional<TestDatabase> OpenTestDatabase(const std::string& kind, const std::string& name) {
   TestDatabase db{kind, "", MakeTempDir(name), nullptr};
   db.owner = std::make_shared<const TempDirOwner>(db.dir);
@@ -98,9 +98,9 @@ inline std::optional<TestDatabase> OpenTestDatabase(const std::string& kind, con
     db.connectionString = "Driver=SQLite3;Database=" + (db.dir / "corvane.db").string() + ";JournalMode=WAL;SyncPragma=NORMAL";
     return db;
   }
-  const char* pg = std::getenv("CORVANE_TEST_PG");
-  if (!pg || !*pg) return std::nullopt;
-  db.connectionString = pg;
+  const char* server = std::getenv(kind == "mariadb" ? "CORVANE_TEST_MARIADB" : "CORVANE_TEST_PG");
+  if (!server || !*server) return std::nullopt;
+  db.connectionString = server;
   return db;
 }
 

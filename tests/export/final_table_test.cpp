@@ -171,7 +171,8 @@ class OtherKindCopy : public ::testing::TestWithParam<std::string> {
     h->w.DatabaseType = "OTHER";
     auto& c = *h->w.ServiceConnection;
     Quietly(c, "drop table " + h->w.TempTableName);
-    c.Execute("CREATE TABLE " + h->w.TempTableName + service::TempTableColumnList("OTHER", h->w.TableName, "text"));
+    types = service::OtherKindTypesFor(c.DbmsName());
+    c.Execute("CREATE TABLE " + h->w.TempTableName + service::TempTableColumnList("OTHER", h->w.TableName, types));
     h->library.entries = {Entry("0D01", "Ann", "O'Hara", "SMTP:a@x.org{;}"), Entry("0D02", "Bob", "", std::nullopt)};
     h->library.ModifyStruct(db->connectionString, "TWCorvane", h->w.TempTableName, "TRUE", 0);
     h->w.chkDBFields[0] = 1;
@@ -186,11 +187,12 @@ class OtherKindCopy : public ::testing::TestWithParam<std::string> {
   }
   std::unique_ptr<Harness> h;
   ContinueRecovery recovery;
+  service::OtherKindTypes types;
 };
 
 TEST_P(OtherKindCopy, CopiesEveryRowWithTheSelectedColumns) {
   std::vector<long> progress;
-  service::BuildFinalTable(h->w, recovery, "text", [&](long n, bool final) {
+  service::BuildFinalTable(h->w, recovery, types, [&](long n, bool final) {
     if (final) progress.push_back(n);
   });
   EXPECT_TRUE(recovery.failures.empty());
@@ -213,7 +215,7 @@ TEST_P(OtherKindCopy, CopiesEveryRowWithTheSelectedColumns) {
 TEST_P(OtherKindCopy, AnIdentifierThatLooksLikeANumberStaysText) {
   h->library.entries = {Entry("00123", "Num", "Ber", std::nullopt)};
   h->library.ModifyStruct(h->db.connectionString, "TWCorvane", h->w.TempTableName, "TRUE", 0);
-  service::BuildFinalTable(h->w, recovery, "text");
+  service::BuildFinalTable(h->w, recovery, types);
   auto rows = ReadRows(*h->Db(), "select entry_id, SURNAME from " + h->w.TableName + " where SURNAME = 'Ber'");
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0]["ENTRY_ID"], "00123");
@@ -226,13 +228,13 @@ TEST_P(OtherKindCopy, LongProxyListsAreCopiedWhole) {
   h->library.entries = {Entry("0D03", "Lo", "Ng", proxies)};
   h->library.ModifyStruct(h->db.connectionString, "TWCorvane", h->w.TempTableName, "TRUE", 0);
   h->w.chkDBFields[17] = 1;  // EMS_AB_PROXY_ADDRESSES
-  service::BuildFinalTable(h->w, recovery, "text");
+  service::BuildFinalTable(h->w, recovery, types);
   auto rows = ReadRows(*h->Db(), "select EMS_AB_PROXY_ADDRESSES from " + h->w.TableName + " where entry_id = '0D03'");
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0]["EMS_AB_PROXY_ADDRESSES"], proxies);
 }
 
-INSTANTIATE_TEST_SUITE_P(Databases, OtherKindCopy, ::testing::Values("sqlite", "postgres"),
+INSTANTIATE_TEST_SUITE_P(Databases, OtherKindCopy, ::testing::Values("sqlite", "postgres", "mariadb"),
                          [](const auto& info) { return info.param; });
 
 }  // namespace

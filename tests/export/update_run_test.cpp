@@ -175,7 +175,7 @@ TEST_P(UpdateRun, NothingSelectedPublishesIdentifiersAndAddresses) {
   EXPECT_EQ(ReadRows(*c, "select entry_id from " + h->w.TableName).size(), 4u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Databases, UpdateRun, ::testing::Values("sqlite", "postgres"),
+INSTANTIATE_TEST_SUITE_P(Databases, UpdateRun, ::testing::Values("sqlite", "postgres", "mariadb"),
                          [](const auto& info) { return info.param; });
 
 // Paths that do not depend on the database kind run on SQLite only.

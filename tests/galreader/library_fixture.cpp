@@ -101,7 +101,8 @@ void TestDatabase::CreateTempTable(const std::string& extraDefinitions) {
   } catch (const ado::AdoError&) {
     // not there yet
   }
-  std::string statement = CreateTempTableStatement(table_, "text");
+  std::string statement = "CREATE TABLE " + table_ +
+                          service::TempTableColumnList("OTHER", "GAL", service::OtherKindTypesFor(connection->DbmsName()));
   if (!extraDefinitions.empty()) statement.insert(statement.size() - 2, ", " + extraDefinitions);
   connection->Execute(statement);
 }
@@ -135,22 +136,25 @@ class Sqlite : public TestDatabase {
   std::filesystem::path file_;
 };
 
-class Postgres : public TestDatabase {
+// A database server shared by tests running side by side: each gets a table of its own.
+class Server : public TestDatabase {
  public:
-  explicit Postgres(std::string connectionString) : connectionString_(std::move(connectionString)) {
+  Server(std::string name, std::string connectionString)
+      : name_(std::move(name)), connectionString_(std::move(connectionString)) {
     static std::atomic<int> counter{0};
     table_ = fmt::format("temp_gal_{}_{}", getpid(), counter++);
   }
-  ~Postgres() override {
+  ~Server() override {
     try {
       Execute("DROP TABLE " + table_);
     } catch (...) {
     }
   }
   std::string ConnectionString() const override { return connectionString_; }
-  std::string Name() const override { return "PostgreSQL"; }
+  std::string Name() const override { return name_; }
 
  private:
+  std::string name_;
   std::string connectionString_;
 };
 
@@ -163,7 +167,13 @@ std::unique_ptr<TestDatabase> SqliteDatabase(const std::filesystem::path& dir) {
 std::unique_ptr<TestDatabase> PostgresDatabase(const std::string& extra) {
   const char* pg = std::getenv("CORVANE_TEST_PG");
   if (pg == nullptr || *pg == '\0') return nullptr;
-  return std::make_unique<Postgres>(pg + extra);
+  return std::make_unique<Server>("PostgreSQL", pg + extra);
+}
+
+std::unique_ptr<TestDatabase> MariadbDatabase() {
+  const char* mariadb = std::getenv("CORVANE_TEST_MARIADB");
+  if (mariadb == nullptr || *mariadb == '\0') return nullptr;
+  return std::make_unique<Server>("MariaDB", mariadb);
 }
 
 std::string LibraryTest::WriteDirectory(const std::vector<LdifEntry>& entries, const std::string& name) {

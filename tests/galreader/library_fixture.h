@@ -105,15 +105,18 @@ std::unique_ptr<TestDatabase> SqliteDatabase(const std::filesystem::path& dir);
 // The test server from CORVANE_TEST_PG (with `extra` appended to its
 // connection string), or nullptr when none is set.
 std::unique_ptr<TestDatabase> PostgresDatabase(const std::string& extra = "");
-// Skips (or, under CI, fails) when the PostgreSQL server is missing.
-#define CORVANE_REQUIRE_POSTGRES(db)                                               \
-  do {                                                                             \
-    if (!(db)) {                                                                   \
-      const char* ci = std::getenv("CI");                                          \
-      if (ci != nullptr && std::string(ci) == "true") FAIL() << "CORVANE_TEST_PG"; \
-      GTEST_SKIP() << "CORVANE_TEST_PG is not set";                                \
-    }                                                                              \
+// The test server from CORVANE_TEST_MARIADB, or nullptr when none is set.
+std::unique_ptr<TestDatabase> MariadbDatabase();
+// Skip (or, under CI, fail) when the server is missing.
+#define CORVANE_REQUIRE_SERVER(db, variable)                                   \
+  do {                                                                         \
+    if (!(db)) {                                                               \
+      const char* ci = std::getenv("CI");                                      \
+      if (ci != nullptr && std::string(ci) == "true") FAIL() << variable;      \
+      GTEST_SKIP() << variable << " is not set";                               \
+    }                                                                          \
   } while (0)
+#define CORVANE_REQUIRE_POSTGRES(db) CORVANE_REQUIRE_SERVER(db, "CORVANE_TEST_PG")
 
 // A temporary directory with an LDIF directory and the profile "TWCorvane"
 // configured for it.

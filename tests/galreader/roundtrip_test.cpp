@@ -1,4 +1,4 @@
-// Hostile directory values through ModifyStruct into SQLite and PostgreSQL:
+// Hostile directory values through ModifyStruct into SQLite, PostgreSQL and MariaDB:
 // every column of every row equals what the rules derive from the entry,
 // and no value ever ends its literal or splits its statement.
 #include <gtest/gtest.h>
@@ -138,6 +138,14 @@ TEST_F(RoundTripTest, HostileValuesOnSqlite) {
 TEST_F(RoundTripTest, HostileValuesOnPostgres) {
   auto db = PostgresDatabase();
   CORVANE_REQUIRE_POSTGRES(db);
+  Run(*db, TableLimits{255});
+}
+
+// MariaDB reads a backslash in a literal as an escape unless told not to:
+// the connection tells it, and the values arrive as they were.
+TEST_F(RoundTripTest, HostileValuesOnMariadb) {
+  auto db = MariadbDatabase();
+  CORVANE_REQUIRE_SERVER(db, "CORVANE_TEST_MARIADB");
   Run(*db, TableLimits{255});
 }
 
