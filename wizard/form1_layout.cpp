@@ -98,6 +98,7 @@ void Form1Model::CreateControls() {
   c_.Add("chkparse", Caption("Do Not generate Extended Email Addresses"));
   c_.Add("chksmtp", Caption("Do Not generate extended SMTP Column"));
   c_.Add("chkevents", Caption("Disable Extended Event Logging"));
+  c_.Add("chkPublishSwap", Caption("Publish the new table only when it is complete"));
   c_.Add("chkbefore", Caption("Run this command before the export:"));
   c_.Add("chkSQLbefore", Caption("Run this SQL statement before the export:"));
   c_.Add("chkafter", Caption("Run this command after the export:"));

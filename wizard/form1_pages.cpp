@@ -298,7 +298,8 @@ QWidget* Form1Window::OptionsPage() {
   auto* layout = new QVBoxLayout(page);
   auto* run = new QGroupBox("Export run");
   auto* runLayout = new QVBoxLayout(run);
-  for (const char* name : {"chkparse", "chksmtp", "chkevents"}) runLayout->addWidget(Named<QCheckBox>(name));
+  for (const char* name : {"chkparse", "chksmtp", "chkevents", "chkPublishSwap"})
+    runLayout->addWidget(Named<QCheckBox>(name));
   layout->addWidget(run);
   auto* commands = new QGroupBox("Before and after the export");
   auto* commandLayout = new QVBoxLayout(commands);

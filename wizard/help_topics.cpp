@@ -26,7 +26,7 @@ constexpr Section kSections[] = {
     {"ChkDynamicProfile", 501}, {"txtAltProfile", 501}, {"chkContacts", 501}, {"txtlocalcontactname", 501},
     {"cmbsubs", 501}, {"cmdPopulate", 501},
     {"chkdistlist", 502}, {"txtdistlistname", 502}, {"txtexchange", 502}, {"txtcontainer", 502}, {"txttempfile", 502},
-    {"chkparse", 601}, {"chksmtp", 601}, {"chkevents", 602},
+    {"chkparse", 601}, {"chksmtp", 601}, {"chkevents", 602}, {"chkPublishSwap", 605},
     {"chkbefore", 603}, {"txtbefore", 603}, {"chkafter", 603}, {"txtafter", 603},
     {"chkSQLbefore", 604}, {"txtSQLBefore", 604}, {"ChkSQLAfter", 604}, {"txtSQLAfter", 604},
     {"txtsummary", 7}, {"lblwelcome", 0}, {"lblversion", 0},

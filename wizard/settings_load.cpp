@@ -194,6 +194,7 @@ void Form1Model::LoadOptions() {
   Tick("chkparse", noParse.empty() || Number(noParse) == 1);
 
   Tick("chkevents", SwitchParam("NoExtraEvents"));
+  SetChecked("chkPublishSwap", parameters::ToPublishMode(Param("PublishMode")) == parameters::PublishMode::Swap);
   Tick("chkContacts_0", SwitchParam("chkcontacts0"));
   Tick("chkContacts_1", SwitchParam("chkcontacts1"));
   SetText("txtlocalcontactname", Param("localcontactname"));

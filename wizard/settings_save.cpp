@@ -52,6 +52,7 @@ void Form1Model::SaveStuff() {
   SaveSwitch("NoParse", Checked("chkparse"));
   SaveSwitch("NoSMTP", Checked("chksmtp"));
   SaveSwitch("NoExtraEvents", Checked("chkevents"));
+  Save("PublishMode", Checked("chkPublishSwap") ? parameters::kPublishSwap : "");
 
   CopyDateIntoTime();
 

@@ -31,6 +31,10 @@ bool Form1Model::BuildSummary() {
   line(Checked("chkexcludes") ? "Exclude items found in the column: " + Text("cmbfields") + " in the table: " +
                                     Text("txtexclusiontable") + " from the new table."
                               : "");
+  if (Checked("chkPublishSwap")) {
+    line("");
+    line("The new table is published only when it is complete.");
+  }
   if (Checked("chkdistlist")) {
     line("");
     line("Distribution list update selected.");

@@ -14,7 +14,7 @@
 #include "service/export/gal_library.h"
 #include "service/export/import_dl.h"
 #include "service/export/profile_check.h"
-#include "service/export/publish_options.h"
+#include "service/export/shrink_threshold.h"
 #include "service/export/run_recovery.h"
 #include "service/export/schema.h"
 #include "service/host/parameters/parameters.h"
@@ -231,8 +231,8 @@ class Run : public Recovery {
       AddressParse(w_, *this, Progress("address parse"));
     }
     Phase("final table");
-    const ShrinkThreshold threshold = ReadShrinkThreshold();
-    if (ReadPublishMode() == PublishMode::Swap) {
+    const parameters::ShrinkThreshold threshold = ReadShrinkThreshold();
+    if (ReadPublishMode() == parameters::PublishMode::Swap) {
       PublishBySwap(longText, threshold);
     } else {
       auto beforeDrop = [&](const std::string& expectedRowsQuery) {
@@ -419,19 +419,19 @@ class Run : public Recovery {
   }
 
   // "PublishMode": an unknown text keeps the table's rebuild in place, and says so.
-  PublishMode ReadPublishMode() {
+  parameters::PublishMode ReadPublishMode() {
     const std::string text = Setting("PublishMode", "");
-    if (auto mode = ParsePublishMode(text)) return *mode;
+    if (auto mode = parameters::ToPublishMode(text)) return *mode;
     w_.WriteLog("PublishMode \"" + text + "\" is not known (empty or swap): the final table is rebuilt in place",
                 LogPriority::Warning);
-    return PublishMode::Rebuild;
+    return parameters::PublishMode::Rebuild;
   }
 
   // "MaxShrinkPercent": a threshold that cannot be read publishes nothing,
   // as a threshold that is exceeded.
-  ShrinkThreshold ReadShrinkThreshold() {
+  parameters::ShrinkThreshold ReadShrinkThreshold() {
     const std::string text = Setting("MaxShrinkPercent", "");
-    const ShrinkThreshold threshold = ParseShrinkThreshold(text);
+    const parameters::ShrinkThreshold threshold = parameters::ToShrinkThreshold(text);
     if (!threshold.valid)
       FailRun("MaxShrinkPercent \"" + text + "\" is not a percentage from 0 to 100: the final table " + w_.TableName +
               " was not published");
@@ -440,7 +440,7 @@ class Run : public Recovery {
 
   // The deletion threshold: `fresh` rows do not replace the published
   // table when that would lose more than the threshold's share of its rows.
-  void CheckShrink(const ShrinkThreshold& threshold, long fresh, const std::string& kept) {
+  void CheckShrink(const parameters::ShrinkThreshold& threshold, long fresh, const std::string& kept) {
     if (!TableExists(w_, *this, w_.TableName)) return;  // nothing published yet
     const long published = CountOf("select count(*) from " + w_.TableName, w_.TableName);
     const std::string refusal = ShrinkRefusal(w_.TableName, published, fresh, *threshold.percent);
@@ -451,7 +451,7 @@ class Run : public Recovery {
 
   // "PublishMode" swap: the new rows are built and checked under the work
   // name; the published table changes only at the swap, all at once.
-  void PublishBySwap(const OtherKindTypes& types, const ShrinkThreshold& threshold) {
+  void PublishBySwap(const OtherKindTypes& types, const parameters::ShrinkThreshold& threshold) {
     const std::string work = WorkTableName(w_.TableName);
     CheckFinalTable(BuildWorkTable(w_, *this, types));
     Progress("final table")(outcome_.finalRows, true);

@@ -138,6 +138,7 @@ void FillConfiguration(Form1Model& m) {
   m.Tick("chkparse", false);
   m.Tick("chksmtp", false);
   m.Tick("chkevents", true);
+  m.Tick("chkPublishSwap", true);
   m.Tick("chkbefore", true);
   m.Type("txtbefore", "/usr/local/bin/before.sh");
   m.Tick("chkSQLbefore", true);

@@ -186,6 +186,7 @@ TEST(WizardSave, WritesEveryValueInOrderWithItsType) {
       {"NoParse", "0", SZ},
       {"NoSMTP", "0", SZ},
       {"NoExtraEvents", "1", SZ},
+      {"PublishMode", "swap", SZ},
       {"ConnectionString", "Driver={PostgreSQL Unicode};Server=db;Database=gal;Uid=corvane;Pwd=s3cret;CommLog=0",
        EXPAND},
       {"ConnectionStringnopw", "Driver={PostgreSQL Unicode};Server=db;Database=gal;Uid=corvane;Pwd=EXISTS;CommLog=0",
@@ -308,7 +309,7 @@ TEST(WizardSummary, SaysWhatWillBeSavedWithEveryScheduleKind) {
                   "INITIALS", "SURNAME", "DISPLAY_NAME", "DISPLAY_NAME_7BIT", "ENTRY_ID", "TITLE", "COMPANY_NAME",
                   "DISPLAY_TYPE", "EMS_AB_PROXY_ADDRESSES", "", "Schedule: Every Day, starting 1/1/1990 10:10:10 AM",
                   "Exclude items found in the column: DISPLAY_NAME in the table: SKIPPED from the new table.", "",
-                  "Distribution list update selected.", "", "Public Folder update selected. Profile: CONTACTS", "",
+                  "The new table is published only when it is complete.", "", "Distribution list update selected.", "", "Public Folder update selected. Profile: CONTACTS", "",
                   "Local Contacts update selected. Profile: CONTACTS"));
   EXPECT_EQ(m.Get("cmdNext").text, "&Finish");
 }

@@ -130,6 +130,24 @@ bool BooleanOn(std::string_view text) { return ToBoolean(text).value_or(false); 
 std::optional<int16_t> ToInt16(std::string_view text) { return ToInt<int16_t>(text); }
 std::optional<int32_t> ToInt32(std::string_view text) { return ToInt<int32_t>(text); }
 
+std::optional<PublishMode> ToPublishMode(std::string_view text) {
+  text = Trim(text);
+  if (text.empty()) return PublishMode::Rebuild;
+  if (registry::EqualsNoCase(text, kPublishSwap)) return PublishMode::Swap;
+  return std::nullopt;
+}
+
+ShrinkThreshold ToShrinkThreshold(std::string_view text) {
+  text = Trim(text);
+  if (text.empty()) return {};
+  if (text.back() == '%') text = Trim(text.substr(0, text.size() - 1));
+  double percent = -1;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), percent);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || !(percent >= 0 && percent <= 100))
+    return {false, std::nullopt};
+  return {true, percent};
+}
+
 std::vector<std::string> SplitList(std::string_view text) {
   std::vector<std::string> out;
   size_t start = 0;

@@ -49,6 +49,21 @@ bool BooleanOn(std::string_view text);
 std::optional<int16_t> ToInt16(std::string_view text);
 std::optional<int32_t> ToInt32(std::string_view text);
 
+// "PublishMode": the empty text (the default) rebuilds the final table in
+// place; "swap" (any case, blanks around) builds it under a work name and
+// swaps it in. nullopt for a text that names no mode.
+enum class PublishMode { Rebuild, Swap };
+inline constexpr const char* kPublishSwap = "swap";  // what the wizard stores for Swap
+std::optional<PublishMode> ToPublishMode(std::string_view text);
+
+// "MaxShrinkPercent", the deletion threshold: empty is off; otherwise a
+// percentage from 0 to 100, decimals and a trailing "%" allowed.
+struct ShrinkThreshold {
+  bool valid = true;              // false: the text is no such percentage
+  std::optional<double> percent;  // no value: off (or not valid)
+};
+ShrinkThreshold ToShrinkThreshold(std::string_view text);
+
 // Lists: "2,3,4" <-> {2,3,4}. Parsing keeps the entries as text (trimmed).
 std::vector<std::string> SplitList(std::string_view text);
 std::string JoinList(const std::vector<int>& numbers);

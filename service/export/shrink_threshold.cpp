@@ -1,0 +1,17 @@
+#include "service/export/shrink_threshold.h"
+
+#include <fmt/format.h>
+
+namespace corvane::service {
+
+std::string ShrinkRefusal(const std::string& table, long published, long fresh, double percent) {
+  if (published <= 0 || fresh >= published) return {};
+  const double fewer = 100.0 * static_cast<double>(published - fresh) / static_cast<double>(published);
+  if (fewer <= percent) return {};
+  return fmt::format(
+      "The final table {} was not published: the new table would hold {} rows where the published one holds {}, "
+      "{:.1f}% fewer, more than MaxShrinkPercent ({})",
+      table, fresh, published, fewer, percent);
+}
+
+}  // namespace corvane::service
