@@ -33,7 +33,7 @@ if ! alive; then
   mariadb --no-defaults --socket="$SOCKET" -u "$(id -un)" >&2 <<'SQL'
 CREATE DATABASE corvane CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci;
 CREATE USER 'corvane'@'127.0.0.1' IDENTIFIED BY 'corvane-test';
-GRANT ALL PRIVILEGES ON corvane.* TO 'corvane'@'127.0.0.1' WITH GRANT OPTION;
+GRANT ALL PRIVILEGES ON corvane.* TO 'corvane'@'127.0.0.1';
 SQL
   alive || { echo "MariaDB did not start; see $DATA/server.log" >&2; exit 1; }
 fi
