@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "service/export/final_table_swap.h"
 #include "platform/ado/recording_connection.h"
 #include "service/export/schema.h"
 #include "tests/export/export_fixture.h"
@@ -42,6 +43,14 @@ struct RecordedBuild {
   std::vector<std::string> Build() {
     db->statements.clear();
     service::BuildFinalTable(w, recovery, "memo");
+    return db->statements;
+  }
+  // The swap's build and publication; `failure` gets what kept it from publishing.
+  std::vector<std::string> Swap(std::optional<service::StatementFailure>* failure = nullptr) {
+    db->statements.clear();
+    service::BuildWorkTable(w, recovery, "memo");
+    auto published = service::PublishWorkTable(w, recovery);
+    if (failure) *failure = published;
     return db->statements;
   }
 };
@@ -104,6 +113,55 @@ TEST(FinalTableStatements, InvalidExcludeSettingsWriteAnEventAndCreateNoTable) {
   EXPECT_EQ(b.control.events[0].type, 4);
   EXPECT_EQ(b.control.events[0].id, 110);
   EXPECT_EQ(b.control.events[0].text, "Exclude Settings invalid\r\n");
+}
+
+// The swap on the kinds that build the table in one statement: no work or
+// old table left over, the published table there (Oracle, whose renames are
+// not transactional: a refused second rename puts the old table back) or
+// not yet (SQL Server, whose renames are transactional).
+TEST(FinalTableStatements, SwapOnOracleAndMssql) {
+  const ado::ScriptedAnswer missing = ado::ScriptedAnswer::Fail(ado::adErrStatementRefused, "no such table");
+  RecordedBuild oracle(ado::RecordingDatabase::LikeOracle(), "ORACLE");
+  for (const char* probe : {"select * from GAL_new where 1=0", "select * from GAL_old where 1=0"})
+    oracle.db->When(probe, missing);
+  const std::vector<std::string> built = {
+      "select * from GAL_new where 1=0",
+      "select * from GAL_old where 1=0",
+      "alter table TEMP_GAL drop constraint GAL_ENTRY_ID",
+      "create table GAL_new as select" + kSelect + " from TEMP_GAL",
+      "commit",
+      "Create INDEX [GALindex] ON GAL_new ([entry_id]) WITH DROP_EXISTING",
+      "grant select on GAL_new to public",
+      "commit",
+      "select * from GAL where 1=0",
+  };
+  auto expected = built;
+  expected.insert(expected.end(), {"alter table GAL rename to GAL_old", "alter table GAL_new rename to GAL",
+                                   "drop table GAL_old", "commit"});
+  EXPECT_EQ(oracle.Swap(), expected);
+  oracle.db->WhenPrefix("alter table GAL_new rename", ado::ScriptedAnswer::Fail(ado::adErrStatementRefused, "busy"));
+  std::optional<service::StatementFailure> failure;
+  expected = built;
+  expected.insert(expected.end(), {"alter table GAL rename to GAL_old", "alter table GAL_new rename to GAL",
+                                   "alter table GAL_old rename to GAL"});
+  EXPECT_EQ(oracle.Swap(&failure), expected);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->description, "busy");
+
+  RecordedBuild mssql(ado::RecordingDatabase::LikeMssql(), "MSSQL");
+  for (const char* probe : {"select * from GAL_new where 1=0", "select * from GAL_old where 1=0", "select * from GAL where 1=0"})
+    mssql.db->When(probe, missing);
+  EXPECT_EQ(mssql.Swap(), (std::vector<std::string>{
+                              "select * from GAL_new where 1=0",
+                              "select * from GAL_old where 1=0",
+                              "select" + kSelect + " into GAL_new from TEMP_GAL",
+                              "Create INDEX [GALindex] ON GAL_new ([entry_id]) WITH DROP_EXISTING",
+                              "grant select on GAL_new to public",
+                              "select * from GAL where 1=0",
+                              "begin transaction",
+                              "exec sp_rename 'GAL_new', 'GAL'",
+                              "commit transaction",
+                          }));
 }
 
 TEST(FinalTableStatements, MissingExclusionTableIsLoggedAndTheBuildGoesOn) {

@@ -72,6 +72,23 @@ TEST(Numbers, SixteenBitWholeNumbers) {
   EXPECT_EQ(ToInt16("abc"), std::nullopt);
 }
 
+TEST(Publishing, ModeAndThresholdTexts) {
+  EXPECT_EQ(ToPublishMode(""), PublishMode::Rebuild);
+  EXPECT_EQ(ToPublishMode(" Swap "), PublishMode::Swap);
+  EXPECT_EQ(ToPublishMode("swp"), std::nullopt);
+  const struct {
+    const char* text;
+    bool valid;
+    std::optional<double> percent;
+  } thresholds[] = {{"", true, std::nullopt}, {" 10 ", true, 10}, {"12.5%", true, 12.5}, {"0", true, 0},
+                    {"100", true, 100},       {"101", false, {}},  {"-1", false, {}},    {"ten", false, {}},
+                    {"%", false, {}}};
+  for (const auto& t : thresholds) {
+    EXPECT_EQ(ToShrinkThreshold(t.text).valid, t.valid) << t.text;
+    EXPECT_EQ(ToShrinkThreshold(t.text).percent, t.percent) << t.text;
+  }
+}
+
 TEST(Lists, SplitAndJoin) {
   EXPECT_EQ(JoinList({2, 3, 4, 5, 6}), "2,3,4,5,6");
   EXPECT_EQ(SplitList("2,4"), (std::vector<std::string>{"2", "4"}));
