@@ -247,6 +247,82 @@ TEST_F(FaultTest, PostgresRestartedDuringTheReadAndDuringTheCopyFailsTheRun) {
   EXPECT_EQ(Get("FinalTableIncomplete"), "0");
 }
 
+// A swap run killed anywhere, from the GAL read to the middle of the swap,
+// leaves the published table whole: the old one, or (past the commit) the
+// new one. To land inside the swap's transaction, the test holds a lock
+// that makes its next statement wait: on the published table (the swap's
+// first statement, or its check just before), or on the work table (the
+// second rename). The next run drops what the killed ones left and publishes.
+TEST_F(FaultTest, SwapRunsKilledAnywhereLeaveThePublishedTableWholeOnPostgres) {
+  CORVANE_START_POSTGRES(pg);
+  Set("ConnectionString", pg->connectionString());
+  Set("PublishMode", "swap");
+  WriteDirectory(400);
+  ASSERT_EQ(CompleteRun(), 400);
+  const struct {
+    const char* text;  // the run is killed once its output shows this
+    int delayMs = 0;   // and this much later
+    const char* gate = nullptr;  // a lock the test holds meanwhile, so the run waits at a known statement
+  } points[] = {
+      {kReading},
+      {"ParseSrt:"},
+      {"Xsql:create table GAL_new"},
+      {"Xsql:create table GAL_new", 2},
+      {"Xsql:insert into GAL_new"},
+      {"Xsql:CREATE UNIQUE INDEX GAL_new_index"},
+      {"Final table GAL_new: "},
+      {"Final table GAL_new: ", 300, "lock table GAL in access exclusive mode"},  // just before the swap
+      {"Xsql:begin", 300, "lock table GAL in access share mode"},                // at the first rename
+      {"Xsql:alter table GAL rename to GAL_old", 300, "lock table GAL_new in access share mode"},  // at the second
+  };
+  long published = 400;
+  for (size_t i = 0; i < std::size(points); ++i) {
+    const auto& point = points[i];
+    SCOPED_TRACE(point.text);
+    const long entries = 500 + static_cast<long>(i);
+    WriteDirectory(entries);
+    std::unique_ptr<ado::Connection> gate;
+    auto hold = [&] {
+      try {
+        gate = ado::CreateConnection();
+        gate->Open(Get("ConnectionString"));
+        gate->Execute("begin");
+        gate->Execute(point.gate);
+      } catch (const ado::AdoError&) {
+        gate.reset();  // the run was past the gate already: an ordinary point
+      }
+    };
+    // The work table exists only once the run made it: the run is halted
+    // there while the test takes its lock.
+    const bool onWorkTable = point.gate && Contains(point.gate, "GAL_new");
+    if (point.gate && !onWorkTable) hold();
+    const Process run = StartRun();
+    if (onWorkTable) {
+      EXPECT_TRUE(Eventually([&] { return Contains(run.Output(), "Xsql:create table GAL_new"); })) << run.Output();
+      run.Signal(SIGSTOP);
+      hold();
+      run.Signal(SIGCONT);
+    }
+    EXPECT_TRUE(Eventually([&] { return Contains(run.Output(), point.text); })) << run.Output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(point.delayMs));
+    run.Signal(SIGKILL);
+    EXPECT_EQ(run.Wait(), 128 + SIGKILL);
+    const bool gated = gate != nullptr;
+    if (gate) gate->Execute("rollback");
+    gate.reset();
+    const long rows = Count("GAL");
+    if (gated)
+      EXPECT_EQ(rows, published);
+    else
+      EXPECT_TRUE(rows == published || rows == entries) << rows;
+    published = rows;
+  }
+  WriteDirectory(600);
+  EXPECT_EQ(CompleteRun(), 600);
+  EXPECT_EQ(Count("GAL_new"), -1);
+  EXPECT_EQ(Count("GAL_old"), -1);
+}
+
 TEST_F(FaultTest, LockedSqliteFileAtTheStartFailsTheRun) {
   WriteDirectory(300);
   ASSERT_EQ(CompleteRun(), 300);
