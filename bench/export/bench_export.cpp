@@ -1,12 +1,18 @@
 // The whole export for generated directories of 10,000 and 100,000
-// entries on SQLite and PostgreSQL: GAL read through libCorvane.so, the
-// temporary table, the address parse pass and the final table. Prints
-// seconds per phase, entries per second overall, statements per second of
-// the other kind's final-table copy, and peak memory.
+// entries on SQLite, PostgreSQL and MariaDB, in both publishing modes side
+// by side (the rebuild in place, and "PublishMode" swap): GAL read through
+// libCorvane.so, the temporary table, the address parse pass and the final
+// table. Prints seconds per phase, entries per second overall, statements
+// per second of the other kind's final-table copy, peak memory, and
+// whether both modes published the same table, cell for cell. With
+// --reader, a second connection counts the final table in a loop while
+// each run publishes it, and the time it saw no table or a part of one is
+// printed (that slows the runs: leave it out for the timings).
 //
-//   bench_export [--sizes 10000,100000] [--databases sqlite,postgres]
+//   bench_export [--sizes 10000,100000] [--databases sqlite,postgres,mariadb] [--modes rebuild,swap] [--reader]
 //
-// PostgreSQL is reached through $CORVANE_TEST_PG.
+// PostgreSQL is reached through $CORVANE_TEST_PG, MariaDB through
+// $CORVANE_TEST_MARIADB. Figures of the swap carry "_swap" in their names.
 #include <fmt/format.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -27,6 +33,7 @@
 #include "service/host/run_log.h"
 #include "service/host/service_main.h"
 #include "tests/export/connection_wrappers.h"
+#include "tests/export/count_reader.h"
 #include "tests/export/fake_service_control.h"
 #include "tools/gen-directory/generate_directory.h"
 
@@ -67,17 +74,37 @@ struct Figures {
   double cpu = 0;
   long copyStatements = 0;
   bool completed = false;
+  std::vector<testing::CountReader::Sight> readerSights;  // with --reader
+  long published = -1;                                     // rows published before the run
+  long finalRows = -1;
 };
 
+constexpr const char* kTable = "BENCH_GAL";
+
+// A digest of every cell of the final table in the order of its identifiers.
+std::size_t TableDigest(const std::string& connectionString) {
+  auto c = ado::CreateConnection();
+  c->Open(connectionString);
+  auto rs = c->CreateRecordset();
+  rs->Open(std::string("select * from ") + kTable + " order by entry_id", *c);
+  std::size_t digest = 0;
+  for (; !rs->IsEOF(); rs->MoveNext())
+    for (int i = 0; i < rs->FieldCount(); ++i)
+      digest = digest * 1000003 ^ std::hash<std::string>{}(rs->FieldName(i) + "=" + rs->GetValue(i).value_or("\x01NULL"));
+  return digest;
+}
+
 // One whole run of `entries` generated entries into the database.
-Figures RunOnce(const std::string& connectionString, const fs::path& ldif, const fs::path& work, long entries) {
+Figures RunOnce(const std::string& connectionString, const fs::path& ldif, const fs::path& work, long entries,
+                const std::string& mode, bool reader) {
   service::SystemClock clock;
   service::RunLog log(clock);
   testing::FakeServiceControl control;
   service::ServiceMain w(log, control, clock, [] {});
-  w.TableName = "BENCH_GAL";
+  w.TableName = kTable;
   w.TempTableName = "BENCH_TEMP_GAL";
   control.settings["ConnectionString"] = connectionString;
+  control.settings["PublishMode"] = mode == "swap" ? "swap" : "";
   control.settings["Mailbox"] = gendir::kServiceAccount;
   control.settings["Server"] = ldif.string();
   for (const char* box : {"GIVEN_NAME", "SURNAME", "DISPLAY_NAME", "TITLE", "COMPANY_NAME", "BUS_DEPARTMENT_NAME",
@@ -102,6 +129,7 @@ Figures RunOnce(const std::string& connectionString, const fs::path& ldif, const
   service::DynamicGalLibrary library(service::ProgramFolder().parent_path() / "bin");
   service::UpdateRunHooks hooks;
   hooks.library = &library;
+  hooks.OnOutcome = [&f](const service::RunOutcome& outcome) { f.finalRows = outcome.finalRows; };
   std::string phase = "connect";
   auto phaseStart = Clock::now();
   auto runStart = phaseStart;
@@ -118,11 +146,22 @@ Figures RunOnce(const std::string& connectionString, const fs::path& ldif, const
   fs::current_path(work);  // the library's log lies here
   double cpuStart = CpuSeconds();
   bool result = false;
+  std::unique_ptr<testing::CountReader> counter;
+  if (reader) {
+    try {
+      auto c = ado::CreateConnection();
+      c->Open(connectionString);
+      f.published = std::stol(c->Execute(std::string("select count(*) from ") + kTable)->GetValue(0).value_or("-1"));
+    } catch (const std::exception&) {
+    }
+    counter = std::make_unique<testing::CountReader>(connectionString, kTable);
+  }
   try {
     service::UpdateGAL(w, result, hooks);
   } catch (const service::EndServiceProcess& e) {
     fmt::print(stderr, "run ended early: {}\n", e.reason);
   }
+  if (counter) f.readerSights = counter->Stop();
   f.phaseSeconds[phase] += std::chrono::duration<double>(Clock::now() - phaseStart).count();
   f.total = std::chrono::duration<double>(Clock::now() - runStart).count();
   f.cpu = CpuSeconds() - cpuStart;
@@ -136,10 +175,15 @@ Figures RunOnce(const std::string& connectionString, const fs::path& ldif, const
 
 int main(int argc, char** argv) {
   std::vector<std::string> sizes = {"10000", "100000"};
-  std::vector<std::string> databases = {"sqlite", "postgres"};
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--sizes") == 0) sizes = SplitList(argv[i + 1]);
-    else if (std::strcmp(argv[i], "--databases") == 0) databases = SplitList(argv[i + 1]);
+  std::vector<std::string> databases = {"sqlite", "postgres", "mariadb"};
+  std::vector<std::string> modes = {"rebuild", "swap"};
+  bool reader = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--reader") == 0) reader = true;
+    else if (i + 1 >= argc) break;
+    else if (std::strcmp(argv[i], "--sizes") == 0) sizes = SplitList(argv[++i]);
+    else if (std::strcmp(argv[i], "--databases") == 0) databases = SplitList(argv[++i]);
+    else if (std::strcmp(argv[i], "--modes") == 0) modes = SplitList(argv[++i]);
   }
 
   fs::path root = fs::temp_directory_path() / ("bench_export_" + std::to_string(getpid()));
@@ -159,42 +203,78 @@ int main(int argc, char** argv) {
         fs::remove(root / "bench.db");
         cs = "Driver=SQLite3;Database=" + (root / "bench.db").string() + ";JournalMode=WAL;SyncPragma=NORMAL";
       } else {
-        const char* pg = std::getenv("CORVANE_TEST_PG");
-        if (!pg || !*pg) {
-          fmt::print(stderr, "CORVANE_TEST_PG not set: PostgreSQL skipped\n");
+        const char* variable = db == "mariadb" ? "CORVANE_TEST_MARIADB" : "CORVANE_TEST_PG";
+        const char* server = std::getenv(variable);
+        if (!server || !*server) {
+          fmt::print(stderr, "{} not set: {} skipped\n", variable, db);
           continue;
         }
-        cs = pg;
+        cs = server;
       }
-      // A fresh home per run: the mail profile keeps the directory it was
-      // created with.
-      fs::path home = root / ("home_" + db + "_" + size);
-      fs::create_directories(home);
-      setenv("CORVANE_HOME", home.c_str(), 1);
-      Figures f = RunOnce(cs, ldif, root, entries);
-      std::string name = fmt::format("export_{}_{}", db, size);
-      for (const char* phase : {"connect", "temporary table", "GAL read", "address parse", "final table"}) {
-        std::string key = phase;
-        for (char& c : key)
-          if (c == ' ') c = '_';
-        fmt::print("{}_{}: {:.2f} s\n", name, key, f.phaseSeconds[phase]);
+      std::map<std::string, std::size_t> digests;
+      if (reader) {
+        // The reader's runs replace a published table, as every run but the first does.
+        fs::path home = root / ("home_" + db + "_" + size + "_first");
+        fs::create_directories(home);
+        setenv("CORVANE_HOME", home.c_str(), 1);
+        RunOnce(cs, ldif, root, entries, "swap", false);
       }
-      fmt::print("{}_total: {:.2f} s\n", name, f.total);
-      fmt::print("{}_cpu: {:.2f} s\n", name, f.cpu);
-      fmt::print("{}_entries_per_s: {:.0f} entries/s\n", name, entries / f.total);
-      double copy = f.phaseSeconds["final table"];
-      fmt::print("{}_copy_statements: {} statements\n", name, f.copyStatements);
-      fmt::print("{}_copy_statements_per_s: {:.0f} statements/s\n", name, copy > 0 ? f.copyStatements / copy : 0.0);
-      fmt::print("{}_completed: {} bool\n", name, f.completed ? 1 : 0);
-      fmt::print("{}_peak_memory: {:.1f} MB\n", name, PeakMegabytes());
+      for (const auto& mode : modes) {
+        // A fresh home per run: the mail profile keeps the directory it was
+        // created with.
+        fs::path home = root / ("home_" + db + "_" + size + "_" + mode);
+        fs::create_directories(home);
+        setenv("CORVANE_HOME", home.c_str(), 1);
+        Figures f = RunOnce(cs, ldif, root, entries, mode, reader);
+        std::string name = fmt::format("export_{}_{}{}", db, size, mode == "swap" ? "_swap" : "");
+        for (const char* phase : {"connect", "temporary table", "GAL read", "address parse", "final table"}) {
+          std::string key = phase;
+          for (char& c : key)
+            if (c == ' ') c = '_';
+          fmt::print("{}_{}: {:.2f} s\n", name, key, f.phaseSeconds[phase]);
+        }
+        fmt::print("{}_total: {:.2f} s\n", name, f.total);
+        fmt::print("{}_cpu: {:.2f} s\n", name, f.cpu);
+        fmt::print("{}_entries_per_s: {:.0f} entries/s\n", name, entries / f.total);
+        double copy = f.phaseSeconds["final table"];
+        fmt::print("{}_copy_statements: {} statements\n", name, f.copyStatements);
+        fmt::print("{}_copy_statements_per_s: {:.0f} statements/s\n", name, copy > 0 ? f.copyStatements / copy : 0.0);
+        fmt::print("{}_completed: {} bool\n", name, f.completed ? 1 : 0);
+        fmt::print("{}_peak_memory: {:.1f} MB\n", name, PeakMegabytes());
+        if (reader) {
+          long errors = 0, partial = 0;
+          for (const auto& sight : f.readerSights) {
+            errors += !sight.error.empty();
+            partial += sight.error.empty() && sight.rows != f.published && sight.rows != f.finalRows;
+          }
+          fmt::print("{}_reader_counts: {} counts\n", name, f.readerSights.size());
+          fmt::print("{}_reader_errors: {} counts\n", name, errors);
+          fmt::print("{}_reader_partial: {} counts\n", name, partial);
+          fmt::print("{}_reader_gap: {:.2f} s\n", name,
+                     testing::CountReader::Gap(f.readerSights, f.published, f.finalRows));
+        }
+        std::fflush(stdout);
+        totals[db + "_" + size + "_" + mode] = f.total;
+        if (f.completed) digests[mode] = TableDigest(cs);
+      }
+      if (digests.size() == 2)
+        fmt::print("export_{}_{}_modes_identical: {} bool\n", db, size,
+                   digests.begin()->second == digests.rbegin()->second ? 1 : 0);
       std::fflush(stdout);
-      totals[db + "_" + size] = f.total;
     }
   }
   for (const auto& db : databases) {
-    auto small = totals.find(db + "_10000"), large = totals.find(db + "_100000");
-    if (small != totals.end() && large != totals.end())
-      fmt::print("export_{}_100000_over_10000: {:.2f} x\n", db, large->second / small->second);
+    for (const auto& mode : modes) {
+      auto small = totals.find(db + "_10000_" + mode), large = totals.find(db + "_100000_" + mode);
+      if (small != totals.end() && large != totals.end())
+        fmt::print("export_{}_100000{}_over_10000: {:.2f} x\n", db, mode == "swap" ? "_swap" : "",
+                   large->second / small->second);
+    }
+    for (const auto& size : sizes) {
+      auto rebuild = totals.find(db + "_" + size + "_rebuild"), swap = totals.find(db + "_" + size + "_swap");
+      if (rebuild != totals.end() && swap != totals.end())
+        fmt::print("export_{}_{}_swap_speedup: {:.2f} x\n", db, size, rebuild->second / swap->second);
+    }
   }
   fmt::print("peak_memory: {:.1f} MB\n", PeakMegabytes());
   fs::current_path("/");

@@ -3,6 +3,7 @@
 // publishes it, and keeps what it saw.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -35,22 +36,18 @@ class CountReader {
     return seen_;
   }
 
-  // How long the reader saw neither `before` nor `after` rows: from the
-  // last sight of the old table to the first of the new one, in seconds; 0
-  // when every sight was one or the other.
+  // How long the reader saw neither a table of `before` rows nor one of
+  // `after` rows (an error, or a count in between): from the last whole
+  // table before the first such sight to the first whole table after the
+  // last one, in seconds; 0 when every sight was a whole table.
   static double Gap(const std::vector<Sight>& seen, long before, long after) {
-    Clock::time_point lastBefore{}, firstOther{};
-    bool other = false;
-    for (const Sight& s : seen) {
-      if (s.rows == after) return other ? std::chrono::duration<double>(s.at - lastBefore).count() : 0.0;
-      if (s.rows == before) {
-        lastBefore = s.at;
-      } else if (!other) {
-        other = true;
-        firstOther = s.at;
-      }
-    }
-    return other && !seen.empty() ? std::chrono::duration<double>(seen.back().at - firstOther).count() : 0.0;
+    auto partial = [&](const Sight& s) { return s.rows != before && s.rows != after; };
+    const auto first = std::find_if(seen.begin(), seen.end(), partial);
+    if (first == seen.end()) return 0.0;
+    const auto last = std::find_if(seen.rbegin(), seen.rend(), partial).base() - 1;
+    const auto from = first == seen.begin() ? first : first - 1;
+    const auto to = last + 1 == seen.end() ? last : last + 1;
+    return std::chrono::duration<double>(to->at - from->at).count();
   }
 
  private:
