@@ -177,11 +177,11 @@ class Run : public Recovery {
     Phase("temporary table");
     w_.DatabaseType = DetermineDBType(w_);
     w_.WriteLog("DBtype:" + w_.DatabaseType);
-    const OtherKindTypes longText = OtherTypes();
+    const OtherKindTypes types = OtherTypes();
     const auto dropFailure = droptable(w_, w_.TempTableName);
     dropconstraint(w_);
     const auto createFailure =
-        xSQL(w_, "CREATE TABLE " + w_.TempTableName + TempTableColumnList(w_.DatabaseType, w_.TableName, longText));
+        xSQL(w_, "CREATE TABLE " + w_.TempTableName + TempTableColumnList(w_.DatabaseType, w_.TableName, types));
     // The library adds rows to whatever table it finds: without a fresh one
     // the export would land on the last run's rows.
     if (createFailure) {
@@ -233,13 +233,13 @@ class Run : public Recovery {
     Phase("final table");
     const parameters::ShrinkThreshold threshold = ReadShrinkThreshold();
     if (ReadPublishMode() == parameters::PublishMode::Swap) {
-      PublishBySwap(longText, threshold);
+      PublishBySwap(types, threshold);
     } else {
       auto beforeDrop = [&](const std::string& expectedRowsQuery) {
         if (threshold.percent) CheckShrink(threshold, CountOf(expectedRowsQuery, w_.TempTableName), "");
         buildingFinalTable_ = true;  // from the drop on, the table is missing or short until checked
       };
-      CheckFinalTable(BuildFinalTable(w_, *this, longText, Progress("final table"), beforeDrop));
+      CheckFinalTable(BuildFinalTable(w_, *this, types, Progress("final table"), beforeDrop));
       buildingFinalTable_ = false;
     }
 

@@ -29,7 +29,7 @@ class CountReader {
   CountReader(const CountReader&) = delete;
   CountReader& operator=(const CountReader&) = delete;
 
-  // Ends the loop; what it saw, in order.
+  // Ends the loop after one more count begun now; what it saw, in order.
   const std::vector<Sight>& Stop() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
@@ -53,7 +53,8 @@ class CountReader {
  private:
   void Loop() {
     std::unique_ptr<ado::Connection> connection;
-    while (!stop_) {
+    for (bool last = false; !last;) {
+      last = stop_;
       Sight sight{Clock::now(), -1, {}};
       try {
         if (!connection) {
