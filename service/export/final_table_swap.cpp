@@ -103,7 +103,8 @@ FinalTableBuild BuildWorkTable(ServiceMain& w, Recovery& recovery, const OtherKi
   // table of a swap that ended before its drop.
   for (const std::string& leftover : {work, RetiredTableName(w.TableName)}) {
     if (!TableExists(w, recovery, leftover)) continue;
-    w.WriteLog("Dropping " + leftover + ", which an earlier run left unpublished", LogPriority::Warning);
+    w.WriteLog("Dropping " + leftover + ", left by an earlier run that did not finish publishing",
+               LogPriority::Warning);
     droptable(w, leftover);
   }
 
@@ -150,7 +151,8 @@ std::optional<StatementFailure> PublishWorkTable(ServiceMain& w, Recovery& recov
   auto transaction = [&](const std::string& begin, std::vector<std::string> steps, const std::string& commit,
                          const std::string& rollback) {
     if ((failure = Run(w, recovery, begin))) return;
-    if ((failure = RunSteps(w, recovery, steps)) || (failure = Run(w, recovery, commit))) xSQL(w, std::string(rollback));
+    if ((failure = RunSteps(w, recovery, steps)) || (failure = Run(w, recovery, commit)))
+      xSQL(w, std::string(rollback));
   };
   auto renames = [&](const std::string& form) {
     std::vector<std::string> steps;

@@ -145,7 +145,8 @@ FinalTableLists BuildFinalTableLists(const parameters::ColumnSelection& boxes, i
     lists.columns.push_back(caption);
     // The proxy list keeps the long type it has in the temporary table:
     // varchar(255) would refuse every list longer than 255 characters.
-    lists.definitionList += caption + (caption == "EMS_AB_PROXY_ADDRESSES" ? " " + types.longText : " varchar(255)") + ",";
+    lists.definitionList +=
+        caption + (caption == "EMS_AB_PROXY_ADDRESSES" ? " " + types.longText : " varchar(255)") + ",";
     anyBox = true;
   }
   // Drop the trailing comma; with no column box the lists still end in

@@ -149,7 +149,8 @@ TEST(FinalTableStatements, SwapOnOracleAndMssql) {
   EXPECT_EQ(failure->description, "busy");
 
   RecordedBuild mssql(ado::RecordingDatabase::LikeMssql(), "MSSQL");
-  for (const char* probe : {"select * from GAL_new where 1=0", "select * from GAL_old where 1=0", "select * from GAL where 1=0"})
+  for (const char* probe :
+       {"select * from GAL_new where 1=0", "select * from GAL_old where 1=0", "select * from GAL where 1=0"})
     mssql.db->When(probe, missing);
   EXPECT_EQ(mssql.Swap(), (std::vector<std::string>{
                               "select * from GAL_new where 1=0",

@@ -82,7 +82,8 @@ class Publish : public ::testing::TestWithParam<std::string> {
   void TearDown() override {
     if (!h) return;
     auto c = h->Db();
-    for (const std::string& table : {service::WorkTableName(h->w.TableName), Excludes()}) Quietly(*c, "drop table " + table);
+    for (const std::string& table : {service::WorkTableName(h->w.TableName), Excludes()})
+      Quietly(*c, "drop table " + table);
     fs::current_path(oldDir);
   }
 
