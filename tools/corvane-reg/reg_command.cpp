@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "platform/registry/hive_format.h"
+#include "service/host/parameters/parameter_reference.h"
 
 namespace corvane::tools {
 
@@ -24,7 +25,9 @@ constexpr const char* kUsage =
     "  corvane-reg delete [KEY] /v NAME [/f]\n"
     "  corvane-reg delete KEY [/f]          (the key with every key below it)\n"
     "KEY defaults to HKLM\\SYSTEM\\CurrentControlSet\\Services\\Corvane Service\\Parameters\n"
-    "/s lists the key and every key below it, with their values.\n";
+    "/s lists the key and every key below it, with their values.\n"
+    "The registry is the file $CORVANE_HOME/registry.hive (default /var/lib/corvane).\n"
+    "The values of the parameters key are described in corvane-parameters(5).\n";
 
 constexpr const char* kNotFound = "ERROR: The system was unable to find the specified registry key or value.\n";
 
@@ -187,6 +190,15 @@ int Add(const Options& o, registry::Hive& hive, std::istream& in, std::ostream& 
     err << "ERROR: Invalid type " << type << " (use REG_SZ, REG_EXPAND_SZ or REG_DWORD)\n";
     return 1;
   }
+  // A value of the parameters key that the service would not read, or not
+  // read as meant, is still written (as reg.exe would), with a warning.
+  if (EqualsNoCase(o.key, registry::kParametersKeyPath)) {
+    if (!parameters::IsKnownParameter(*o.name)) {
+      err << "WARNING: " << parameters::UnknownNameWarning(*o.name) << "\n";
+    } else if (auto problem = parameters::ValueProblem(*o.name, value.AsText())) {
+      err << "WARNING: " << *o.name << ": " << *problem << "\n";
+    }
+  }
   if (!o.force && hive.Get(o.key, *o.name) &&
       !Confirm(fmt::format("Value {} exists, overwrite", *o.name), in, out)) {
     out << "The operation was cancelled.\n";
@@ -231,6 +243,8 @@ int Delete(const Options& o, registry::Hive& hive, std::istream& in, std::ostrea
 }
 
 }  // namespace
+
+const char* RegUsage() { return kUsage; }
 
 int RunRegCommand(const std::vector<std::string>& args, registry::Hive& hive, std::istream& in, std::ostream& out,
                   std::ostream& err) {

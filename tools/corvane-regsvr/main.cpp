@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/com/server.h"
+#include "service/host/program_info.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (auto answered = service::AnswerHelpOrVersion(argc, argv, "corvane-regsvr", kUsage)) return *answered;
   bool unregister = false;
   std::string library;
   for (int i = 1; i < argc; ++i) {
