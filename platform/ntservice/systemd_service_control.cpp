@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <fmt/format.h>
 
+#include "platform/atomicfile/atomic_file.h"
 #include "platform/ntservice/event_file.h"
 #include "platform/ntservice/signal_bridge.h"
 #include "platform/ntservice/unit_file.h"
@@ -31,30 +32,6 @@ int JournalPriority(int16_t type) {
     case EVENTLOG_ERROR_TYPE: return LOG_ERR;
     case EVENTLOG_WARNING_TYPE: return LOG_WARNING;
     default: return LOG_INFO;
-  }
-}
-
-// Writes `text` to `file` through a temporary file in the same folder,
-// flushed to disk before it replaces the file, so the file is either the
-// old one or the complete new one.
-void WriteFileAtomically(const fs::path& file, const std::string& text) {
-  fs::path temp = file;
-  temp += ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot create " + temp.string());
-  size_t done = 0;
-  int error = 0;
-  while (done < text.size() && error == 0) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno != EINTR) error = errno;
-    if (n > 0) done += static_cast<size_t>(n);
-  }
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temp.c_str(), file.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temp.c_str());
-    throw std::system_error(error, std::generic_category(), "cannot write " + file.string());
   }
 }
 
@@ -92,7 +69,7 @@ bool SystemdServiceControl::Install() {
   try {
     std::error_code ec;
     fs::create_directories(settings_.home, ec);
-    WriteFileAtomically(unit, UnitFileText({DisplayName(), settings_.program, settings_.home}));
+    files::WriteFileAtomically(unit, UnitFileText({DisplayName(), settings_.program, settings_.home}));
   } catch (const std::exception& e) {
     lastError_ = e.what();
     return false;

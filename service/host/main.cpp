@@ -18,6 +18,7 @@
 #include "service/host/clock.h"
 #include "service/host/program_info.h"
 #include "service/host/run_log.h"
+#include "service/host/run_record.h"
 #include "service/host/service_host.h"
 #include "service/host/service_main.h"
 
@@ -109,7 +110,22 @@ int main(int argc, char** argv) {
   service::ServiceMain w(runLog, control, clock, {});
   auto timer = loop.CreateTimer(service::kBuiltTimerInterval);
   service::contacts::InstallContactJobs(service::DefaultUpdateRunHooks());
-  service::ServiceHost host(w, *timer, [](service::ServiceMain& m, bool& result) { service::UpdateGAL(m, result); });
+  // Each run's outcome is recorded in the home once the check's bookkeeping
+  // is done (a one-time run has cleared OneTime by then).
+  std::time_t runStart = 0;
+  std::optional<service::RunOutcome> finished;
+  service::DefaultUpdateRunHooks().OnOutcome = [&finished](const service::RunOutcome& o) { finished = o; };
+  service::ServiceHost host(w, *timer, [&runStart, &clock](service::ServiceMain& m, bool& result) {
+    runStart = clock.Now();
+    service::UpdateGAL(m, result);
+  });
+  host.AfterRuns = [&] {
+    if (!finished) return;
+    const bool ends = finished->kind == service::RunOutcome::Kind::Ended ||
+                      finished->kind == service::RunOutcome::Kind::Stopped;
+    service::RecordRun(w, "CorvaneService", runStart, *finished, ends);
+    finished.reset();
+  };
   const auto runLock = options.home / service::kRunLockName;
   host.TryRunLock = [&runLock](std::string& why) { return TryRunLock(runLock, why); };
   host.RequestExit = [&loop](int exitCode) { loop.Quit(exitCode); };

@@ -103,16 +103,16 @@ void ServiceHost::CheckSchedule() {
   }
   firstCheckDone_ = true;
   for (int i = 0; i < runs; ++i) StartRun();
-  if (rebuild) return;  // the kind's own runs are still to come
-
-  if (kind == kOneTime) {
+  // After a rebuild the kind's own runs are still to come.
+  if (!rebuild && kind == kOneTime) {
     if (runs > 0) {
       w_.SaveSetting("OneTime", "0");
     } else {
       w_.WriteLog("NOT: onetime = 1 And DateDiff('s', startDT, Now()) >= 0");
     }
   }
-  if (kind == kOnStartup && runs > 0) w_.StartupRunDone = true;
+  if (!rebuild && kind == kOnStartup && runs > 0) w_.StartupRunDone = true;
+  if (runs > 0 && AfterRuns) AfterRuns();
 }
 
 void ServiceHost::StartRun() {
@@ -121,6 +121,7 @@ void ServiceHost::StartRun() {
 }
 
 void ServiceHost::EndProcess(const EndServiceProcess& end) {
+  if (AfterRuns) AfterRuns();
   if (!exitCode_) exitCode_ = end.exitCode;
   if (!end.reason.empty()) w_.runLog.Alert(LogPriority::Error, end.reason);
   timer_.SetEnabled(false);
