@@ -1,8 +1,10 @@
 #include "platform/ntservice/systemd_service_control.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <strings.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <systemd/sd-bus.h>
 #include <systemd/sd-journal.h>
@@ -35,6 +37,16 @@ int JournalPriority(int16_t type) {
   }
 }
 
+// The account the service runs as: the owner of its home, whose files
+// (the settings, readable by their owner only) it must read and write;
+// empty for root.
+std::string HomeOwner(const fs::path& home) {
+  struct stat st {};
+  if (::stat(home.c_str(), &st) != 0 || st.st_uid == 0) return {};
+  const struct passwd* pw = ::getpwuid(st.st_uid);
+  return pw != nullptr ? pw->pw_name : std::to_string(st.st_uid);
+}
+
 }  // namespace
 
 SystemdSettings SystemdSettings::FromEnvironment() {
@@ -58,6 +70,7 @@ fs::path SystemdServiceControl::UnitFile() const { return settings_.unitDir / Un
 
 bool SystemdServiceControl::Install() {
   lastError_.clear();
+  lastReport_.clear();
   fs::path unit = UnitFile();
   // As with the service manager it stands for, installing a service that
   // exists fails and changes nothing.
@@ -66,10 +79,11 @@ bool SystemdServiceControl::Install() {
     lastError_ = fmt::format("{} is already installed ({} exists); uninstall it first", ServiceName(), unit.string());
     return false;
   }
+  const std::string user = HomeOwner(settings_.home);
   try {
     std::error_code ec;
     fs::create_directories(settings_.home, ec);
-    files::WriteFileAtomically(unit, UnitFileText({DisplayName(), settings_.program, settings_.home}));
+    files::WriteFileAtomically(unit, UnitFileText({DisplayName(), settings_.program, settings_.home, user}));
   } catch (const std::exception& e) {
     lastError_ = e.what();
     return false;
@@ -84,11 +98,17 @@ bool SystemdServiceControl::Install() {
     return false;
   }
   ReloadSystemd();
+  lastReport_ = fmt::format(
+      "Installed {} as {}: it runs {} as {} with CORVANE_HOME={}.\n"
+      "Start it now and at every boot with: systemctl enable --now '{}'",
+      DisplayName(), unit.string(), settings_.program.string(), user.empty() ? "root" : user,
+      settings_.home.string(), unit.filename().string());
   return true;
 }
 
 bool SystemdServiceControl::Uninstall() {
   lastError_.clear();
+  lastReport_.clear();
   fs::path unit = UnitFile();
   if (::unlink(unit.c_str()) != 0) {
     lastError_ = errno == ENOENT ? fmt::format("{} is not installed ({} does not exist)", ServiceName(), unit.string())
@@ -102,6 +122,8 @@ bool SystemdServiceControl::Uninstall() {
     if (entry.path().extension() == ".wants" && fs::is_symlink(fs::symlink_status(link, ec))) fs::remove(link, ec);
   }
   ReloadSystemd();
+  lastReport_ = fmt::format("Removed {} ({}); its settings stay in {}.", DisplayName(), unit.string(),
+                            hive_.file().string());
   return true;
 }
 
