@@ -60,7 +60,7 @@ std::string Hardening(const UnitSettings& s) {
 std::string UnitFileText(const UnitSettings& s) {
   const std::string user = s.user.empty() ? "" : "User=" + s.user + "\n";
   return fmt::format(
-      "# Written by CorvaneService -install; removed by CorvaneService -uninstall.\n"
+      "{}"
       "[Unit]\n"
       "Description={}\n"
       "Wants=network-online.target\n"
@@ -88,6 +88,8 @@ std::string UnitFileText(const UnitSettings& s) {
       "\n"
       "[Install]\n"
       "WantedBy=multi-user.target\n",
+      s.packaged ? "# Installed by the corvane package. Change it with: systemctl edit 'Corvane\\x20Service.service'\n"
+                 : "# Written by CorvaneService -install; removed by CorvaneService -uninstall.\n",
       s.displayName, user, Quoted(s.program.string()), Quoted("CORVANE_HOME=" + s.home.string()),
       Bare(s.home.string()), Hardening(s));
 }

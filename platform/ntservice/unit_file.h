@@ -9,11 +9,16 @@
 
 namespace corvane::ntservice {
 
+// Where the Debian package installs the service's unit; a unit that
+// `-install` writes (in /etc/systemd/system) takes precedence over it.
+inline constexpr const char* kPackagedUnitDir = "/usr/lib/systemd/system";
+
 struct UnitSettings {
   std::string displayName;          // Description=
   std::filesystem::path program;    // ExecStart=, no arguments: a normal service start
   std::filesystem::path home;       // WorkingDirectory=, CORVANE_HOME and the one writable place
   std::string user;                 // User=; empty: root
+  bool packaged = false;            // installed by the package rather than written by -install
 };
 
 // The unit file text: the one definition of the service's unit, which

@@ -41,8 +41,8 @@ const std::vector<ParameterSection> kReference = {
                          "TempTableName say, and a fixed unique index is created after each run. Leave it off."},
      }},
     {"Mail access",
-     "How the GAL reader logs on. On this system the server names the directory: an LDAP URL, a host name or an "
-     "LDIF file.",
+     "How the GAL reader logs on: Server names the directory (an LDAP URL, a host name or an LDIF file) and "
+     "Mailbox one entry of it.",
      {
          {.name = "Mailbox",
           .description = "The mailbox the service's mail profile is created with: the account name, mail address or "
