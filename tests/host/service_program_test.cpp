@@ -120,6 +120,34 @@ std::string EnvOr(const char* name, const char* fallback) {
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// Every program answers --help and --version on standard output with exit
+// status 0, and touches nothing: neither the home nor the working directory.
+TEST(ServiceProgram, EveryProgramAnswersHelpAndVersion) {
+  TempDir dir;
+  const fs::path home = dir.path() / "home";
+  for (const char* program : {"CorvaneService", "corvane-run", "corvane-reg", "corvane-regsvr", "dsimport",
+                              "corvane-gen-directory"}) {
+    for (const std::string option : {"--help", "--version"}) {
+      const std::string command = "cd '" + dir.path().string() + "' && CORVANE_HOME='" + home.string() + "' '" +
+                                  (fs::path(BinDir()) / program).string() + "' " + option + " 2>stderr.txt";
+      FILE* p = ::popen(command.c_str(), "r");
+      ASSERT_NE(p, nullptr);
+      std::string out;
+      char buffer[4096];
+      for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+      EXPECT_EQ(::pclose(p), 0) << program << " " << option;
+      if (option == "--version") {
+        EXPECT_EQ(out, std::string(program) + " (Corvane) 4.1\n");
+      } else {
+        EXPECT_TRUE(out.starts_with("usage: ") || out.starts_with("Usage:")) << program << ": " << out;
+      }
+      EXPECT_EQ(ReadFile(dir.path() / "stderr.txt"), "") << program << " " << option;
+      fs::remove(dir.path() / "stderr.txt");
+      EXPECT_TRUE(fs::is_empty(dir.path())) << program << " " << option << " left a file";
+    }
+  }
+}
+
 TEST(ServiceProgram, WithoutConnectionStringEveryOptionEnds) {
   Installation in;
   fs::remove_all(in.home);  // a fresh machine: even the home is missing
