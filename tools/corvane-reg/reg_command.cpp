@@ -31,6 +31,11 @@ constexpr const char* kUsage =
 
 constexpr const char* kNotFound = "ERROR: The system was unable to find the specified registry key or value.\n";
 
+// reg.exe's message, and the file it looked in: a wrong CORVANE_HOME shows.
+void NotFound(const registry::Hive& hive, std::ostream& err) {
+  err << kNotFound << "(looked in " << hive.file().string() << ")\n";
+}
+
 struct Options {
   std::string command;
   std::string key{registry::kParametersKeyPath};
@@ -133,7 +138,7 @@ void ListValues(const registry::Hive& hive, const std::string& key, std::ostream
 
 int Query(const Options& o, registry::Hive& hive, std::ostream& out, std::ostream& err) {
   if (!Exists(hive, o.key)) {
-    err << kNotFound;
+    NotFound(hive, err);
     return 1;
   }
   if (o.subkeys) {
@@ -152,7 +157,7 @@ int Query(const Options& o, registry::Hive& hive, std::ostream& out, std::ostrea
     out << fmt::format("    {}    {}    {}\n", v.name, TypeName(v.value.type), Shown(v.value));
   }
   if (o.name && !found) {
-    err << kNotFound;
+    NotFound(hive, err);
     return 1;
   }
   // The keys one level down, as reg.exe lists them.
@@ -218,7 +223,7 @@ int Delete(const Options& o, registry::Hive& hive, std::istream& in, std::ostrea
       return 1;
     }
     if (!Exists(hive, o.key)) {
-      err << kNotFound;
+      NotFound(hive, err);
       return 1;
     }
     if (!o.force && !Confirm("Permanently delete the registry key HKEY_LOCAL_MACHINE\\" + o.key, in, out)) {
@@ -230,7 +235,7 @@ int Delete(const Options& o, registry::Hive& hive, std::istream& in, std::ostrea
     return 0;
   }
   if (!hive.Get(o.key, *o.name)) {
-    err << kNotFound;
+    NotFound(hive, err);
     return 1;
   }
   if (!o.force && !Confirm(fmt::format("Delete the registry value {}", *o.name), in, out)) {
