@@ -284,6 +284,12 @@ TEST(ServiceProgram, DaemonExportsTheSampleDirectoryByItself) {
   EXPECT_EQ(rs->GetValue(0), std::optional<std::string>("300"));
   rs->Close();
   c->Close();
+
+  // The run's record for monitoring.
+  const std::string record = ReadFile(in.home / "last-run.json");
+  for (const char* field : {"\"program\": \"CorvaneService\"", "\"outcome\": \"completed\"", "\"exit_status\": 0",
+                            "\"final_rows\": 300", "\"next_due_text\": \"at the next start of the service\""})
+    EXPECT_TRUE(Contains(record, field)) << field << "\n" << record;
 }
 
 // A run that ends the process (here: no mailbox configured) ends it with
@@ -302,6 +308,9 @@ TEST(ServiceProgram, RunEndingTheProcessSetsTheExitStatus) {
   EXPECT_TRUE(Contains(journal, "<3>Mailbox and Server not specified.  Application Shutting Down.\n")) << journal;
   EXPECT_TRUE(Contains(journal, "<3>mailbox or server not specified\n")) << journal;
   EXPECT_FALSE(Contains(journal, "Update GAL Started")) << journal;  // information stays out
+  const std::string record = ReadFile(in.home / "last-run.json");
+  EXPECT_TRUE(Contains(record, "\"outcome\": \"ended\",\n  \"exit_status\": 78")) << record;
+  EXPECT_TRUE(Contains(record, "\"next_due\": null")) << record;
 }
 
 // A stop during a run ends the run at its next yield; the process ends
