@@ -145,9 +145,11 @@ class Forecaster {
   void Weekly() {
     const auto weeks = Number("ScheduleWeek", 0, 32767, "a weekly schedule is never due");
     const std::string days = List("WeekDays", kDayNames, 7, "day of the week (1 Sunday ... 7 Saturday)");
-    f_.description = fmt::format("weekly: on {} once {} whole weeks have passed since {}; a run at every check of "
-                                 "those days",
-                                 days.empty() ? "no day" : days, weeks.value_or(0), When(at_.start));
+    const std::string from = weeks.value_or(0) > 0
+                                 ? fmt::format("once {} whole weeks have passed since {}", *weeks, When(at_.start))
+                                 : "from " + When(at_.start);
+    f_.description = fmt::format("weekly: on {} {}; a run at every check of those days", days.empty() ? "no day" : days,
+                                 from);
   }
 
   void Monthly() {

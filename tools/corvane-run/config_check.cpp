@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,7 +32,7 @@ namespace fs = std::filesystem;
 struct NoCase {
   bool operator()(const std::string& a, const std::string& b) const {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) { return std::tolower(x) < std::tolower(y); });
+                                        [](unsigned char x, unsigned char y) { return std::tolower(x) < std::tolower(y); });
   }
 };
 
