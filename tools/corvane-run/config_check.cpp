@@ -121,10 +121,23 @@ class Check {
 
   std::string TableName() const { return parameters::BooleanOn(Get("DOS")) ? "small_gal" : Get("TableName"); }
 
+  // The service's unit lets it write only in its home.
+  void WrittenByTheService(const std::string& what, const fs::path& file) {
+    const fs::path home = fs::weakly_canonical(hive_.file().parent_path());
+    const fs::path where = fs::weakly_canonical(fs::absolute(file));
+    const auto [end, rest] = std::mismatch(home.begin(), home.end(), where.begin(), where.end());
+    if (end != home.end())
+      Warning(fmt::format("{} {} lies outside the home {}: the service's unit lets it write only in its home (add "
+                          "the folder with ReadWritePaths= in systemctl edit)",
+                          what, file.string(), home.string()));
+  }
+
   void Database() {
     const std::string cs = Get("ConnectionString");
     if (cs.empty()) return;
     const std::string shown = service::PasswordFreeConnectionString(cs);
+    if (ado::WithoutCreatingTheDatabase(cs) != cs && !Attribute(cs, "Database").empty())
+      WrittenByTheService("database: the SQLite file", Attribute(cs, "Database"));
     auto connection = ado::CreateConnection();
     try {
       connection->Open(ado::WithoutCreatingTheDatabase(cs));
@@ -228,7 +241,11 @@ class Check {
 
   void FollowOnJobs() {
     if (!parameters::BooleanOn(Get("DistList"))) return;
-    if (Get("DistListFile").empty()) Warning("DistList is on but DistListFile is empty: no distribution list is made");
+    if (Get("DistListFile").empty()) {
+      Warning("DistList is on but DistListFile is empty: no distribution list is made");
+    } else {
+      WrittenByTheService("DistListFile", Get("DistListFile"));
+    }
     if (Get("EMS_AB_PROXY_ADDRESSES") != "1")
       Warning("DistList is on but EMS_AB_PROXY_ADDRESSES is not 1: the list file stays empty");
   }

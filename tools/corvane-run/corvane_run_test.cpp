@@ -218,6 +218,8 @@ TEST_F(CorvaneRun, CheckJudgesTheConfigurationAndChangesNothing) {
       {"ScheduleType", "1", 1, "warning: schedule: WeekDays names no day of the week"},
       {"ConnectionString", "Driver=NoSuchDriver;PWD=hidden", 2, "error: database: cannot connect with "
                                                                 "Driver=NoSuchDriver;PWD=EXISTS: "},
+      {"ConnectionString", "Driver=SQLite3;Database=/tmp/corvane-elsewhere.db", 1,
+       "warning: database: the SQLite file /tmp/corvane-elsewhere.db lies outside the home "},
       {"Mailbox", "no.such.person", 2, "error: directory: cannot log on to " + sample + " as no.such.person: "},
       {"Server", "", 2, "error: Server is not set"},
   };
