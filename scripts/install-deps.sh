@@ -29,3 +29,9 @@ $SUDO apt-get install -y -q --no-install-recommends odbc-mariadb
 $SUDO apt-get install -y -q --no-install-recommends mariadb-server
 # systemd-analyze: the tests check the service's unit file with `systemd-analyze verify`
 $SUDO apt-get install -y -q --no-install-recommends systemd
+# The manual pages are written in scdoc and built with it.
+$SUDO apt-get install -y -q --no-install-recommends scdoc
+# JSON for the record of the last run (last-run.json); header-only, needed to build.
+$SUDO apt-get install -y -q --no-install-recommends nlohmann-json3-dev
+# The Debian packages: CPack finds their library dependencies with file and dpkg-shlibdeps.
+$SUDO apt-get install -y -q --no-install-recommends file dpkg-dev

@@ -35,7 +35,11 @@ WizardPorts MachinePorts(ParameterStore& store, std::function<void()> processPen
   ports.listPublicFolders = ListPublicFolders;
   ports.now = [] { return parameters::ToDateTime(std::time(nullptr)); };
   const auto unitDir = ntservice::SystemdSettings::FromEnvironment().unitDir;
-  ports.serviceAccount = ntservice::ServiceLogonAccount(unitDir / ntservice::UnitFileName("Corvane Service"));
+  const auto unitName = ntservice::UnitFileName("Corvane Service");
+  ports.serviceAccount = ntservice::ServiceLogonAccount(unitDir / unitName);
+  // Without a unit of its own (-install), the service runs from the package's.
+  if (ports.serviceAccount.empty() && std::getenv("CORVANE_UNIT_DIR") == nullptr)
+    ports.serviceAccount = ntservice::ServiceLogonAccount(std::filesystem::path(ntservice::kPackagedUnitDir) / unitName);
   ports.computerName = ComputerName();
   ports.distListFileDefault = DistListFileDefault();
   ports.versionMajor = CORVANE_VERSION_MAJOR;

@@ -124,4 +124,10 @@ class Connection {
 // A new, closed connection backed by ODBC (unixODBC).
 std::unique_ptr<Connection> CreateConnection();
 
+// `connectionString` for a look at the database that must create nothing:
+// a driver that creates a missing database file when it connects (the
+// SQLite driver) is told not to, so the connection fails instead. Other
+// drivers' strings come back unchanged.
+std::string WithoutCreatingTheDatabase(const std::string& connectionString);
+
 }  // namespace corvane::ado

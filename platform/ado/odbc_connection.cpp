@@ -145,4 +145,17 @@ namespace corvane::ado {
 
 std::unique_ptr<Connection> CreateConnection() { return std::make_unique<odbc::OdbcConnection>(); }
 
+std::string WithoutCreatingTheDatabase(const std::string& connectionString) {
+  std::string lower = connectionString;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  const size_t driver = lower.find("driver=");
+  const size_t end = driver == std::string::npos ? driver : lower.find(';', driver);
+  if (driver == std::string::npos || lower.substr(driver, end - driver).find("sqlite") == std::string::npos)
+    return connectionString;
+  // The SQLite ODBC driver's own attribute.
+  std::string out = connectionString;
+  if (!out.empty() && out.back() != ';') out += ';';
+  return out + "NoCreat=1";
+}
+
 }  // namespace corvane::ado

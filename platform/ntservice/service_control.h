@@ -29,6 +29,9 @@ class ServiceControl {
   virtual bool Uninstall() = 0;
   // Why the last Install or Uninstall failed, in words (empty when unknown).
   virtual std::string LastError() const { return {}; }
+  // What the last successful Install or Uninstall did and where, in words
+  // for the person who ran it (empty when there is nothing to say).
+  virtual std::string LastReport() const { return {}; }
   virtual void SetDebug(bool debug) = 0;
   virtual void SetControlsAccepted(int controls) = 0;
   // Connects to the service manager: from here on requests reach the handlers.

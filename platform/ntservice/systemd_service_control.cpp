@@ -1,8 +1,10 @@
 #include "platform/ntservice/systemd_service_control.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <strings.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <systemd/sd-bus.h>
 #include <systemd/sd-journal.h>
@@ -18,6 +20,7 @@
 #include <QCoreApplication>
 #include <fmt/format.h>
 
+#include "platform/atomicfile/atomic_file.h"
 #include "platform/ntservice/event_file.h"
 #include "platform/ntservice/signal_bridge.h"
 #include "platform/ntservice/unit_file.h"
@@ -34,28 +37,14 @@ int JournalPriority(int16_t type) {
   }
 }
 
-// Writes `text` to `file` through a temporary file in the same folder,
-// flushed to disk before it replaces the file, so the file is either the
-// old one or the complete new one.
-void WriteFileAtomically(const fs::path& file, const std::string& text) {
-  fs::path temp = file;
-  temp += ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot create " + temp.string());
-  size_t done = 0;
-  int error = 0;
-  while (done < text.size() && error == 0) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno != EINTR) error = errno;
-    if (n > 0) done += static_cast<size_t>(n);
-  }
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temp.c_str(), file.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temp.c_str());
-    throw std::system_error(error, std::generic_category(), "cannot write " + file.string());
-  }
+// The account the service runs as: the owner of its home, whose files
+// (the settings, readable by their owner only) it must read and write;
+// empty for root.
+std::string HomeOwner(const fs::path& home) {
+  struct stat st {};
+  if (::stat(home.c_str(), &st) != 0 || st.st_uid == 0) return {};
+  const struct passwd* pw = ::getpwuid(st.st_uid);
+  return pw != nullptr ? pw->pw_name : std::to_string(st.st_uid);
 }
 
 }  // namespace
@@ -81,6 +70,7 @@ fs::path SystemdServiceControl::UnitFile() const { return settings_.unitDir / Un
 
 bool SystemdServiceControl::Install() {
   lastError_.clear();
+  lastReport_.clear();
   fs::path unit = UnitFile();
   // As with the service manager it stands for, installing a service that
   // exists fails and changes nothing.
@@ -89,10 +79,11 @@ bool SystemdServiceControl::Install() {
     lastError_ = fmt::format("{} is already installed ({} exists); uninstall it first", ServiceName(), unit.string());
     return false;
   }
+  const std::string user = HomeOwner(settings_.home);
   try {
     std::error_code ec;
     fs::create_directories(settings_.home, ec);
-    WriteFileAtomically(unit, UnitFileText({DisplayName(), settings_.program, settings_.home}));
+    files::WriteFileAtomically(unit, UnitFileText({DisplayName(), settings_.program, settings_.home, user}));
   } catch (const std::exception& e) {
     lastError_ = e.what();
     return false;
@@ -107,11 +98,17 @@ bool SystemdServiceControl::Install() {
     return false;
   }
   ReloadSystemd();
+  lastReport_ = fmt::format(
+      "Installed {} as {}: it runs {} as {} with CORVANE_HOME={}.\n"
+      "Start it now and at every boot with: systemctl enable --now '{}'",
+      DisplayName(), unit.string(), settings_.program.string(), user.empty() ? "root" : user,
+      settings_.home.string(), unit.filename().string());
   return true;
 }
 
 bool SystemdServiceControl::Uninstall() {
   lastError_.clear();
+  lastReport_.clear();
   fs::path unit = UnitFile();
   if (::unlink(unit.c_str()) != 0) {
     lastError_ = errno == ENOENT ? fmt::format("{} is not installed ({} does not exist)", ServiceName(), unit.string())
@@ -125,6 +122,8 @@ bool SystemdServiceControl::Uninstall() {
     if (entry.path().extension() == ".wants" && fs::is_symlink(fs::symlink_status(link, ec))) fs::remove(link, ec);
   }
   ReloadSystemd();
+  lastReport_ = fmt::format("Removed {} ({}); its settings stay in {}.", DisplayName(), unit.string(),
+                            hive_.file().string());
   return true;
 }
 

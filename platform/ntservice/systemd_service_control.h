@@ -6,8 +6,10 @@
 //   <Corvane home>/events.log (see event_file.h).
 // - Install/uninstall: writes/removes the service's unit file in the unit
 //   directory ($CORVANE_UNIT_DIR, default /etc/systemd/system) and reloads
-//   systemd where it runs. Install fails when the unit file exists. Uninstall keeps the parameters key, so the
-//   configuration survives a reinstall.
+//   systemd where it runs. The unit runs the service as the owner of the
+//   home (root's home: as root). Install fails when the unit file exists.
+//   Uninstall keeps the parameters key, so the configuration survives a
+//   reinstall.
 // - Requests: after StartService, SIGTERM/SIGINT call OnStop and end the
 //   event loop (and write the stop note, when one is set), SIGUSR1 calls
 //   OnPause and SIGUSR2 OnContinue.
@@ -53,6 +55,7 @@ class SystemdServiceControl : public ServiceControl {
   bool Install() override;
   bool Uninstall() override;
   std::string LastError() const override { return lastError_; }
+  std::string LastReport() const override { return lastReport_; }
   void SetDebug(bool debug) override { debug_ = debug; }
   void SetControlsAccepted(int controls) override { controlsAccepted_ = controls; }
   void StartService() override;
@@ -74,6 +77,7 @@ class SystemdServiceControl : public ServiceControl {
   registry::Hive hive_;
   std::unique_ptr<SignalBridge> signals_;
   std::string lastError_;
+  std::string lastReport_;
   bool interactive_ = false;
   bool debug_ = false;
   int controlsAccepted_ = 0;

@@ -1,6 +1,7 @@
 #include "platform/ntservice/unit_file.h"
 
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 
 #include <fmt/format.h>
@@ -30,11 +31,36 @@ std::string Bare(std::string_view text) {
   return out;
 }
 
+bool Below(const std::filesystem::path& path, std::initializer_list<std::string_view> folders) {
+  const std::string text = path.lexically_normal().string();
+  for (std::string_view folder : folders) {
+    if (text.size() > folder.size() && text.compare(0, folder.size(), folder) == 0 && text[folder.size()] == '/')
+      return true;
+  }
+  return false;
+}
+
+// The restrictions of the [Service] section: the service writes only in its home.
+std::string Hardening(const UnitSettings& s) {
+  std::string text = fmt::format(
+      "# The service writes only in its home; keep the SQLite database and the\n"
+      "# distribution list file there (or add ReadWritePaths= with systemctl edit).\n"
+      "NoNewPrivileges=yes\n"
+      "ProtectSystem=strict\n"
+      "ReadWritePaths={}\n",
+      Quoted(s.home.string()));
+  if (!Below(s.home, {"/tmp", "/var/tmp"})) text += "PrivateTmp=yes\n";
+  const bool inAHome = Below(s.home, {"/home", "/root", "/run/user"}) || Below(s.program, {"/home", "/root", "/run/user"});
+  text += inAHome ? "ProtectHome=read-only\n" : "ProtectHome=yes\n";
+  return text;
+}
+
 }  // namespace
 
 std::string UnitFileText(const UnitSettings& s) {
+  const std::string user = s.user.empty() ? "" : "User=" + s.user + "\n";
   return fmt::format(
-      "# Written by CorvaneService -install; removed by CorvaneService -uninstall.\n"
+      "{}"
       "[Unit]\n"
       "Description={}\n"
       "Wants=network-online.target\n"
@@ -45,6 +71,7 @@ std::string UnitFileText(const UnitSettings& s) {
       "\n"
       "[Service]\n"
       "Type=simple\n"
+      "{}"
       "ExecStart={}\n"
       "Environment={}\n"
       "# The GAL reader library writes its log file into the working directory.\n"
@@ -57,10 +84,14 @@ std::string UnitFileText(const UnitSettings& s) {
       "# The service ends itself by design; restarting cannot help: 78 a required\n"
       "# setting is missing, 69 the address list had no entries or a run met 1000 failures.\n"
       "RestartPreventExitStatus=78 69\n"
+      "{}"
       "\n"
       "[Install]\n"
       "WantedBy=multi-user.target\n",
-      s.displayName, Quoted(s.program.string()), Quoted("CORVANE_HOME=" + s.home.string()), Bare(s.home.string()));
+      s.packaged ? "# Installed by the corvane package. Change it with: systemctl edit 'Corvane\\x20Service.service'\n"
+                 : "# Written by CorvaneService -install; removed by CorvaneService -uninstall.\n",
+      s.displayName, user, Quoted(s.program.string()), Quoted("CORVANE_HOME=" + s.home.string()),
+      Bare(s.home.string()), Hardening(s));
 }
 
 }  // namespace corvane::ntservice

@@ -9,17 +9,28 @@
 
 namespace corvane::ntservice {
 
+// Where the Debian package installs the service's unit; a unit that
+// `-install` writes (in /etc/systemd/system) takes precedence over it.
+inline constexpr const char* kPackagedUnitDir = "/usr/lib/systemd/system";
+
 struct UnitSettings {
   std::string displayName;          // Description=
   std::filesystem::path program;    // ExecStart=, no arguments: a normal service start
-  std::filesystem::path home;       // WorkingDirectory= and CORVANE_HOME
+  std::filesystem::path home;       // WorkingDirectory=, CORVANE_HOME and the one writable place
+  std::string user;                 // User=; empty: root
+  bool packaged = false;            // installed by the package rather than written by -install
 };
 
-// The unit file text. Where the service ends its own process by design (a
-// missing setting: exit status 78; an empty address list or too many
-// failures: 69) it is not restarted; other failures (a crash) are, after a
-// pause and only a few times an hour, so a broken configuration never
-// restarts in a tight loop.
+// The unit file text: the one definition of the service's unit, which
+// `CorvaneService -install` writes and the package installs. Where the
+// service ends its own process by design (a missing setting: exit status
+// 78; an empty address list or too many failures: 69) it is not restarted;
+// other failures (a crash) are, after a pause and only a few times an
+// hour, so a broken configuration never restarts in a tight loop. The
+// service runs hardened: no new privileges, the file system read-only but
+// for the home, a private /tmp, the users' homes out of reach (read-only
+// where the program or the home lies in one, or the service could not
+// start; no private /tmp where the home lies in /tmp).
 std::string UnitFileText(const UnitSettings& settings);
 
 // The account a unit file runs its service as: the value of the last

@@ -118,6 +118,18 @@ void RemoveStaleTemporaries(const std::filesystem::path& file) {
   }
 }
 
+// A file root makes for the hive (its replacement, its lock) belongs to the
+// hive's owner, or for a new hive to the owner of the folder (the service's
+// user, whose home it is). Otherwise an administrator's `sudo corvane-reg
+// add ...` would leave a hive the service cannot read.
+void KeepOwner(int fd, const std::filesystem::path& file) {
+  if (::geteuid() != 0) return;
+  struct stat st {};
+  const std::filesystem::path dir = file.parent_path().empty() ? "." : file.parent_path();
+  if (::stat(file.c_str(), &st) != 0 && ::stat(dir.c_str(), &st) != 0) return;
+  if (::fchown(fd, st.st_uid, st.st_gid) != 0) throw RegistryError(Errno(file, "cannot keep the owner of"));
+}
+
 // Replaces the hive atomically: temporary file beside it, fsync, rename,
 // fsync of the folder. The hive is mode 0600 (it holds a password).
 void Store(const std::filesystem::path& file, const HiveContents& contents) {
@@ -126,6 +138,7 @@ void Store(const std::filesystem::path& file, const HiveContents& contents) {
   tmp += fmt::format(".tmp.{}", ::getpid());
   Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (fd.get() < 0) throw RegistryError(Errno(tmp, "cannot create"));
+  KeepOwner(fd.get(), file);
   try {
     WriteAll(fd.get(), FormatHive(contents), tmp);
     if (::fsync(fd.get()) != 0) throw RegistryError(Errno(tmp, "cannot flush"));
@@ -153,6 +166,7 @@ class WriteLock {
     lock += ".lock";
     Fd fd(::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (fd.get() < 0) throw RegistryError(Errno(lock, "cannot open the lock file"));
+    KeepOwner(fd.get(), file);
     while (::flock(fd.get(), LOCK_EX) != 0) {
       if (errno != EINTR) throw RegistryError(Errno(lock, "cannot lock"));
     }

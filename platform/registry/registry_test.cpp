@@ -82,6 +82,23 @@ TEST_F(HiveTest, FileIsPrivateAndReadableByAPerson) {
   EXPECT_NE(text.find("\"ConnectionString\"=expand:\"PWD=secret\"\n"), std::string::npos);
 }
 
+// Root writing another user's hive (an administrator's sudo corvane-reg on
+// the service's home) leaves it, and its lock, to that user.
+TEST_F(HiveTest, RootKeepsTheOwnerOfTheHiveAndItsFolder) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+  const uid_t user = 65534;  // nobody
+  ASSERT_EQ(::chown(dir_.c_str(), user, user), 0);
+  Hive hive(file_);
+  hive.Set(key_, "TableName", Value::Sz("GAL"));  // a new hive: the folder's owner
+  hive.Set(key_, "TableName", Value::Sz("GAL2"));  // a replaced hive: the hive's owner
+  for (const auto& path : {file_, std::filesystem::path(file_.string() + ".lock")}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+    EXPECT_EQ(st.st_uid, user) << path;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << path;
+  }
+}
+
 TEST_F(HiveTest, HandEditIsReadBack) {
   WriteFile(
       "; edited by hand\n"

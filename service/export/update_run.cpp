@@ -62,6 +62,7 @@ class Run : public Recovery {
       return;
     } catch (const EndServiceProcess& end) {
       const bool stopped = w_.StopRequested;
+      outcome_.exitCode = end.exitCode;
       if (outcome_.cause.empty()) outcome_.cause = stopped ? "the run was stopped" : end.reason;
       AnnounceIncompleteFinalTable(stopped ? "the run was stopped while the table was being built"
                                            : "the run ended while the table was being built: " + outcome_.cause);

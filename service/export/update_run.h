@@ -29,6 +29,7 @@ struct RunOutcome {
   long temporaryRows = -1;  // rows in the temporary table after the export; -1 when not counted
   long finalRows = -1;      // rows in the final table after its build; -1 when not counted
   int failures = 0;         // failures the recovery handler dealt with
+  int exitCode = 0;         // Ended: the exit status the process ends with
 };
 
 // The lock file in the Corvane home that a run holds from start to end

@@ -16,13 +16,36 @@
 #include "service/contacts/contact_jobs.h"
 #include "service/export/update_run.h"
 #include "service/host/clock.h"
+#include "service/host/program_info.h"
 #include "service/host/run_log.h"
+#include "service/host/run_record.h"
 #include "service/host/service_host.h"
 #include "service/host/service_main.h"
 
 namespace {
 
 using namespace corvane;
+
+constexpr const char* kUsage =
+    "usage: CorvaneService [-install | -uninstall | -debug | -log | -dlog]\n"
+    "The Tarnwick Corvane Service: copies the global address list into a SQL\n"
+    "database on the schedule set in the parameters of the Corvane home\n"
+    "($CORVANE_HOME, default /var/lib/corvane). systemd starts it without an option.\n"
+    "  -install    write the systemd unit into $CORVANE_UNIT_DIR (default\n"
+    "              /etc/systemd/system) and store TimerInterval, ConnectionString\n"
+    "              and MailProfile\n"
+    "  -uninstall  remove that unit; the settings stay\n"
+    "  -debug      run in the foreground; a run stops at its first trapped error;\n"
+    "              events are echoed to standard error\n"
+    "  -log        run with the log file corvane.log (beside the program, else in\n"
+    "              the home), checking the schedule every 10 seconds at once\n"
+    "  -dlog       -log and the echo of -debug\n"
+    "Every option needs a configured ConnectionString (corvane-reg, CorvaneWizard).\n"
+    "Exit status: 0 done or stopped; 1 failed (install, uninstall, unreadable\n"
+    "settings); 64 invalid option; 69 ended by design (no address-list entries,\n"
+    "1000 failures in a run); 75 another CorvaneService runs on the home; 78 a\n"
+    "required setting is missing.\n"
+    "See CorvaneService(8), corvane-parameters(5), corvane-run(1).\n";
 
 std::filesystem::path ProgramFolder() {
   std::error_code ec;
@@ -44,6 +67,8 @@ std::shared_ptr<void> TryRunLock(const std::filesystem::path& lockFile, std::str
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before the options table, without touching the home.
+  if (auto answered = service::AnswerHelpOrVersion(argc, argv, "CorvaneService", kUsage)) return *answered;
   service::StartupOptions options;
   options.commandLine = service::CommandLine(argc, argv);  // before the loop sees argv
   options.programFolder = ProgramFolder();
@@ -85,7 +110,22 @@ int main(int argc, char** argv) {
   service::ServiceMain w(runLog, control, clock, {});
   auto timer = loop.CreateTimer(service::kBuiltTimerInterval);
   service::contacts::InstallContactJobs(service::DefaultUpdateRunHooks());
-  service::ServiceHost host(w, *timer, [](service::ServiceMain& m, bool& result) { service::UpdateGAL(m, result); });
+  // Each run's outcome is recorded in the home once the check's bookkeeping
+  // is done (a one-time run has cleared OneTime by then).
+  std::time_t runStart = 0;
+  std::optional<service::RunOutcome> finished;
+  service::DefaultUpdateRunHooks().OnOutcome = [&finished](const service::RunOutcome& o) { finished = o; };
+  service::ServiceHost host(w, *timer, [&runStart, &clock](service::ServiceMain& m, bool& result) {
+    runStart = clock.Now();
+    service::UpdateGAL(m, result);
+  });
+  host.AfterRuns = [&] {
+    if (!finished) return;
+    const bool ends = finished->kind == service::RunOutcome::Kind::Ended ||
+                      finished->kind == service::RunOutcome::Kind::Stopped;
+    service::RecordRun(w, "CorvaneService", runStart, *finished, ends);
+    finished.reset();
+  };
   const auto runLock = options.home / service::kRunLockName;
   host.TryRunLock = [&runLock](std::string& why) { return TryRunLock(runLock, why); };
   host.RequestExit = [&loop](int exitCode) { loop.Quit(exitCode); };

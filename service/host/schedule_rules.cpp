@@ -90,6 +90,16 @@ int64_t ClockSeconds(const DateTime& t) {
   return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
 }
 
+DateTime FromClockSeconds(int64_t seconds) {
+  const int64_t days = FloorDiv(seconds, 86400);
+  const int64_t rest = seconds - days * 86400;
+  DateTime t = CivilFromDays(days);
+  t.hour = static_cast<int>(rest / 3600);
+  t.minute = static_cast<int>(rest % 3600 / 60);
+  t.second = static_cast<int>(rest % 60);
+  return t;
+}
+
 int DayOfWeek(const DateTime& t) {
   const int64_t days = DaysFromCivil(t.year, t.month, t.day);
   return static_cast<int>(((days % 7 + 7 + 4) % 7) + 1);  // 1970-01-01 was a Thursday (5)
@@ -108,6 +118,14 @@ DateTime dhNthWeekday(const DateTime& date, int16_t n, int16_t d) {
   int64_t day = DaysFromCivil(date.year, date.month, 1);
   while (DayOfWeek(CivilFromDays(day)) != d) ++day;
   return CivilFromDays(day + int64_t{n - 1} * 7);
+}
+
+ScheduleMoments MomentsOf(const DateTime& now, std::string_view startText, std::string_view lastText) {
+  ScheduleMoments at;
+  at.now = now;
+  at.start = parameters::ParseDateTime(startText).value_or(DateTime{2000, 1, 1, 0, 0, 0});
+  at.lastRun = parameters::ParseDateTime(lastText.empty() ? kNoLastRun : lastText);
+  return at;
 }
 
 int RunsDue(int16_t kind, const ScheduleValueReader& read, const ScheduleMoments& at, bool startupRunDone,

@@ -33,6 +33,8 @@ enum ScheduleKind : int16_t {
 
 // Seconds on the wall clock since 1 January 1970 00:00 of the same clock.
 int64_t ClockSeconds(const DateTime& t);
+// The wall-clock moment `seconds` after 1 January 1970 00:00 (ClockSeconds' inverse).
+DateTime FromClockSeconds(int64_t seconds);
 // 1 Sunday, 2 Monday, ... 7 Saturday.
 int DayOfWeek(const DateTime& t);
 // Seconds from `from` to `to` (negative when `to` is earlier).
@@ -52,6 +54,16 @@ struct ScheduleMoments {
   DateTime start;                   // "StartTime", or 1/1/2000 00:00:00 when invalid
   std::optional<DateTime> lastRun;  // "LastSuccessfulRun"; nullopt when not a date-time
 };
+
+// What a check reads for a missing (or empty) "LastSuccessfulRun", and for a
+// missing "StartTime".
+inline constexpr const char* kNoLastRun = "01/01/1990 11:25:31 AM";
+inline constexpr const char* kDefaultStartTime = "01/01/2000 12:00:00 AM";
+
+// The moments of a check at `now` from the stored texts: "StartTime" (not
+// a date-time: 1/1/2000 00:00:00) and "LastSuccessfulRun" (empty:
+// kNoLastRun).
+ScheduleMoments MomentsOf(const DateTime& now, std::string_view startText, std::string_view lastText);
 
 // Reads a schedule value by name; "" when missing.
 using ScheduleValueReader = std::function<std::string(std::string_view name)>;

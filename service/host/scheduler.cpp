@@ -11,8 +11,6 @@ namespace corvane::service {
 namespace {
 
 constexpr int kWarmUpTicks = 6;
-constexpr const char* kNoLastRun = "01/01/1990 11:25:31 AM";
-constexpr const char* kDefaultStartTime = "01/01/2000 12:00:00 AM";
 
 const char* KindLine(int16_t kind) {
   switch (kind) {
@@ -73,10 +71,7 @@ void ServiceHost::CheckSchedule() {
   const auto start = parameters::ParseDateTime(startText);
   w_.WriteLog("StartTime:" + (start ? parameters::FormatFixedDateTime(*start) : startText));
 
-  ScheduleMoments at;
-  at.now = parameters::ToDateTime(w_.clock.Now());
-  at.start = start.value_or(DateTime{2000, 1, 1, 0, 0, 0});
-  at.lastRun = parameters::ParseDateTime(lastText);
+  const ScheduleMoments at = MomentsOf(parameters::ToDateTime(w_.clock.Now()), startText, lastText);
 
   const int16_t kind = w_.ScheduleType;
   if (const char* line = KindLine(kind)) w_.WriteLog(kind == kContinuous ? line + w_.Now() : line);
@@ -108,16 +103,16 @@ void ServiceHost::CheckSchedule() {
   }
   firstCheckDone_ = true;
   for (int i = 0; i < runs; ++i) StartRun();
-  if (rebuild) return;  // the kind's own runs are still to come
-
-  if (kind == kOneTime) {
+  // After a rebuild the kind's own runs are still to come.
+  if (!rebuild && kind == kOneTime) {
     if (runs > 0) {
       w_.SaveSetting("OneTime", "0");
     } else {
       w_.WriteLog("NOT: onetime = 1 And DateDiff('s', startDT, Now()) >= 0");
     }
   }
-  if (kind == kOnStartup && runs > 0) w_.StartupRunDone = true;
+  if (!rebuild && kind == kOnStartup && runs > 0) w_.StartupRunDone = true;
+  if (runs > 0 && AfterRuns) AfterRuns();
 }
 
 void ServiceHost::StartRun() {
@@ -126,6 +121,7 @@ void ServiceHost::StartRun() {
 }
 
 void ServiceHost::EndProcess(const EndServiceProcess& end) {
+  if (AfterRuns) AfterRuns();
   if (!exitCode_) exitCode_ = end.exitCode;
   if (!end.reason.empty()) w_.runLog.Alert(LogPriority::Error, end.reason);
   timer_.SetEnabled(false);

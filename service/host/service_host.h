@@ -89,6 +89,10 @@ class ServiceHost {
   // starts no run). Unset: runs take no lock.
   std::function<std::shared_ptr<void>(std::string& why)> TryRunLock;
 
+  // Called after the runs of a check and the schedule's bookkeeping, and
+  // when a run ends the process; unset: nothing.
+  std::function<void()> AfterRuns;
+
   // Set once the process must end; RequestExit is called with it.
   std::optional<int> exitCode() const { return exitCode_; }
   std::function<void(int exitCode)> RequestExit;

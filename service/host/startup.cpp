@@ -36,6 +36,11 @@ void SayWhy(const std::string& why) {
   if (!why.empty()) std::fprintf(stderr, "%s\n", why.c_str());
 }
 
+// What install or uninstall did, on standard output (no message box).
+void SayDone(const std::string& report) {
+  if (!report.empty()) std::printf("%s\n", report.c_str());
+}
+
 }  // namespace
 
 std::string CommandLine(int argc, char** argv) {
@@ -87,6 +92,8 @@ std::optional<int> ServiceHost::Startup(const StartupOptions& options) {
   if (w_.connectionstring.empty()) {
     Skip([&] { w_.LogEvent(ntservice::EVENTLOG_INFORMATION_TYPE, 110, kNoConnectString); });
     std::fprintf(stderr, "%s\n", kNoConnectString);
+    std::fprintf(stderr, "(no ConnectionString in %s, the registry of the Corvane home CORVANE_HOME=%s)\n",
+                 (options.home / "registry.hive").c_str(), options.home.c_str());
     return kExitNotConfigured;
   }
 
@@ -116,6 +123,7 @@ std::optional<int> ServiceHost::Startup(const StartupOptions& options) {
       control.MsgBox(displayName + " failed to install", displayName);
       return kExitFailure;
     }
+    SayDone(control.LastReport());
     return 0;
   }
   if (option == "-uninstall") {
@@ -124,6 +132,7 @@ std::optional<int> ServiceHost::Startup(const StartupOptions& options) {
       control.MsgBox(displayName + " failed to uninstall", displayName);
       return kExitFailure;
     }
+    SayDone(control.LastReport());
     return 0;
   }
   if (option == "-debug") {

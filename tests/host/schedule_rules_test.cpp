@@ -1,5 +1,6 @@
 // The due rules of every schedule kind, against chosen clock readings.
 #include "service/host/schedule_rules.h"
+#include "service/host/schedule_forecast.h"
 
 #include <map>
 
@@ -150,6 +151,36 @@ TEST(OtherSchedules, OneTimeStartupNeverContinuousNone) {
   EXPECT_EQ(Due(kContinuous, Values{}, now, At(2000, 1, 1), std::nullopt, false, /*runInProgress=*/true), 0);
 
   for (int16_t kind : {5, 7, 8, 9, -1, 42}) EXPECT_EQ(Due(kind, pending, now), 0) << kind;
+}
+
+// The forecast follows the rules above: the first moment a check finds
+// each kind due, from Monday 7 December 2026 10:05:03.
+TEST(ScheduleForecast, NamesTheNextDueMomentOrWhyThereIsNone) {
+  struct Case {
+    int16_t kind;
+    std::map<std::string, std::string, std::less<>> values;
+    std::string nextDue;
+    std::string inDescription;
+  };
+  const std::vector<Case> cases = {
+      {kDaily, {{"ScheduleDay", "0"}, {"LastSuccessfulRun", "12-7-2026 2:0:0 AM"}}, "12/8/2026 2:00:00 AM", "every day"},
+      {kDaily, {{"ScheduleDay", "0"}}, "12/7/2026 10:05:03 AM (now: the next check starts a run)", "daily"},
+      {kWeekly, {{"ScheduleWeek", "0"}, {"WeekDays", "4"}, {"StartTime", "1-1-2026 0:0:0 AM"}},
+       "12/9/2026 12:00:00 AM", "on Wednesday"},
+      {kMonthly,
+       {{"ScheduleMonth", "1"}, {"MonthOpt1", "2"}, {"MonthOpt2", "3"}, {"Months", "1"}, {"StartTime", "6-1-2007 0:0:0 AM"}},
+       "1/12/2027 12:00:00 AM", "day 12 (the second Tuesday of June 2007"},
+      {kOneTime, {{"OneTime", "1"}, {"StartTime", "12-24-2026 18:0:0 PM"}}, "12/24/2026 6:00:00 PM", "one time only"},
+      {kWeekly, {{"ScheduleWeek", "1"}}, "never, as configured", "weekly"},
+      {kNoSchedule, {}, "never", "never runs the export"},
+  };
+  for (const auto& c : cases) {
+    Values v{c.values};
+    const ScheduleForecast f = ForecastSchedule(c.kind, v.reader(), At(2026, 12, 7, 10, 5, 3));
+    EXPECT_EQ(f.nextDueText, c.nextDue) << f.description;
+    EXPECT_NE(f.description.find(c.inDescription), std::string::npos) << f.description;
+    EXPECT_EQ(f.problems.empty(), c.nextDue != "never, as configured") << f.description;
+  }
 }
 
 }  // namespace

@@ -120,6 +120,34 @@ std::string EnvOr(const char* name, const char* fallback) {
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// Every program answers --help and --version on standard output with exit
+// status 0, and touches nothing: neither the home nor the working directory.
+TEST(ServiceProgram, EveryProgramAnswersHelpAndVersion) {
+  TempDir dir;
+  const fs::path home = dir.path() / "home";
+  for (const char* program : {"CorvaneService", "corvane-run", "corvane-reg", "corvane-regsvr", "dsimport",
+                              "corvane-gen-directory"}) {
+    for (const std::string option : {"--help", "--version"}) {
+      const std::string command = "cd '" + dir.path().string() + "' && CORVANE_HOME='" + home.string() + "' '" +
+                                  (fs::path(BinDir()) / program).string() + "' " + option + " 2>stderr.txt";
+      FILE* p = ::popen(command.c_str(), "r");
+      ASSERT_NE(p, nullptr);
+      std::string out;
+      char buffer[4096];
+      for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+      EXPECT_EQ(::pclose(p), 0) << program << " " << option;
+      if (option == "--version") {
+        EXPECT_EQ(out, std::string(program) + " (Corvane) 4.1\n");
+      } else {
+        EXPECT_TRUE(out.starts_with("usage: ") || out.starts_with("Usage:")) << program << ": " << out;
+      }
+      EXPECT_EQ(ReadFile(dir.path() / "stderr.txt"), "") << program << " " << option;
+      fs::remove(dir.path() / "stderr.txt");
+      EXPECT_TRUE(fs::is_empty(dir.path())) << program << " " << option << " left a file";
+    }
+  }
+}
+
 TEST(ServiceProgram, WithoutConnectionStringEveryOptionEnds) {
   Installation in;
   fs::remove_all(in.home);  // a fresh machine: even the home is missing
@@ -256,6 +284,12 @@ TEST(ServiceProgram, DaemonExportsTheSampleDirectoryByItself) {
   EXPECT_EQ(rs->GetValue(0), std::optional<std::string>("300"));
   rs->Close();
   c->Close();
+
+  // The run's record for monitoring.
+  const std::string record = ReadFile(in.home / "last-run.json");
+  for (const char* field : {"\"program\": \"CorvaneService\"", "\"outcome\": \"completed\"", "\"exit_status\": 0",
+                            "\"final_rows\": 300", "\"next_due_text\": \"at the next start of the service\""})
+    EXPECT_TRUE(Contains(record, field)) << field << "\n" << record;
 }
 
 // A run that ends the process (here: no mailbox configured) ends it with
@@ -274,6 +308,9 @@ TEST(ServiceProgram, RunEndingTheProcessSetsTheExitStatus) {
   EXPECT_TRUE(Contains(journal, "<3>Mailbox and Server not specified.  Application Shutting Down.\n")) << journal;
   EXPECT_TRUE(Contains(journal, "<3>mailbox or server not specified\n")) << journal;
   EXPECT_FALSE(Contains(journal, "Update GAL Started")) << journal;  // information stays out
+  const std::string record = ReadFile(in.home / "last-run.json");
+  EXPECT_TRUE(Contains(record, "\"outcome\": \"ended\",\n  \"exit_status\": 78")) << record;
+  EXPECT_TRUE(Contains(record, "\"next_due\": null")) << record;
 }
 
 // A stop during a run ends the run at its next yield; the process ends

@@ -111,6 +111,8 @@ TEST(SystemdControl, InstallWritesAndUninstallRemovesTheUnit) {
   ASSERT_TRUE(c.control.Install()) << c.control.LastError();
   const auto unit = c.units.path() / "Corvane\\x20Service.service";
   EXPECT_EQ(c.control.UnitFile(), unit);
+  EXPECT_NE(c.control.LastReport().find("Installed Tarnwick Corvane Service as " + unit.string()), std::string::npos)
+      << c.control.LastReport();
   const std::string text = ReadFile(unit);
   EXPECT_NE(text.find("Description=Tarnwick Corvane Service\n"), std::string::npos);
   EXPECT_NE(text.find("ExecStart=\"/opt/corvane/bin/CorvaneService\"\n"), std::string::npos);
@@ -133,6 +135,29 @@ TEST(SystemdControl, InstallWritesAndUninstallRemovesTheUnit) {
   EXPECT_TRUE(std::filesystem::exists(wants / "other.service"));
   EXPECT_FALSE(c.control.Uninstall());
   EXPECT_NE(c.control.LastError().find("not installed"), std::string::npos);
+}
+
+// The hardening keeps the service able to start wherever its home and
+// program lie.
+TEST(SystemdControl, TheUnitIsHardenedAroundItsHome) {
+  const struct {
+    UnitSettings settings;
+    std::vector<std::string> present, absent;
+  } cases[] = {
+      {{"D", "/usr/lib/corvane/CorvaneService", "/var/lib/corvane", "corvane"},
+       {"User=corvane\n", "NoNewPrivileges=yes\n", "ProtectSystem=strict\n", "ReadWritePaths=\"/var/lib/corvane\"\n",
+        "PrivateTmp=yes\n", "ProtectHome=yes\n"},
+       {}},
+      {{"D", "/home/ann/build/bin/CorvaneService", "/var/lib/corvane", ""},
+       {"ProtectHome=read-only\n", "PrivateTmp=yes\n"},
+       {"User="}},
+      {{"D", "/opt/corvane/CorvaneService", "/tmp/home", ""}, {"ProtectHome=yes\n"}, {"PrivateTmp"}},
+  };
+  for (const auto& c : cases) {
+    const std::string text = UnitFileText(c.settings);
+    for (const auto& line : c.present) EXPECT_NE(text.find(line), std::string::npos) << line << text;
+    for (const auto& line : c.absent) EXPECT_EQ(text.find(line), std::string::npos) << line << text;
+  }
 }
 
 TEST(SystemdControl, InstallingAnInstalledServiceFailsAndChangesNothing) {

@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "platform/registry/hive_format.h"
+#include "service/host/parameters/parameter_reference.h"
 
 namespace corvane::tools {
 
@@ -24,9 +25,16 @@ constexpr const char* kUsage =
     "  corvane-reg delete [KEY] /v NAME [/f]\n"
     "  corvane-reg delete KEY [/f]          (the key with every key below it)\n"
     "KEY defaults to HKLM\\SYSTEM\\CurrentControlSet\\Services\\Corvane Service\\Parameters\n"
-    "/s lists the key and every key below it, with their values.\n";
+    "/s lists the key and every key below it, with their values.\n"
+    "The registry is the file $CORVANE_HOME/registry.hive (default /var/lib/corvane).\n"
+    "The values of the parameters key are described in corvane-parameters(5).\n";
 
 constexpr const char* kNotFound = "ERROR: The system was unable to find the specified registry key or value.\n";
+
+// reg.exe's message, and the file it looked in: a wrong CORVANE_HOME shows.
+void NotFound(const registry::Hive& hive, std::ostream& err) {
+  err << kNotFound << "(looked in " << hive.file().string() << ")\n";
+}
 
 struct Options {
   std::string command;
@@ -130,7 +138,7 @@ void ListValues(const registry::Hive& hive, const std::string& key, std::ostream
 
 int Query(const Options& o, registry::Hive& hive, std::ostream& out, std::ostream& err) {
   if (!Exists(hive, o.key)) {
-    err << kNotFound;
+    NotFound(hive, err);
     return 1;
   }
   if (o.subkeys) {
@@ -149,7 +157,7 @@ int Query(const Options& o, registry::Hive& hive, std::ostream& out, std::ostrea
     out << fmt::format("    {}    {}    {}\n", v.name, TypeName(v.value.type), Shown(v.value));
   }
   if (o.name && !found) {
-    err << kNotFound;
+    NotFound(hive, err);
     return 1;
   }
   // The keys one level down, as reg.exe lists them.
@@ -187,6 +195,15 @@ int Add(const Options& o, registry::Hive& hive, std::istream& in, std::ostream& 
     err << "ERROR: Invalid type " << type << " (use REG_SZ, REG_EXPAND_SZ or REG_DWORD)\n";
     return 1;
   }
+  // A value of the parameters key that the service would not read, or not
+  // read as meant, is still written (as reg.exe would), with a warning.
+  if (EqualsNoCase(o.key, registry::kParametersKeyPath)) {
+    if (!parameters::IsKnownParameter(*o.name)) {
+      err << "WARNING: " << parameters::UnknownNameWarning(*o.name) << "\n";
+    } else if (auto problem = parameters::ValueProblem(*o.name, value.AsText())) {
+      err << "WARNING: " << *o.name << ": " << *problem << "\n";
+    }
+  }
   if (!o.force && hive.Get(o.key, *o.name) &&
       !Confirm(fmt::format("Value {} exists, overwrite", *o.name), in, out)) {
     out << "The operation was cancelled.\n";
@@ -206,7 +223,7 @@ int Delete(const Options& o, registry::Hive& hive, std::istream& in, std::ostrea
       return 1;
     }
     if (!Exists(hive, o.key)) {
-      err << kNotFound;
+      NotFound(hive, err);
       return 1;
     }
     if (!o.force && !Confirm("Permanently delete the registry key HKEY_LOCAL_MACHINE\\" + o.key, in, out)) {
@@ -218,7 +235,7 @@ int Delete(const Options& o, registry::Hive& hive, std::istream& in, std::ostrea
     return 0;
   }
   if (!hive.Get(o.key, *o.name)) {
-    err << kNotFound;
+    NotFound(hive, err);
     return 1;
   }
   if (!o.force && !Confirm(fmt::format("Delete the registry value {}", *o.name), in, out)) {
@@ -231,6 +248,8 @@ int Delete(const Options& o, registry::Hive& hive, std::istream& in, std::ostrea
 }
 
 }  // namespace
+
+const char* RegUsage() { return kUsage; }
 
 int RunRegCommand(const std::vector<std::string>& args, registry::Hive& hive, std::istream& in, std::ostream& out,
                   std::ostream& err) {

@@ -15,6 +15,9 @@
 
 namespace corvane::tools {
 
+// The usage text (what --help prints).
+const char* RegUsage();
+
 // Runs one command; returns the process exit status (0 success, 1 error).
 // Confirmation questions (without /f) are read from `in`.
 int RunRegCommand(const std::vector<std::string>& args, registry::Hive& hive, std::istream& in, std::ostream& out,

@@ -94,6 +94,17 @@ TEST_F(RegCommandTest, BadInputIsRefusedWithAMessage) {
   EXPECT_NE(err_.str().find("control character"), std::string::npos) << err_.str();
 }
 
+// A mistyped or badly written value of the parameters key is still written, with a warning.
+TEST_F(RegCommandTest, AddWarnsAboutValuesTheServiceWouldNotRead) {
+  EXPECT_EQ(Run({"add", "/v", "DISPLAY_NAM", "/d", "1", "/f"}), 0);
+  EXPECT_EQ(err_.str(), "WARNING: DISPLAY_NAM is not a value Corvane reads (did you mean DISPLAY_NAME?)\n");
+  EXPECT_TRUE(hive_.Get(registry::kParametersKeyPath, "DISPLAY_NAM"));
+  EXPECT_EQ(Run({"add", "/v", "ScheduleType", "/d", "7", "/f"}), 0);
+  EXPECT_EQ(err_.str(), "WARNING: ScheduleType: \"7\" is not one of 0, 1, 2, 3, 4, 5, 6, 9\n");
+  EXPECT_EQ(Run({"add", "SOFTWARE\\Other", "/v", "DISPLAY_NAM", "/d", "1"}), 0);  // other keys: no opinion
+  EXPECT_EQ(err_.str(), "");
+}
+
 TEST_F(RegCommandTest, AHandEditedHiveIsReadAndADamagedOneReported) {
   std::ofstream(dir_ / "registry.hive") << "[SYSTEM\\CurrentControlSet\\Services\\Corvane Service\\Parameters]\n"
                                            "\"RunSQLPreParse\"=\"1\"\n";

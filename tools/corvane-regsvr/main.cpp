@@ -11,6 +11,8 @@
 #include <string_view>
 
 #include "platform/com/server.h"
+#include "platform/registry/registry.h"
+#include "service/host/program_info.h"
 
 namespace {
 
@@ -24,6 +26,7 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (auto answered = service::AnswerHelpOrVersion(argc, argv, "corvane-regsvr", kUsage)) return *answered;
   bool unregister = false;
   std::string library;
   for (int i = 1; i < argc; ++i) {
@@ -57,8 +60,9 @@ int main(int argc, char** argv) {
   if (result != com::S_OK) {
     fmt::print(stderr, "The module \"{}\" was loaded but the call to {} failed with error code 0x{:08X}.\n", library,
                entry, static_cast<uint32_t>(result));
+    fmt::print(stderr, "(the registry of the Corvane home: {})\n", registry::Hive::Machine().file().string());
     return 5;
   }
-  fmt::print("{} in {} succeeded.\n", entry, library);
+  fmt::print("{} in {} succeeded ({}).\n", entry, library, registry::Hive::Machine().file().string());
   return 0;
 }

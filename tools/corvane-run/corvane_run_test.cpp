@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "platform/registry/registry.h"
+#include "service/export/last_run.h"
 #include "tools/corvane-run/foreground_run.h"
 #include "tools/gen-directory/generate_directory.h"
 
@@ -178,6 +180,102 @@ TEST_F(CorvaneRun, UnreachableDatabaseTakesTheRecoveryPath) {
 TEST_F(CorvaneRun, NoConnectionStringIsNotConfigured) {
   Set("ConnectionString", "");
   EXPECT_EQ(Run().status, corvane::runtool::kNotConfigured);
+}
+
+std::string ReadText(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// --check on the fixture's configuration and on one fault of each kind; it
+// changes nothing (no database file, no mail profile, the same settings).
+TEST_F(CorvaneRun, CheckJudgesTheConfigurationAndChangesNothing) {
+  const std::string sample = (SourceDir() / "samples" / "directory.ldif").string();
+  Set("ScheduleType", "0");
+  Set("ScheduleDay", "0");
+  Outcome good = Run("--check");
+  EXPECT_EQ(good.status, 0) << good.output;
+  for (const char* line : {"ok: database: ", "ok: directory: ", " holds 300 address-list entries; the mailbox "
+                           "corvane.service is CN=corvane.service,", "ok: mail profile TWCorvane does not exist yet",
+                           "ok: schedule (ScheduleType 0, read when the service starts): daily: every day", "ok: final table GAL columns: entry_id, GIVEN_NAME, SURNAME, "
+                           "DISPLAY_NAME, TITLE, ACCOUNT, ADDR1, ADDR2, ADDR3, ADDR4, ADDR5, SMTP, DEFSMTP (13 columns)\n"})
+    EXPECT_NE(good.output.find(line), std::string::npos) << line << "\n" << good.output;
+  std::set<std::string> made;
+  for (const auto& entry : fs::directory_iterator(home)) made.insert(entry.path().filename());
+  EXPECT_EQ(made, (std::set<std::string>{"registry.hive", "registry.hive.lock"}));  // the fixture's, nothing else
+
+  const struct {
+    std::string name, value;
+    int status;
+    std::string line;
+  } cases[] = {
+      {"DISPLAY_NAM", "1", 1, "warning: DISPLAY_NAM is not a value Corvane reads (did you mean DISPLAY_NAME?)"},
+      {"DistList", "yes", 2, "error: DistList: \"yes\" is not 0, 1, True or False"},
+      {"StartTime", "2026-06-01", 2, "error: StartTime: \"2026-06-01\" is not a date and time"},
+      {"ScheduleType", "7", 2, "error: ScheduleType: \"7\" is not one of 0, 1, 2, 3, 4, 5, 6, 9"},
+      {"ScheduleType", "1", 1, "warning: schedule: WeekDays names no day of the week"},
+      {"ConnectionString", "Driver=NoSuchDriver;PWD=hidden", 2, "error: database: cannot connect with "
+                                                                "Driver=NoSuchDriver;PWD=EXISTS: "},
+      {"ConnectionString", "Driver=SQLite3;Database=/tmp/corvane-elsewhere.db", 1,
+       "warning: database: the SQLite file /tmp/corvane-elsewhere.db lies outside the home "},
+      {"Mailbox", "no.such.person", 2, "error: directory: cannot log on to " + sample + " as no.such.person: "},
+      {"Server", "", 2, "error: Server is not set"},
+  };
+  for (const auto& c : cases) {
+    const std::string before = Get(c.name);
+    Set(c.name, c.value);
+    Outcome o = Run("--check");
+    EXPECT_EQ(o.status, c.status) << o.output;
+    EXPECT_NE(o.output.find(c.line), std::string::npos) << c.line << "\n" << o.output;
+    EXPECT_EQ(o.output.find("hidden"), std::string::npos) << o.output;
+    Set(c.name, before);
+  }
+
+  // A stored profile that no longer matches Server is a warning.
+  ASSERT_EQ(Run("--quiet-sql").status, 0);
+  const fs::path moved = home / "moved.ldif";
+  fs::copy_file(SourceDir() / "samples" / "directory.ldif", moved);
+  Set("Server", moved.string());
+  const std::string settings = ReadText(home / "registry.hive");
+  Outcome o = Run("--check");
+  EXPECT_EQ(o.status, 1) << o.output;
+  EXPECT_NE(o.output.find("warning: mail profile 'TWCorvane' keeps server " + sample), std::string::npos) << o.output;
+  EXPECT_NE(o.output.find("ok: final table GAL holds 300 rows"), std::string::npos) << o.output;
+  EXPECT_EQ(ReadText(home / "registry.hive"), settings);
+}
+
+// --status as a monitoring check: a fresh completed run, a stale one, a
+// failed one, and no record at all.
+TEST_F(CorvaneRun, StatusJudgesTheLastRun) {
+  EXPECT_EQ(Run("--status").status, 3);
+  ASSERT_EQ(Run("--quiet-sql").status, 0);
+  Outcome fresh = Run("--status --max-age 26h");
+  EXPECT_EQ(fresh.status, 0) << fresh.output;
+  EXPECT_EQ(fresh.output.rfind("CORVANE OK: the last run completed ", 0), 0u) << fresh.output;
+  EXPECT_NE(fresh.output.find("final table GAL: 300 rows"), std::string::npos) << fresh.output;
+
+  // The same run, 30 hours ago.
+  std::string error;
+  auto record = corvane::service::ReadLastRun(home / "last-run.json", error);
+  ASSERT_TRUE(record) << error;
+  record->start -= 30 * 3600;
+  record->end -= 30 * 3600;
+  corvane::service::WriteLastRun(home / "last-run.json", *record);
+  Outcome stale = Run("--status --max-age 26h");
+  EXPECT_EQ(stale.status, 2) << stale.output;
+  EXPECT_NE(stale.output.find("CORVANE CRITICAL: the last run completed"), std::string::npos) << stale.output;
+  EXPECT_NE(stale.output.find("; that is more than 1 d 2 h ago"), std::string::npos) << stale.output;
+  EXPECT_EQ(Run("--status").status, 0);  // no age given, no age judged
+
+  Set("ConnectionString", "Driver=NoSuchDriver;Database=x");
+  ASSERT_EQ(Run().status, corvane::runtool::kRunRecovered);
+  Outcome failed = Run("--status");
+  EXPECT_EQ(failed.status, 2) << failed.output;
+  EXPECT_NE(failed.output.find("CORVANE CRITICAL: the last run failed "), std::string::npos) << failed.output;
+  EXPECT_NE(failed.output.find("outcome      failed (exit status 2), run by corvane-run"), std::string::npos);
+  EXPECT_EQ(Run("--status --max-age soon").status, corvane::runtool::kUsage);
 }
 
 TEST(IsStatementEntry, OnlyXsqlEntries) {

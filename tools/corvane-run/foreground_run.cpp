@@ -8,6 +8,7 @@
 #include "platform/ntservice/standard_error.h"
 #include "service/export/address_parse.h"
 #include "service/host/parameters/parameters.h"
+#include "service/host/run_record.h"
 #include "tools/corvane-run/table_count_poller.h"
 
 namespace corvane::runtool {
@@ -25,6 +26,8 @@ void ReadStartupValues(ServiceMain& w) {
   w.connectionstring = w.GetSetting("connectionstring", "");
   w.TempTableName = w.GetSetting("TempTableName", "TEMP_GAL");
   w.TableName = w.GetSetting("TableName", "GAL");
+  // For the record of the run: when the schedule is next due.
+  w.ScheduleType = parameters::ToInt16(w.GetSetting("ScheduleType", "9")).value_or(9);
   w.DistList = parameters::ToBoolean(w.GetSetting("DistList", "False")).value_or(false);
   if (w.DistList) w.DistListFile = w.GetSetting("DistListFile", "");
   w.DOS = parameters::ToBoolean(w.GetSetting("DOS", "0")).value_or(false);
@@ -111,7 +114,12 @@ int RunOnce(ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out, cons
   };
 
   service::RunOutcome outcome;
-  hooks.OnOutcome = [&outcome](const service::RunOutcome& o) { outcome = o; };
+  bool ended = false;  // the run reported how it ended
+  hooks.OnOutcome = [&outcome, &ended](const service::RunOutcome& o) {
+    outcome = o;
+    ended = true;
+  };
+  const std::time_t startedAt = w.clock.Now();
 
   bool result = true;
   int status = kRunCompleted;
@@ -128,6 +136,7 @@ int RunOnce(ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out, cons
     reason = e.reason;
   }
   poller.Stop();
+  if (ended) service::RecordRun(w, "corvane-run", startedAt, outcome, false);
   double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   if (status == kRunCompleted)
     std::fprintf(out, "corvane-run: the run reached its end in %.1f s; final table %s: %s\n", seconds,

@@ -19,6 +19,7 @@ inline constexpr int kRunRecovered = 2;        // a failed run: a database failu
                                                // stopped, a final table incomplete or not built
 inline constexpr int kLocked = 75;             // another run holds the home's run lock
 inline constexpr int kUsage = 64;
+inline constexpr int kNotOwner = 77;           // root on a home that belongs to another user
 inline constexpr int kEndedByDesign = service::kExitEndedByDesign;  // 69: GAL count 0, too many failures
 inline constexpr int kNotConfigured = service::kExitMissingSetting;  // 78: connection string, mailbox, server,
                                                                      // profile or table name missing

@@ -2,12 +2,17 @@
 // parameters of the Corvane home ($CORVANE_HOME). The run log goes to
 // standard output as it grows; the exit status says whether the run
 // reached its end (0) or ended early (non-zero).
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <exception>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "galreader/export_control.h"
 #include "platform/ntservice/event_loop.h"
@@ -18,8 +23,12 @@
 #include "service/contacts/contact_jobs.h"
 #include "service/host/clock.h"
 #include "service/host/run_log.h"
+#include "service/host/program_info.h"
 #include "service/host/service_main.h"
+#include "service/export/last_run.h"
+#include "tools/corvane-run/config_check.h"
 #include "tools/corvane-run/foreground_run.h"
+#include "tools/corvane-run/status_report.h"
 
 namespace {
 
@@ -61,11 +70,21 @@ bool SameFile(int a, int b) {
 
 constexpr const char* kUsageText =
     "usage: corvane-run [--quiet-sql]\n"
+    "       corvane-run --check\n"
+    "       corvane-run --status [--max-age DURATION]\n"
     "Runs one Corvane update run now with the parameters of the Corvane home\n"
-    "($CORVANE_HOME, default /var/lib/corvane) and prints its run log.\n"
+    "($CORVANE_HOME, default /var/lib/corvane) and prints its run log; run it as\n"
+    "the home's owner (sudo -u corvane corvane-run).\n"
     "  --quiet-sql  leave out the \"Xsql:\" lines (each statement run); failures,\n"
     "               the run's own lines and progress are still printed\n"
-    "Exit status (the service's own for the same endings):\n"
+    "  --check      check the configuration and change nothing: unknown or invalid\n"
+    "               values, the database, the directory and mailbox, the mail\n"
+    "               profile, the schedule and the final table's columns; exit\n"
+    "               status 0 all good, 1 warnings, 2 errors\n"
+    "  --status     show the last run (last-run.json in the home); exit status 0 OK,\n"
+    "               1 stopped, 2 failed or ended the service or older than\n"
+    "               --max-age (e.g. 26h, 90m, 2d), 3 no record\n"
+    "Exit status of a run (the service's own for the same endings):\n"
     "  0   the run reached its end\n"
     "  2   the run failed: a database failure, an export cut short, a final table\n"
     "      incomplete or not built, a stop by SIGTERM or SIGINT (the published\n"
@@ -74,21 +93,64 @@ constexpr const char* kUsageText =
     "  69  the run ends the service by design: the address list had no entries\n"
     "      (the directory could not be read) or the run met 1000 failures\n"
     "  75  another run holds the home's run lock\n"
+    "  77  run as root on a home that belongs to another user (the files the run\n"
+    "      writes would no longer be the service's)\n"
     "  78  a required setting is missing: connection string, mailbox, server,\n"
     "      mail profile or table name\n"
-    "  1   the settings could not be read\n";
+    "  1   the settings could not be read\n"
+    "See corvane-run(1), corvane-parameters(5).\n";
+
+int Usage() {
+  std::fputs(kUsageText, stderr);
+  return corvane::runtool::kUsage;
+}
+
+// The owner of the home when the caller is root and the home is another
+// user's; empty otherwise.
+std::string ForeignOwner(const std::filesystem::path& home) {
+  struct stat st {};
+  if (::geteuid() != 0 || ::stat(home.c_str(), &st) != 0 || st.st_uid == 0) return {};
+  const struct passwd* pw = ::getpwuid(st.st_uid);
+  return pw != nullptr ? pw->pw_name : std::to_string(st.st_uid);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace corvane;
+  if (auto answered = service::AnswerHelpOrVersion(argc, argv, "corvane-run", kUsageText)) return *answered;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const auto home = registry::CorvaneHome();
+  if (args == std::vector<std::string>{"--check"}) {
+    try {
+      return runtool::CheckConfiguration(registry::Hive::Machine(), std::time(nullptr), stdout);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "corvane-run: %s\n", e.what());
+      return runtool::kCheckErrors;
+    }
+  }
+  if (!args.empty() && args[0] == "--status") {
+    std::optional<int64_t> maxAge;
+    if (args.size() == 3 && args[1] == "--max-age") {
+      maxAge = runtool::ParseDuration(args[2]);
+      if (!maxAge) return Usage();
+    } else if (args.size() != 1) {
+      return Usage();
+    }
+    return runtool::ReportLastRun(home / service::kLastRunFileName, maxAge, std::time(nullptr), stdout);
+  }
   runtool::RunOptions options;
-  if (argc == 2 && std::strcmp(argv[1], "--quiet-sql") == 0) {
+  if (args == std::vector<std::string>{"--quiet-sql"}) {
     options.statements = false;
-  } else if (argc > 1) {
-    bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
-    std::fputs(kUsageText, help ? stdout : stderr);
-    return help ? 0 : runtool::kUsage;
+  } else if (!args.empty()) {
+    return Usage();
+  }
+  if (const std::string owner = ForeignOwner(home); !owner.empty()) {
+    std::fprintf(stderr,
+                 "corvane-run: %s belongs to %s; a run as root would leave files there that the service cannot "
+                 "write. Run it as %s: sudo -u %s corvane-run\n",
+                 home.c_str(), owner.c_str(), owner.c_str(), owner.c_str());
+    return runtool::kNotOwner;
   }
   try {
     ntservice::EventLoop loop(argc, argv);
@@ -113,8 +175,9 @@ int main(int argc, char** argv) {
     runtool::ReadStartupValues(w);
     if (w.connectionstring.empty()) {
       std::fprintf(stderr,
-                   "corvane-run: no connection string is configured (parameter \"ConnectionString\" of the Corvane "
-                   "home's parameters key); nothing to run against\n");
+                   "corvane-run: no connection string is configured (parameter \"ConnectionString\" in %s, the "
+                   "registry of the Corvane home CORVANE_HOME=%s); nothing to run against\n",
+                   registry::Hive::Machine().file().c_str(), home.c_str());
       return runtool::kNotConfigured;
     }
     const auto lockFile = registry::CorvaneHome() / service::kRunLockName;

@@ -12,6 +12,7 @@
 
 #include "platform/mapi/last_error.h"
 #include "platform/registry/registry.h"
+#include "service/host/program_info.h"
 #include "tools/dsimport/dsimport.h"
 
 namespace {
@@ -30,7 +31,8 @@ constexpr const char* kUsageText =
     "Credentials come from the environment (CORVANE_LDAP_BINDDN and a 0600\n"
     "CORVANE_LDAP_PASSWORD_FILE) or a SASL mechanism in ldap.conf, never from the\n"
     "command line. What it did goes to standard output and $CORVANE_HOME/dsimport.log.\n"
-    "Exit status: 0 done (unresolved members are listed), 1 failed, 2 usage error.\n";
+    "Exit status: 0 done (unresolved members are listed), 1 failed, 2 usage error.\n"
+    "See dsimport(1).\n";
 
 // The log beside the other Corvane logs; a log that cannot be written
 // costs a warning, not the import.
@@ -56,6 +58,7 @@ class Log {
 
 int main(int argc, char** argv) {
   using namespace corvane::dsimport;
+  if (auto answered = corvane::service::AnswerHelpOrVersion(argc, argv, "dsimport", kUsageText)) return *answered;
   std::vector<std::string> args(argv + 1, argv + argc);
   bool help = false;
   std::string error;

@@ -6,16 +6,19 @@
 #include <iostream>
 #include <string>
 
+#include <fmt/format.h>
+
+#include "service/host/program_info.h"
 #include "tools/gen-directory/generate_directory.h"
 
 namespace {
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: corvane-gen-directory [--entries N] [--seed S]\n"
-               "Writes a sample directory of N address-list entries (default 300, seed 1) as LDIF\n"
-               "to standard output. Entry 0 is the mailbox \"%s\".\n",
-               corvane::gendir::kServiceAccount);
+std::string UsageText() {
+  return fmt::format(
+      "usage: corvane-gen-directory [--entries N] [--seed S]\n"
+      "Writes a sample directory of N address-list entries (default 300, seed 1) as LDIF\n"
+      "to standard output. Entry 0 is the mailbox \"{}\".\n",
+      corvane::gendir::kServiceAccount);
 }
 
 bool ParseNumber(const char* text, uint64_t& out) {
@@ -30,6 +33,8 @@ bool ParseNumber(const char* text, uint64_t& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string usage = UsageText();
+  if (auto answered = corvane::service::AnswerHelpOrVersion(argc, argv, "corvane-gen-directory", usage)) return *answered;
   corvane::gendir::Options options;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -39,11 +44,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "corvane-gen-directory: %s needs a whole number, not \"%s\"\n", arg.c_str(), argv[i]);
         return 2;
       }
-    } else if (arg == "--help" || arg == "-h") {
-      Usage();
-      return 0;
     } else {
-      Usage();
+      std::fputs(usage.c_str(), stderr);
       return 2;
     }
   }

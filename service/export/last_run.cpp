@@ -1,0 +1,142 @@
+#include "service/export/last_run.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "platform/atomicfile/atomic_file.h"
+
+namespace corvane::service {
+namespace {
+
+using Json = nlohmann::ordered_json;
+using Kind = RunOutcome::Kind;
+
+constexpr Kind kKinds[] = {Kind::Completed, Kind::Failed, Kind::Stopped, Kind::Ended};
+
+// "2026-06-15T02:04:11+02:00": local time with its offset from UTC.
+std::string IsoTime(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  const long offset = tm.tm_gmtoff / 60;
+  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}{}{:02}:{:02}", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                     tm.tm_hour, tm.tm_min, tm.tm_sec, offset < 0 ? '-' : '+', std::labs(offset) / 60,
+                     std::labs(offset) % 60);
+}
+
+std::optional<std::time_t> ParseIsoTime(const std::string& text) {
+  std::tm tm{};
+  char sign = 0;
+  int offsetHours = 0, offsetMinutes = 0, used = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
+                  &tm.tm_min, &tm.tm_sec, &used) != 6)
+    return std::nullopt;
+  const std::string zone = text.substr(static_cast<size_t>(used));
+  if (zone != "Z" && (std::sscanf(zone.c_str(), "%c%2d:%2d", &sign, &offsetHours, &offsetMinutes) != 3 ||
+                      (sign != '+' && sign != '-')))
+    return std::nullopt;
+  tm.tm_year -= 1900;
+  tm.tm_mon -= 1;
+  const long offset = (sign == '-' ? -1 : 1) * (offsetHours * 3600L + offsetMinutes * 60L);
+  return timegm(&tm) - offset;
+}
+
+Json Rows(long rows) { return rows < 0 ? Json(nullptr) : Json(rows); }
+long RowsOf(const Json& value) { return value.is_null() ? -1 : value.get<long>(); }
+
+}  // namespace
+
+int RunExitStatus(const RunOutcome& outcome) {
+  switch (outcome.kind) {
+    case Kind::Completed: return 0;
+    case Kind::Failed:
+    case Kind::Stopped: return 2;
+    case Kind::Ended: return outcome.exitCode;
+  }
+  return 2;
+}
+
+const char* OutcomeName(Kind kind) {
+  switch (kind) {
+    case Kind::Completed: return "completed";
+    case Kind::Failed: return "failed";
+    case Kind::Stopped: return "stopped";
+    case Kind::Ended: return "ended";
+  }
+  return "failed";
+}
+
+std::string LastRunJson(const LastRunRecord& r) {
+  Json j;
+  j["program"] = r.program;
+  j["start"] = IsoTime(r.start);
+  j["end"] = IsoTime(r.end);
+  j["outcome"] = OutcomeName(r.outcome.kind);
+  j["exit_status"] = RunExitStatus(r.outcome);
+  j["final_table"] = r.finalTable;
+  j["final_rows"] = Rows(r.outcome.finalRows);
+  j["temporary_table"] = r.temporaryTable;
+  j["temporary_rows"] = Rows(r.outcome.temporaryRows);
+  j["failures"] = r.outcome.failures;
+  j["cause"] = r.outcome.cause.empty() ? Json(nullptr) : Json(r.outcome.cause);
+  j["next_due"] = r.nextDue ? Json(IsoTime(*r.nextDue)) : Json(nullptr);
+  j["next_due_text"] = r.nextDueText;
+  return j.dump(2) + "\n";
+}
+
+std::optional<LastRunRecord> ParseLastRun(const std::string& text, std::string& error) {
+  try {
+    const Json j = Json::parse(text);
+    LastRunRecord r;
+    r.program = j.at("program").get<std::string>();
+    auto start = ParseIsoTime(j.at("start").get<std::string>());
+    auto end = ParseIsoTime(j.at("end").get<std::string>());
+    if (!start || !end) throw std::runtime_error("start or end is not a date and time");
+    r.start = *start;
+    r.end = *end;
+    const std::string outcome = j.at("outcome").get<std::string>();
+    bool known = false;
+    for (Kind kind : kKinds) {
+      if (outcome == OutcomeName(kind)) {
+        r.outcome.kind = kind;
+        known = true;
+      }
+    }
+    if (!known) throw std::runtime_error("unknown outcome \"" + outcome + "\"");
+    r.outcome.exitCode = j.at("exit_status").get<int>();
+    r.finalTable = j.at("final_table").get<std::string>();
+    r.outcome.finalRows = RowsOf(j.at("final_rows"));
+    r.temporaryTable = j.at("temporary_table").get<std::string>();
+    r.outcome.temporaryRows = RowsOf(j.at("temporary_rows"));
+    r.outcome.failures = j.at("failures").get<int>();
+    if (!j.at("cause").is_null()) r.outcome.cause = j.at("cause").get<std::string>();
+    if (!j.at("next_due").is_null()) r.nextDue = ParseIsoTime(j.at("next_due").get<std::string>());
+    r.nextDueText = j.at("next_due_text").get<std::string>();
+    return r;
+  } catch (const std::exception& e) {
+    error = e.what();
+    return std::nullopt;
+  }
+}
+
+void WriteLastRun(const std::filesystem::path& file, const LastRunRecord& record) {
+  files::WriteFileAtomically(file, LastRunJson(record), 0644);
+}
+
+std::optional<LastRunRecord> ReadLastRun(const std::filesystem::path& file, std::string& error) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    error = fmt::format("{} cannot be read (no run has written it yet?)", file.string());
+    return std::nullopt;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  auto record = ParseLastRun(text.str(), error);
+  if (!record) error = fmt::format("{} is damaged: {}", file.string(), error);
+  return record;
+}
+
+}  // namespace corvane::service

@@ -1,0 +1,98 @@
+#include "tools/corvane-run/status_report.h"
+
+#include <charconv>
+#include <string>
+
+#include <fmt/format.h>
+
+#include "service/export/last_run.h"
+#include "service/host/parameters/parameters.h"
+
+namespace corvane::runtool {
+namespace {
+
+using service::RunOutcome;
+
+std::string When(std::time_t t) { return parameters::FormatDefaultDateTime(parameters::ToDateTime(t)); }
+
+// "3 h 5 min", "2 d 4 h", "45 s".
+std::string Age(int64_t seconds) {
+  if (seconds < 0) seconds = 0;
+  if (seconds < 60) return fmt::format("{} s", seconds);
+  if (seconds < 3600) return fmt::format("{} min", seconds / 60);
+  if (seconds < 86400) return fmt::format("{} h {} min", seconds / 3600, seconds % 3600 / 60);
+  return fmt::format("{} d {} h", seconds / 86400, seconds % 86400 / 3600);
+}
+
+std::string Rows(const std::string& table, long rows) {
+  return rows < 0 ? table + ": not counted" : fmt::format("{}: {} rows", table, rows);
+}
+
+}  // namespace
+
+std::optional<int64_t> ParseDuration(std::string_view text) {
+  int64_t unit = 1;
+  if (!text.empty()) {
+    switch (text.back()) {
+      case 's': unit = 1; break;
+      case 'm': unit = 60; break;
+      case 'h': unit = 3600; break;
+      case 'd': unit = 86400; break;
+      default: unit = 0; break;
+    }
+    if (unit != 0) text.remove_suffix(1);
+  }
+  int64_t n = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || n < 0) return std::nullopt;
+  return n * (unit == 0 ? 1 : unit);
+}
+
+int ReportLastRun(const std::filesystem::path& file, std::optional<int64_t> maxAgeSeconds, std::time_t now,
+                  std::FILE* out) {
+  std::string error;
+  const auto record = service::ReadLastRun(file, error);
+  if (!record) {
+    fmt::print(out, "CORVANE UNKNOWN: {}\n", error);
+    return kStatusUnknown;
+  }
+  const RunOutcome& o = record->outcome;
+  const int64_t age = now - record->end;
+  const bool stale = maxAgeSeconds && age > *maxAgeSeconds;
+  int status = kStatusOk;
+  std::string summary;
+  switch (o.kind) {
+    case RunOutcome::Kind::Completed:
+      summary = fmt::format("the last run completed {} ({} ago); final table {}", When(record->end), Age(age),
+                            Rows(record->finalTable, o.finalRows));
+      break;
+    case RunOutcome::Kind::Stopped:
+      status = kStatusWarning;
+      summary = fmt::format("the last run was stopped {} ({} ago)", When(record->end), Age(age));
+      break;
+    case RunOutcome::Kind::Failed:
+    case RunOutcome::Kind::Ended:
+      status = kStatusCritical;
+      summary = fmt::format("the last run {} {} ({} ago): {}", service::OutcomeName(o.kind), When(record->end),
+                            Age(age), o.cause.empty() ? "see the run log and events" : o.cause);
+      break;
+  }
+  if (stale) {
+    status = kStatusCritical;
+    summary += fmt::format("; that is more than {} ago", Age(*maxAgeSeconds));
+  }
+  constexpr const char* kNames[] = {"OK", "WARNING", "CRITICAL"};
+  fmt::print(out, "CORVANE {}: {}\n", kNames[status], summary);
+  fmt::print(out, "  started      {}\n", When(record->start));
+  fmt::print(out, "  ended        {}\n", When(record->end));
+  fmt::print(out, "  outcome      {} (exit status {}), run by {}\n", service::OutcomeName(o.kind),
+             service::RunExitStatus(o), record->program);
+  fmt::print(out, "  final table  {}\n", Rows(record->finalTable, o.finalRows));
+  fmt::print(out, "  temporary    {}\n", Rows(record->temporaryTable, o.temporaryRows));
+  fmt::print(out, "  failures     {}\n", o.failures);
+  if (!o.cause.empty()) fmt::print(out, "  cause        {}\n", o.cause);
+  fmt::print(out, "  next run     {}\n", record->nextDueText);
+  return status;
+}
+
+}  // namespace corvane::runtool
