@@ -103,6 +103,18 @@ const std::vector<ParameterSection> kReference = {
          {.name = "RunSQLAfterCmd",
           .description = "SQL run once the final table is in place; with \";\" in it, each piece between them is "
                          "run in turn (e.g. grant select on GAL to reporting)."},
+         {.name = "PublishMode",
+          .description = "Empty: every run drops the final table and builds it again in place. swap: the run "
+                         "builds the new table as <TableName>_new, on databases other than SQL Server and Oracle "
+                         "with one insert ... select that also applies the exclusion table, and gives it the final "
+                         "name only once it is complete, so readers see the old table or the new one, never a part "
+                         "of one. Read at every run; the wizard's \"Publish the new table only when it is "
+                         "complete\"."},
+         {.name = "MaxShrinkPercent",
+          .description = "Empty: off. A percentage from 0 to 100: a run whose new table would hold fewer rows than "
+                         "the published one by more than that publishes nothing and ends as a failed run with an "
+                         "error event naming both counts. A value that is not such a percentage fails the run the "
+                         "same way. Read at every run."},
      }},
     {"Schedule",
      "When the service runs the export. It checks every 10 seconds (the first check about 70 seconds after its "
@@ -375,6 +387,11 @@ std::optional<std::string> ValueProblem(std::string_view name, std::string_view 
   }
   const ParameterDoc* doc = FindParameterDoc(name);
   if (doc == nullptr || Trim(text).empty()) return std::nullopt;
+  // Two texts the run reads by their own rules, and fails on when it cannot.
+  if (name == "PublishMode")
+    return ToPublishMode(text) ? std::nullopt : std::optional(shown + " is not empty or " + kPublishSwap);
+  if (name == "MaxShrinkPercent")
+    return ToShrinkThreshold(text).valid ? std::nullopt : std::optional(shown + " is not a percentage from 0 to 100");
   switch (doc->kind) {
     case Text: return std::nullopt;
     case Switch: {

@@ -38,6 +38,8 @@ TEST(ParameterReference, JudgesEachKindOfText) {
            {"WeekDays", "2,4,6", true},    {"WeekDays", "2,8", false},     {"MonthDay", "32", false},
            {"DISPLAY_NAME", "1", true},    {"display_name", "yes", false}, {"GIVEN_NAME", "", false},
            {"Mailbox", "anything", true},  {"NoSuchValue", "x", true},
+           {"PublishMode", "Swap", true},  {"PublishMode", "swp", false},  {"MaxShrinkPercent", "12.5%", true},
+           {"MaxShrinkPercent", "110", false},
        }) {
     EXPECT_EQ(!ValueProblem(c.name, c.text).has_value(), c.valid) << c.name << "=" << c.text;
   }
