@@ -34,7 +34,7 @@ Flavor FlavorOf(ServiceMain& w) {
 // work table's index has a name of its own until the swap.
 bool IndexNamedPerSchema(Flavor f) { return f == Flavor::PostgreSQL || f == Flavor::SQLite; }
 
-// The final table's index on the work table, as the Parts' build gives it
+// The final table's index on the work table, as the rebuild in place gives it
 // for the kind (the bracketed form on ORACLE and MSSQL, the unique index
 // elsewhere).
 std::string IndexStatement(const ServiceMain& w, Flavor f) {
