@@ -280,7 +280,7 @@ class Run : public Recovery {
     Ignore([&] {
       if (!w_.DistList) return;
       w_.WriteLog("createdistlist");
-      if (hooks_.ImportDL) hooks_.ImportDL(w_);
+      FollowOn("ImportDL", hooks_.ImportDL);
     });
     std::string contacts0, contacts1;
     Ignore([&] {
@@ -307,6 +307,19 @@ class Run : public Recovery {
     w_.isrunning = false;
     w_.StartupRunDone = true;
     Finish();
+  }
+
+  // A follow-on job that fails is skipped with the rest of its step, as
+  // every step from here is; the run log says which job failed and why
+  // (the contact jobs write their own failure lines).
+  void FollowOn(const char* job, const std::function<void(ServiceMain&)>& hook) {
+    if (!hook) return;
+    try {
+      hook(w_);
+    } catch (const std::exception& e) {
+      w_.WriteLog(fmt::format("{} failed: {}", job, e.what()), LogPriority::Warning);
+      throw;
+    }
   }
 
   // 38

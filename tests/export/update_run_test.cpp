@@ -496,7 +496,10 @@ TEST_F(UpdateRunPaths, AShortFinalTableFailsTheRunUntilARunCompletes) {
 
 TEST_F(UpdateRunPaths, FollowOnJobsRunWhenSwitchedOn) {
   std::vector<std::string> jobs;
-  h->hooks.ImportDL = [&](service::ServiceMain&) { jobs.push_back("dl"); };
+  h->hooks.ImportDL = [&](service::ServiceMain&) {
+    jobs.push_back("dl");
+    throw std::runtime_error("cannot start /opt/corvane/dsimport");  // skipped with a line saying why
+  };
   h->hooks.ExportLocalContacts = [&](service::ServiceMain& w) { jobs.push_back("local:" + w.lblstatus); };
   h->hooks.SyncPublicFolderContacts = [&](service::ServiceMain&) {
     jobs.push_back("pf");
@@ -510,6 +513,7 @@ TEST_F(UpdateRunPaths, FollowOnJobsRunWhenSwitchedOn) {
   EXPECT_GE(Find("createdistlist"), 0);
   EXPECT_GE(Find("Local Contacts Done: "), 0);
   EXPECT_EQ(Find("PF Contacts Done: "), -1);
+  EXPECT_GE(Find("ImportDL failed: cannot start /opt/corvane/dsimport"), 0);
   EXPECT_EQ(h->w.lblstatus, "Done");
 }
 
