@@ -84,19 +84,11 @@ com::Variant SvcUtilObject::GetTargetServiceStatus() {
 }
 
 com::Variant SvcUtilObject::StartTargetService() {
-  if (hostname.empty() || TargetService.empty()) return {};
-  Target target = OpenTarget();
-  ServiceStatus status;
-  RequestAndWait(target, &ServiceHandle::StartService, SERVICE_START_PENDING, &status);
-  return Query(target, &status);
+  return ControlTarget(&ServiceHandle::StartService, SERVICE_START_PENDING);
 }
 
 com::Variant SvcUtilObject::StopTargetService() {
-  if (hostname.empty() || TargetService.empty()) return {};
-  Target target = OpenTarget();
-  ServiceStatus status;
-  RequestAndWait(target, &ServiceHandle::ControlStop, SERVICE_STOP_PENDING, &status);
-  return Query(target, &status);
+  return ControlTarget(&ServiceHandle::ControlStop, SERVICE_STOP_PENDING);
 }
 
 com::Variant SvcUtilObject::BounceTargetService() {
@@ -106,6 +98,14 @@ com::Variant SvcUtilObject::BounceTargetService() {
   RequestAndWait(target, &ServiceHandle::ControlStop, SERVICE_STOP_PENDING, &status);
   RequestAndWait(target, &ServiceHandle::StartService, SERVICE_START_PENDING, &status);
   return {};
+}
+
+com::Variant SvcUtilObject::ControlTarget(Win32Error (ServiceHandle::*request)(), uint32_t pendingState) {
+  if (hostname.empty() || TargetService.empty()) return {};
+  Target target = OpenTarget();
+  ServiceStatus status;
+  RequestAndWait(target, request, pendingState, &status);
+  return Query(target, &status);
 }
 
 SvcUtilObject::Target SvcUtilObject::OpenTarget() {

@@ -42,6 +42,9 @@ class SvcUtilObject : public SvcUtil {
     std::unique_ptr<scm::ServiceHandle> service;
   };
   Target OpenTarget();
+  // Start or Stop: opens the target, sends `request`, waits while it is in
+  // `pendingState`; true when the status could be read afterwards.
+  com::Variant ControlTarget(scm::Win32Error (scm::ServiceHandle::*request)(), uint32_t pendingState);
   // Reads the target's status into *status; false when it cannot.
   static bool Query(Target& target, scm::ServiceStatus* status);
   // Sends a start or stop request to the target (when it is open), reads
