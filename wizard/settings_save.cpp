@@ -25,13 +25,12 @@ void Form1Model::Save(std::string_view name, std::string_view text) {
 
 void Form1Model::SaveSwitch(std::string_view name, bool on) { Save(name, on ? "1" : "0"); }
 
-// Gives the time picker the date picker's date. The day goes to 1 first so
-// that no step passes through a date that does not exist.
+// Gives the time picker the date picker's date; false, changing nothing,
+// when the date or the result is not a valid date and time.
 bool Form1Model::CopyDateIntoTime() {
   const parameters::DateTime date = c_["DTPDate"].value;
   if (!parameters::IsValid(date)) return false;
   parameters::DateTime time = c_["DTPTime"].value;
-  time.day = 1;
   time.year = date.year;
   time.month = date.month;
   time.day = date.day;
