@@ -37,17 +37,14 @@ int JournalPriority(int16_t type) {
   }
 }
 
-// The account the service runs as: the owner of its home, whose files
-// (the settings, readable by their owner only) it must read and write;
-// empty for root.
+}  // namespace
+
 std::string HomeOwner(const fs::path& home) {
   struct stat st {};
   if (::stat(home.c_str(), &st) != 0 || st.st_uid == 0) return {};
   const struct passwd* pw = ::getpwuid(st.st_uid);
   return pw != nullptr ? pw->pw_name : std::to_string(st.st_uid);
 }
-
-}  // namespace
 
 SystemdSettings SystemdSettings::FromEnvironment() {
   SystemdSettings s;

@@ -28,6 +28,11 @@ namespace corvane::ntservice {
 
 class SignalBridge;
 
+// The account the service runs as: the owner of its home, whose files
+// (the settings, readable by their owner only) it must read and write;
+// its user name (else its uid), empty for root or a home that cannot be read.
+std::string HomeOwner(const std::filesystem::path& home);
+
 struct SystemdSettings {
   std::filesystem::path home;     // Corvane home: events.log, unit's working directory
   std::filesystem::path unitDir;  // where the unit file goes

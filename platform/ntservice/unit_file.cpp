@@ -94,9 +94,6 @@ std::string UnitFileText(const UnitSettings& s) {
       Bare(s.home.string()), Hardening(s));
 }
 
-}  // namespace corvane::ntservice
-
-namespace corvane::ntservice {
 
 std::string UnitFileUser(std::string_view text) {
   auto trim = [](std::string_view s) {

@@ -136,16 +136,18 @@ class Check {
     const std::string cs = Get("ConnectionString");
     if (cs.empty()) return;
     const std::string shown = service::PasswordFreeConnectionString(cs);
-    if (ado::WithoutCreatingTheDatabase(cs) != cs && !Attribute(cs, "Database").empty())
-      WrittenByTheService("database: the SQLite file", Attribute(cs, "Database"));
+    // Opened so that a missing SQLite file is not created; the database
+    // layer changes the string only for a driver that opens a file.
+    const std::string opened = ado::WithoutCreatingTheDatabase(cs);
+    const fs::path file = opened != cs ? fs::path(Attribute(cs, "Database")) : fs::path();
+    if (!file.empty()) WrittenByTheService("database: the SQLite file", file);
     auto connection = ado::CreateConnection();
     try {
-      connection->Open(ado::WithoutCreatingTheDatabase(cs));
+      connection->Open(opened);
     } catch (const std::exception& e) {
       // A SQLite file that does not exist yet is the first run's to create.
-      const fs::path file = Attribute(cs, "Database");
       std::error_code ec;
-      if (ado::WithoutCreatingTheDatabase(cs) != cs && !file.empty() && !fs::exists(file, ec)) {
+      if (!file.empty() && !fs::exists(file, ec)) {
         const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
         if (::access(folder.c_str(), W_OK) == 0) {
           Ok(fmt::format("database: {} does not exist yet; the first run creates it", file.string()));

@@ -2,7 +2,6 @@
 // parameters of the Corvane home ($CORVANE_HOME). The run log goes to
 // standard output as it grows; the exit status says whether the run
 // reached its end (0) or ended early (non-zero).
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,10 +107,7 @@ int Usage() {
 // The owner of the home when the caller is root and the home is another
 // user's; empty otherwise.
 std::string ForeignOwner(const std::filesystem::path& home) {
-  struct stat st {};
-  if (::geteuid() != 0 || ::stat(home.c_str(), &st) != 0 || st.st_uid == 0) return {};
-  const struct passwd* pw = ::getpwuid(st.st_uid);
-  return pw != nullptr ? pw->pw_name : std::to_string(st.st_uid);
+  return ::geteuid() == 0 ? corvane::ntservice::HomeOwner(home) : std::string();
 }
 
 }  // namespace
@@ -180,7 +176,7 @@ int main(int argc, char** argv) {
                    registry::Hive::Machine().file().c_str(), home.c_str());
       return runtool::kNotConfigured;
     }
-    const auto lockFile = registry::CorvaneHome() / service::kRunLockName;
+    const auto lockFile = home / service::kRunLockName;
     pid_t holder = 0;
     const auto lock = ntservice::LockFile::TryLock(lockFile, &holder);
     if (!lock) {

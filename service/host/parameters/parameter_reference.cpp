@@ -296,12 +296,6 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // Edits (insert, delete, replace, swap of neighbours) from a to b.
 size_t EditDistance(const std::string& a, const std::string& b) {
   std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
@@ -386,7 +380,7 @@ std::optional<std::string> ValueProblem(std::string_view name, std::string_view 
     return shown + " is not 0 or 1 (1 puts the column into the final table)";
   }
   const ParameterDoc* doc = FindParameterDoc(name);
-  if (doc == nullptr || Trim(text).empty()) return std::nullopt;
+  if (doc == nullptr || TrimBlanks(text).empty()) return std::nullopt;
   // Two texts the run reads by their own rules, and fails on when it cannot.
   if (name == "PublishMode")
     return ToPublishMode(text) ? std::nullopt : std::optional(shown + " is not empty or " + kPublishSwap);

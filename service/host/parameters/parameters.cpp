@@ -13,15 +13,9 @@ using registry::ValueType;
 constexpr ValueType SZ = ValueType::String;
 constexpr ValueType EXPAND = ValueType::ExpandString;
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 template <typename Int>
 std::optional<Int> ToInt(std::string_view text) {
-  text = Trim(text);
+  text = TrimBlanks(text);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   Int value{};
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -37,6 +31,12 @@ int DaysInMonth(int y, int m) {
 }
 
 }  // namespace
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
 
 const std::vector<ParameterInfo>& AllParameters() {
   static const std::vector<ParameterInfo> kAll = {
@@ -118,7 +118,7 @@ bool SwitchOn(std::string_view text) { return text == "1"; }
 bool UseAltProfileOn(std::string_view text) { return text != "0"; }
 
 std::optional<bool> ToBoolean(std::string_view text) {
-  std::string_view t = Trim(text);
+  std::string_view t = TrimBlanks(text);
   if (registry::EqualsNoCase(t, "True")) return true;
   if (registry::EqualsNoCase(t, "False")) return false;
   if (auto n = ToInt<int64_t>(t)) return *n != 0;
@@ -131,16 +131,16 @@ std::optional<int16_t> ToInt16(std::string_view text) { return ToInt<int16_t>(te
 std::optional<int32_t> ToInt32(std::string_view text) { return ToInt<int32_t>(text); }
 
 std::optional<PublishMode> ToPublishMode(std::string_view text) {
-  text = Trim(text);
+  text = TrimBlanks(text);
   if (text.empty()) return PublishMode::Rebuild;
   if (registry::EqualsNoCase(text, kPublishSwap)) return PublishMode::Swap;
   return std::nullopt;
 }
 
 ShrinkThreshold ToShrinkThreshold(std::string_view text) {
-  text = Trim(text);
+  text = TrimBlanks(text);
   if (text.empty()) return {};
-  if (text.back() == '%') text = Trim(text.substr(0, text.size() - 1));
+  if (text.back() == '%') text = TrimBlanks(text.substr(0, text.size() - 1));
   double percent = -1;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), percent);
   if (text.empty() || error != std::errc() || end != text.data() + text.size() || !(percent >= 0 && percent <= 100))
@@ -153,7 +153,7 @@ std::vector<std::string> SplitList(std::string_view text) {
   size_t start = 0;
   for (;;) {
     size_t comma = text.find(',', start);
-    out.emplace_back(Trim(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start)));
+    out.emplace_back(TrimBlanks(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start)));
     if (comma == std::string_view::npos) break;
     start = comma + 1;
   }
@@ -192,7 +192,7 @@ std::string FormatStoredDateTime(const DateTime& dt) {
 }
 
 std::optional<DateTime> ParseDateTime(std::string_view text) {
-  std::string_view t = Trim(text);
+  std::string_view t = TrimBlanks(text);
   // Date: M{-/}D{-/}YYYY
   auto number = [&t](int& out) {
     size_t n = 0;
@@ -211,11 +211,11 @@ std::optional<DateTime> ParseDateTime(std::string_view text) {
   DateTime dt;
   dt.hour = dt.minute = dt.second = 0;
   if (!number(dt.month) || !separator("-/") || !number(dt.day) || !separator("-/") || !number(dt.year)) return std::nullopt;
-  t = Trim(t);
+  t = TrimBlanks(t);
   if (!t.empty() && t.front() >= '0' && t.front() <= '9') {
     if (!number(dt.hour) || !separator(":") || !number(dt.minute)) return std::nullopt;
     if (separator(":") && !number(dt.second)) return std::nullopt;
-    t = Trim(t);
+    t = TrimBlanks(t);
   }
   if (!t.empty()) {
     bool pm = registry::EqualsNoCase(t, "PM");

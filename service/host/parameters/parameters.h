@@ -33,6 +33,9 @@ const std::vector<ParameterInfo>& AllParameters();
 // REG_EXPAND_SZ); names compare without regard to case.
 registry::ValueType TypeOf(std::string_view name);
 
+// `text` without the blanks and tabs around it.
+std::string_view TrimBlanks(std::string_view text);
+
 // Switches: "1" is on; "0", empty and missing are off.
 bool SwitchOn(std::string_view text);
 // "UseAltProfile": only "0" is off.
