@@ -12,7 +12,6 @@
 #include "galreader/gal_record.h"
 #include "galreader/gal_session.h"
 #include "galreader/library_log.h"
-#include "galreader/literal_safety.h"
 #include "galreader/row_statements.h"
 #include "platform/ado/ado.h"
 
@@ -37,9 +36,9 @@ std::unique_ptr<ado::Connection> ConnectDatabase(const char* connectionString, b
   try {
     auto connection = ado::CreateConnection();
     DebugLog(debugLog, "Attempting Database Connect\n");
+    // The database layer's open also makes a backslash in a literal a plain character.
     connection->Open(connectionString != nullptr ? connectionString : "", "", "", -1);
     DebugLog(debugLog, "Database Connect End\n");
-    UseStandardStringLiterals(*connection);
     return connection;
   } catch (const ado::AdoError& e) {
     DumpComError(e);

@@ -124,6 +124,13 @@ class Connection {
 // A new, closed connection backed by ODBC (unixODBC).
 std::unique_ptr<Connection> CreateConnection();
 
+// The database behind a driver, as far as the statements sent to it differ.
+enum class Dialect { SQLite, PostgreSQL, Oracle, MySQL, Other };  // MySQL: MariaDB and MySQL
+
+// The dialect of a driver's DBMS name (Connection::DbmsName), by the
+// database's name in it, ignoring case.
+Dialect DialectOf(const std::string& dbmsName);
+
 // `connectionString` for a look at the database that must create nothing:
 // a driver that creates a missing database file when it connects (the
 // SQLite driver) is told not to, so the connection fails instead. Other

@@ -7,24 +7,6 @@
 
 namespace corvane::ado::odbc {
 
-namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-Dialect DialectOf(const std::string& dbmsName) {
-  const std::string name = Lower(dbmsName);
-  if (name.find("sqlite") != std::string::npos) return Dialect::SQLite;
-  if (name.find("postgres") != std::string::npos) return Dialect::PostgreSQL;
-  if (name.find("oracle") != std::string::npos) return Dialect::Oracle;
-  if (name.find("mariadb") != std::string::npos || name.find("mysql") != std::string::npos) return Dialect::MySQL;
-  return Dialect::Other;
-}
-
-}  // namespace
-
 OdbcConnection::~OdbcConnection() { Close(); }
 
 void OdbcConnection::Open(const std::string& connectionString, const std::string& user, const std::string& password,
@@ -143,11 +125,28 @@ void OdbcConnection::Unregister(OdbcRecordset* rs) {
 
 namespace corvane::ado {
 
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
 std::unique_ptr<Connection> CreateConnection() { return std::make_unique<odbc::OdbcConnection>(); }
 
+Dialect DialectOf(const std::string& dbmsName) {
+  const std::string name = Lower(dbmsName);
+  if (name.find("sqlite") != std::string::npos) return Dialect::SQLite;
+  if (name.find("postgres") != std::string::npos) return Dialect::PostgreSQL;
+  if (name.find("oracle") != std::string::npos) return Dialect::Oracle;
+  if (name.find("mariadb") != std::string::npos || name.find("mysql") != std::string::npos) return Dialect::MySQL;
+  return Dialect::Other;
+}
+
 std::string WithoutCreatingTheDatabase(const std::string& connectionString) {
-  std::string lower = connectionString;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  const std::string lower = Lower(connectionString);
   const size_t driver = lower.find("driver=");
   const size_t end = driver == std::string::npos ? driver : lower.find(';', driver);
   if (driver == std::string::npos || lower.substr(driver, end - driver).find("sqlite") == std::string::npos)

@@ -9,9 +9,6 @@
 
 namespace corvane::ado::odbc {
 
-// What the recordset needs to know about the database behind the driver.
-enum class Dialect { SQLite, PostgreSQL, Oracle, MySQL, Other };  // MySQL: MariaDB and MySQL
-
 class OdbcRecordset;
 
 class OdbcConnection : public Connection {

@@ -2,8 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
-#include <cctype>
 #include <vector>
 
 #include "service/export/exclusion.h"
@@ -23,10 +21,13 @@ Flavor FlavorOf(ServiceMain& w) {
     name = w.ServiceConnection->DbmsName();
   } catch (const std::exception&) {
   }
-  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-  if (name.find("postgres") != std::string::npos) return Flavor::PostgreSQL;
-  if (name.find("sqlite") != std::string::npos) return Flavor::SQLite;
-  if (name.find("mariadb") != std::string::npos || name.find("mysql") != std::string::npos) return Flavor::MySQL;
+  switch (ado::DialectOf(name)) {
+    case ado::Dialect::PostgreSQL: return Flavor::PostgreSQL;
+    case ado::Dialect::SQLite: return Flavor::SQLite;
+    case ado::Dialect::MySQL: return Flavor::MySQL;
+    case ado::Dialect::Oracle:  // behind the OTHER kind, Oracle gets the other databases' statements
+    case ado::Dialect::Other: return Flavor::Other;
+  }
   return Flavor::Other;
 }
 

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <string_view>
 
+#include "platform/ado/ado.h"
+
 namespace corvane::service {
 
 namespace {
@@ -125,8 +127,7 @@ std::string LongTextTypeFor(const std::string& dbmsName) {
 
 OtherKindTypes OtherKindTypesFor(const std::string& dbmsName) {
   OtherKindTypes types(LongTextTypeFor(dbmsName));
-  const std::string name = Upper(dbmsName);
-  if (name.find("MARIADB") != std::string::npos || name.find("MYSQL") != std::string::npos) {
+  if (ado::DialectOf(dbmsName) == ado::Dialect::MySQL) {
     types.entryId = "varchar(1024) character set ascii collate ascii_bin";
     types.tempKey = ", INDEX (ENTRY_ID)";
   }
