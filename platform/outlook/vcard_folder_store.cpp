@@ -33,8 +33,6 @@ StoreError DiskFailure(const fs::path& path, const std::string& what) {
   return StoreError(kErrDiskFailure, fmt::format("The store cannot be used: {}: {}", path.string(), what));
 }
 
-StoreError FolderGone() { return StoreError(kErrOperationFailed, std::string(kOperationFailedText)); }
-
 // The file's bytes; nullopt when it does not exist (or is not a file).
 std::optional<std::string> ReadFile(const fs::path& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
