@@ -9,9 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <system_error>
 #include <vector>
 
