@@ -36,12 +36,12 @@ struct MemoryStore::Data {
   // The folder, for an operation on it; "The operation failed." when it is gone.
   FolderData& Existing(const std::string& id) {
     FolderData* f = Find(id);
-    if (!f) throw StoreError(kErrOperationFailed, std::string(kOperationFailedText));
+    if (!f) throw FolderGone();
     return *f;
   }
   // The folder, for an operation on its items.
   FolderData& Readable(const std::string& id) {
-    if (unreadable.count(id)) throw StoreError(kErrOperationFailed, std::string(kOperationFailedText));
+    if (unreadable.count(id)) throw FolderGone();
     return Existing(id);
   }
   void Remove(const std::string& id) {

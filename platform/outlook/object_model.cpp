@@ -45,8 +45,6 @@ StoreError NotFound(const std::string& what) {
   return StoreError(kErrNotFound, fmt::format("The object could not be found: no {} has this EntryID.", what));
 }
 
-StoreError FolderGone() { return StoreError(kErrOperationFailed, std::string(kOperationFailedText)); }
-
 // The message class a Restrict filter selects: "[MessageClass] = 'IPM.Contact'".
 std::string RestrictedClass(const std::string& filter) {
   static const std::regex pattern(R"(^\s*\[MessageClass\]\s*=\s*'([^']*)'\s*$)", std::regex::icase);
@@ -141,7 +139,6 @@ std::optional<std::string> ContactItem::UserPropertyValue(const std::string& nam
 void ContactItem::Save() {
   CheckAlive();
   std::string key = key_.empty() ? NewItemKey() : key_;
-  if (!storage_->FolderExists(folderId_)) throw FolderGone();
   storage_->SaveItem(folderId_, key, record_);
   key_ = key;  // only a stored item has an EntryID
 }
@@ -167,7 +164,6 @@ ContactItem Items::Add(int itemType) {
 Items Items::Restrict(const std::string& filter) const { return Items(storage_, folderId_, RestrictedClass(filter)); }
 
 int Items::Count() const {
-  if (!storage_->FolderExists(folderId_)) throw FolderGone();
   int count = 0;
   for (const auto& key : storage_->ItemKeys(folderId_)) {
     if (!messageClass_) {
@@ -181,7 +177,6 @@ int Items::Count() const {
 }
 
 std::optional<ContactItem> Items::GetFirst() {
-  if (!storage_->FolderExists(folderId_)) throw FolderGone();
   snapshot_ = storage_->ItemKeys(folderId_);
   next_ = 0;
   return NextMatch();

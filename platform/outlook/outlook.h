@@ -66,6 +66,10 @@ class StoreError : public std::runtime_error {
   std::string Description;
 };
 
+// The failure of an operation on a folder that is gone (or can no longer be
+// read): kErrOperationFailed, "The operation failed."
+inline StoreError FolderGone() { return StoreError(kErrOperationFailed, std::string(kOperationFailedText)); }
+
 class ContactItem;
 
 // A text user property of one contact item; writes go to the item (and to

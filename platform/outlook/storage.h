@@ -22,7 +22,9 @@ struct FolderEntry {
   std::string name;
 };
 
-// One profile's view of a store. Every method throws StoreError on failure.
+// One profile's view of a store. Every method throws StoreError on failure;
+// the item methods throw FolderGone() when the folder is gone, so callers
+// need not ask FolderExists first.
 class Storage {
  public:
   virtual ~Storage() = default;

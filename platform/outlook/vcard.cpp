@@ -85,6 +85,10 @@ bool Equal(std::string_view a, std::string_view b) {
   return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
+void ToUpper(std::string& text) {
+  for (auto& ch : text) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+}
+
 // -- writing ----------------------------------------------------------------
 
 // True when every line break of the texts is CR LF (and there is one).
@@ -220,7 +224,7 @@ std::optional<ContentLine> ParseLine(const std::string& raw) {
     head = head.substr(dot + 1);
   }
   line.name = head;
-  for (auto& ch : line.name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  ToUpper(line.name);
   while (i < raw.size() && raw[i] == ';') {
     ++i;
     std::string param;
@@ -238,7 +242,7 @@ std::optional<ContentLine> ParseLine(const std::string& raw) {
       val = param;
     }
     std::erase(val, '"');
-    for (auto& ch : key) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    ToUpper(key);
     line.params.emplace_back(key, val);
   }
   if (i == raw.size()) return std::nullopt;
@@ -260,7 +264,7 @@ std::set<std::string> Types(const ContentLine& line) {
     for (;;) {
       size_t comma = v.find(',', start);
       std::string t = v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-      for (auto& ch : t) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+      ToUpper(t);
       types.insert(t);
       if (comma == std::string::npos) break;
       start = comma + 1;

@@ -9,9 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <system_error>
 #include <vector>
 
@@ -32,8 +30,6 @@ constexpr size_t kLongestDirectoryName = 200;
 StoreError DiskFailure(const fs::path& path, const std::string& what) {
   return StoreError(kErrDiskFailure, fmt::format("The store cannot be used: {}: {}", path.string(), what));
 }
-
-StoreError FolderGone() { return StoreError(kErrOperationFailed, std::string(kOperationFailedText)); }
 
 // The file's bytes; nullopt when it does not exist (or is not a file).
 std::optional<std::string> ReadFile(const fs::path& path) {
