@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/atomicfile/dead_leftovers.h"
 #include "platform/dirgroup/backends.h"
 #include "platform/dirgroup/ldif_text.h"
 #include "platform/mapi/base64.h"
@@ -27,6 +28,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The file is written as "<file>.dsimport.<process id>" first.
+constexpr const char* kTemporaryTag = ".dsimport.";
+
 [[noreturn]] void ThrowLastError() { throw DirectoryError(MAPIGetLastErrorText()); }
 
 std::string Errno(const std::string& what, const fs::path& file) {
@@ -35,13 +39,14 @@ std::string Errno(const std::string& what, const fs::path& file) {
 
 // Replaces `file` (the target, where it is a symbolic link) with `text`:
 // a temporary file beside it with the same mode, fsync, rename, fsync of
-// the folder. Readers see the old file or the new one, never a mix.
+// the folder. Readers see the old file or the new one, never a mix. What
+// a killed dsimport left there (possibly as large as the file) goes first.
 void ReplaceFile(const fs::path& named, const std::string& text) {
   fs::path file = fs::is_symlink(named) ? fs::canonical(named) : named;
   struct stat st {};
   if (::stat(file.c_str(), &st) != 0) throw DirectoryError(Errno("read", file));
-  fs::path tmp = file;
-  tmp += fmt::format(".dsimport.{}", ::getpid());
+  files::RemoveDeadLeftovers(file, kTemporaryTag);
+  const fs::path tmp = files::OwnTemporaryName(file, kTemporaryTag);
   std::unique_ptr<FILE, int (*)(FILE*)> out(std::fopen(tmp.c_str(), "wbe"), std::fclose);
   if (!out) throw DirectoryError(Errno("create", tmp));
   bool ok = ::fchmod(fileno(out.get()), st.st_mode & 07777) == 0 &&

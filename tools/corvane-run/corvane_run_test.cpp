@@ -278,6 +278,57 @@ TEST_F(CorvaneRun, StatusJudgesTheLastRun) {
   EXPECT_EQ(Run("--status --max-age soon").status, corvane::runtool::kUsage);
 }
 
+// The import the run starts and does not wait for leaves its own record,
+// which --status and --check report: a failed import, or none after a
+// completed run within the margin, is a warning.
+TEST_F(CorvaneRun, StatusAndCheckReportTheLastDistributionListImport) {
+  ASSERT_EQ(Run("--quiet-sql").status, 0);
+  std::string error;
+  auto run = corvane::service::ReadLastRun(home / "last-run.json", error);
+  ASSERT_TRUE(run) << error;
+  run->start -= 2 * 3600;  // the run ended two hours ago
+  run->end -= 2 * 3600;
+  corvane::service::WriteLastRun(home / "last-run.json", *run);
+  const fs::path record = home / "last-dsimport.json";
+  auto import = [&](const std::string& result, const std::string& cause) {
+    std::ofstream(record) << "{\"program\": \"dsimport\", \"start\": \"" << "2099-01-01T00:00:00Z\", \"end\": \"2099-01-01T00:01:00Z\", \"result\": \"" << result
+                          << "\", \"outcome\": \"updated\", \"list\": \"Staff\", \"file\": null, \"directory\": null, "
+                             "\"group\": \"CN=Staff,OU=Groups\", \"members\": 3, \"added\": 1, \"removed\": 0, "
+                             "\"unchanged\": 2, \"unresolved\": 0, \"kept_ambiguous\": 0, \"cause\": "
+                          << (cause.empty() ? "null" : "\"" + cause + "\"") << ", \"margin_minutes\": null}\n";
+  };
+  const struct {
+    std::string distList, margin, result, cause;
+    int status;
+    std::string line;
+  } cases[] = {
+      {"True", "", "", "", 1, "; no distribution-list import followed the run that completed "},
+      {"True", "180", "", "", 0, "CORVANE OK: "},
+      {"True", "", "completed", "", 0, "  dsimport     completed 1/1/2099 12:01:00 AM: updated CN=Staff,OU=Groups: 3 "
+                                       "members; added 1, removed 0, unchanged 2, unresolved 0\n"},
+      {"True", "", "failed", "Insufficient access", 1, "; the last distribution-list import failed 1/1/2099 12:01:00 AM "
+                                                       "(list \"Staff\"): Insufficient access\n"},
+      {"False", "", "failed", "Insufficient access", 0, "  dsimport     failed 1/1/2099"},
+  };
+  for (const auto& c : cases) {
+    Set("DistList", c.distList);
+    Set("DistListImportMargin", c.margin);
+    fs::remove(record);
+    if (!c.result.empty()) import(c.result, c.cause);
+    Outcome o = Run("--status");
+    EXPECT_EQ(o.status, c.status) << o.output;
+    EXPECT_NE(o.output.find(c.line), std::string::npos) << c.line << "\n" << o.output;
+  }
+  Set("DistList", "True");
+  Set("EMS_AB_PROXY_ADDRESSES", "1");
+  Set("DistListFile", (home / "distlist.csv").string());
+  Outcome check = Run("--check");
+  EXPECT_NE(check.output.find("warning: distribution list: the last dsimport failed 1/1/2099 12:01:00 AM (list "
+                              "\"Staff\"): Insufficient access\n"),
+            std::string::npos)
+      << check.output;
+}
+
 TEST(IsStatementEntry, OnlyXsqlEntries) {
   EXPECT_TRUE(corvane::runtool::IsStatementEntry("10:00 Xsql:drop table GAL"));
   EXPECT_FALSE(corvane::runtool::IsStatementEntry("10:00 Error: -1 - x"));

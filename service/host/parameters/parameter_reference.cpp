@@ -210,6 +210,15 @@ const std::vector<ParameterSection> kReference = {
           .description = "The list file the run writes and dsimport reads, e.g. /var/lib/corvane/distlist.csv "
                          "(under systemd the service can write only in its home). Empty: no list until the service "
                          "is started again."},
+         {.name = "DistListImportMargin",
+          .kind = Number,
+          .description = "Minutes a run's dsimport may take, waiting for an earlier import included, before "
+                         "corvane-run --status warns (exit status 1) that no import followed the last completed run; "
+                         "empty means 30. dsimport leaves the outcome of every import in "
+                         "$CORVANE_HOME/last-dsimport.json (mode 0640), which --status and --check show, and copies "
+                         "this value there for a monitoring user who cannot read the settings.",
+          .min = 1,
+          .max = 10080},
      }},
     {"Contacts",
      "Address books kept as vCard folders under $CORVANE_HOME/mailstore after each successful run.",
