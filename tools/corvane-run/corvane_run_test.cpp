@@ -290,12 +290,13 @@ TEST_F(CorvaneRun, StatusAndCheckReportTheLastDistributionListImport) {
   run->end -= 2 * 3600;
   corvane::service::WriteLastRun(home / "last-run.json", *run);
   const fs::path record = home / "last-dsimport.json";
+  // An import that ended after the run, as dsimport records it.
   auto import = [&](const std::string& result, const std::string& cause) {
-    std::ofstream(record) << "{\"program\": \"dsimport\", \"start\": \"" << "2099-01-01T00:00:00Z\", \"end\": \"2099-01-01T00:01:00Z\", \"result\": \"" << result
-                          << "\", \"outcome\": \"updated\", \"list\": \"Staff\", \"file\": null, \"directory\": null, "
-                             "\"group\": \"CN=Staff,OU=Groups\", \"members\": 3, \"added\": 1, \"removed\": 0, "
-                             "\"unchanged\": 2, \"unresolved\": 0, \"kept_ambiguous\": 0, \"cause\": "
-                          << (cause.empty() ? "null" : "\"" + cause + "\"") << ", \"margin_minutes\": null}\n";
+    std::ofstream(record) << R"({"program": "dsimport", "start": "2099-01-01T00:00:00Z", "end": "2099-01-01T00:01:00Z", )"
+                          << R"("result": ")" << result << R"(", "outcome": "updated", "list": "Staff", "file": null, )"
+                          << R"("directory": null, "group": "CN=Staff,OU=Groups", "members": 3, "added": 1, )"
+                          << R"("removed": 0, "unchanged": 2, "unresolved": 0, "kept_ambiguous": 0, "cause": )"
+                          << (cause.empty() ? "null" : "\"" + cause + "\"") << R"(, "margin_minutes": null})";
   };
   const struct {
     std::string distList, margin, result, cause;
