@@ -121,9 +121,10 @@ int main(int argc, char** argv) {
   record.directory = options->dsa;
   ImportSummary summary;
   int status = 0;
+  // Held until the record is written, so records follow the imports' order.
+  std::optional<TargetLock> lock;
   try {
     // A dry run changes nothing, so it neither waits nor leaves a record.
-    std::optional<TargetLock> lock;
     if (!options->dry_run) {
       const auto lockFile = TargetLock::FileFor(corvane::registry::CorvaneHome(), options->dsa, options->base_point,
                                                 options->container);
