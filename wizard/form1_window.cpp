@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QKeySequence>
@@ -210,6 +211,16 @@ void Form1Window::ShowHelp(int context) {
   help_->ShowTopic(HelpTopic(context));
 }
 
+void Form1Window::ShowBusy(bool busy) {
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    // Shown before the start request, which may itself wait for polkit.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
 void Form1Window::Focus(const std::string& name) {
   if (auto it = widgets_.find(name); it != widgets_.end()) it->second->setFocus();
 }
@@ -217,6 +228,15 @@ void Form1Window::Focus(const std::string& name) {
 void Form1Window::End() {
   ended_ = true;
   close();
+}
+
+void Form1Window::closeEvent(QCloseEvent* event) {
+  if (model_->Waiting()) {
+    event->ignore();
+    model_->Click("cmdCancel");
+    return;
+  }
+  QWidget::closeEvent(event);
 }
 
 void Form1Window::showEvent(QShowEvent* event) {
