@@ -55,6 +55,21 @@ TEST(WizardMachine, CreatesTheRegisteredServiceControlComponentOrSays429) {
   if (saved != nullptr) ::setenv("CORVANE_HOME", restore.c_str(), 1); else ::unsetenv("CORVANE_HOME");
 }
 
+// The distribution-list file the service's user writes at every run: in
+// the Corvane home, also where the program's folder (here the build's) could
+// be written, as it can by root.
+TEST(WizardMachine, TheDefaultImportFileAndTheUnitAreTheServicesOwn) {
+  const char* saved = std::getenv("CORVANE_HOME");
+  const std::string restore = saved != nullptr ? saved : "";
+  TempFolder home;
+  ::setenv("CORVANE_HOME", home.path().c_str(), 1);
+  HiveParameterStore store(registry::Hive::Machine());
+  const WizardPorts ports = MachinePorts(store);
+  EXPECT_EQ(ports.distListFileDefault, (home.path() / "dstemp.csv").string());
+  EXPECT_EQ(ports.serviceUnit, "Corvane\\x20Service.service");
+  if (saved != nullptr) ::setenv("CORVANE_HOME", restore.c_str(), 1); else ::unsetenv("CORVANE_HOME");
+}
+
 // The "..." button's list: the folders under the public folder tree of the
 // home's mail store, in the store's order; without a mail profile, the
 // logon failure.
