@@ -44,7 +44,20 @@ TEST(WizardMachine, CreatesTheRegisteredServiceControlComponentOrSays429) {
   Failure failure;
   ::setenv("CORVANE_HOME", CORVANE_TEST_HOME, 1);
   auto svc = CreateSvcUtil(failure, [] {});
-  EXPECT_NE(svc, nullptr) << failure.number << " " << failure.text;
+  ASSERT_NE(svc, nullptr) << failure.number << " " << failure.text;
+  // A start that cannot reach systemd: the component's result as ever, and
+  // why through the adapter.
+  const char* bus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+  const std::string restoreBus = bus != nullptr ? bus : "";
+  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/corvane-test-bus", 1);
+  svc->SetHostname("localhost");
+  svc->SetTargetService("Corvane Service");
+  EXPECT_FALSE(svc->StartTargetService());
+  const auto why = svc->RequestFailure();
+  ASSERT_TRUE(why.has_value());
+  EXPECT_EQ(why->number, 1722);
+  EXPECT_EQ(why->text, "systemd cannot be reached");
+  if (bus != nullptr) ::setenv("DBUS_SYSTEM_BUS_ADDRESS", restoreBus.c_str(), 1); else ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 
   TempFolder empty;
   ::setenv("CORVANE_HOME", empty.path().c_str(), 1);
