@@ -22,6 +22,7 @@ namespace corvane::wizard {
 
 inline constexpr int kPageCount = 8;
 inline constexpr int kSchedulePage = 4;
+inline constexpr int kExportsPage = 5;
 inline constexpr int kFinishPage = 7;
 inline constexpr int kScheduleKinds = 7;  // Option1 elements: daily ... continuously
 inline constexpr const char* kNextCaption = "&Next >>";

@@ -119,10 +119,13 @@ void Form1Window::ConnectControls() {
   connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
           [this] { model_->HelpOn(FocusedControl()); });
   auto* tabs = qobject_cast<QTabBar*>(widgets_.at("TabStrip1"));
-  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown), this), &QShortcut::activated, this,
-          [tabs] { tabs->setCurrentIndex(std::min(tabs->currentIndex() + 1, kPageCount - 1)); });
-  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp), this), &QShortcut::activated, this,
-          [tabs] { tabs->setCurrentIndex(std::max(tabs->currentIndex() - 1, 0)); });
+  // Not while the tabs are disabled (Finish waiting for the service).
+  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown), this), &QShortcut::activated, this, [tabs] {
+    if (tabs->isEnabled()) tabs->setCurrentIndex(std::min(tabs->currentIndex() + 1, kPageCount - 1));
+  });
+  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp), this), &QShortcut::activated, this, [tabs] {
+    if (tabs->isEnabled()) tabs->setCurrentIndex(std::max(tabs->currentIndex() - 1, 0));
+  });
 }
 
 void Form1Window::ControlChanged(const std::string& name) {

@@ -191,7 +191,7 @@ bool Form1Model::ProfileForContactsGiven() {
     BuildSummary();
     return false;
   }
-  ClickTab(5);
+  ClickTab(kExportsPage);
   view_.MessageBox(
       "The contacts exports need a mail profile, and none is given: type one in \"Mail profile for contacts\" on "
       "the Exports page, or tick \"Use the same Mail Profile created during the database import.\"",
