@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "platform/atomicfile/atomic_file.h"
 #include "platform/shell/shell.h"
 #include "service/export/gal_library.h"
 
@@ -70,6 +71,7 @@ void ImportDL(ServiceMain& w, shell::Shell& shell, const std::filesystem::path& 
   }
 
   // 4: the file is replaced; what was written stays when a later step fails.
+  files::EnsureFileMode(file, 0600);  // every member's addresses: the service's user's only
   std::ofstream csv(file, std::ios::binary | std::ios::trunc);
   if (!csv) throw std::runtime_error("cannot create the distribution list file " + file);
   csv << "Obj-Class, Directory Name, members\r\n";
