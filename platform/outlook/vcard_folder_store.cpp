@@ -318,7 +318,6 @@ class VCardFolderStorage : public Storage {
     if (auto it = topFolders_.find(name); it != topFolders_.end()) return it->second;
     fs::path dir = root_ / SafeDirectoryName(name);
     std::string id = MarkerAt(dir);
-    std::error_code ec;
     if (!IsFolderId(id)) {
       MakeFolders(dir);
       id = NewFolderId();
