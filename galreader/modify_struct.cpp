@@ -77,7 +77,14 @@ void ExportGalRows(GalSession& s, ado::Connection& connection, const std::string
     const ULONG rows = s.pRows != nullptr ? s.pRows->cRows : 0;
     for (ULONG i = 0; i < rows; ++i) {
       if (ToDoCount > 0 && ToDoCount < 50) WriteLibraryLog("ToDoCount is being Used.\n");
-      const GalRecord record = BuildGalRecord(s.pRows->aRow[i], debugLog);
+      size_t addressesLeftOut = 0;
+      const GalRecord record = BuildGalRecord(s.pRows->aRow[i], debugLog, &addressesLeftOut);
+      if (addressesLeftOut > 0) {
+        ++report.shortened;
+        DebugLog(debugLog, fmt::format("\nProxy addresses of \"{}\" ({}) cut at {} characters: {} left out\n",
+                                       record[kDisplayNameValue], record[kDefSmtpValue], kProxyAddressListLimit,
+                                       addressesLeftOut));
+      }
       const RowResult result = WriteGalRow(connection, tableName, record, debugLog);
       if (result == RowResult::ConnectionLost) {
         // Every later statement would fail the same way: end the export.

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/atomicfile/atomic_file.h"
 #include "platform/mapi/profile_store.h"
 #include "platform/outlook/outlook.h"
 #include "platform/outlook/vcard.h"
@@ -56,27 +57,28 @@ std::optional<std::string> ReadFile(const fs::path& path) {
   return out;
 }
 
-// Replaces the file at once: a temporary file beside it, then a rename.
+// Replaces the file at once: a hidden temporary file beside it
+// (".<name>.tmp-<random>"), then a rename. Contacts are personal data: the
+// store's files are the owner's only (0600), its folders too (0700).
 void WriteFileAtomically(const fs::path& path, const std::string& bytes) {
-  fs::path temp = path.parent_path() / fmt::format(".{}.tmp-{}", path.filename().string(), NewFolderId().substr(0, 8));
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) throw DiskFailure(temp, std::strerror(errno));
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int err = errno;
-      ::close(fd);
-      ::unlink(temp.c_str());
-      throw DiskFailure(temp, std::strerror(err));
-    }
-    done += static_cast<size_t>(n);
+  files::AtomicWrite how;
+  how.mode = 0600;
+  how.temporaryTag = ".tmp-";
+  how.randomTemporary = true;
+  how.hiddenTemporary = true;
+  how.syncFile = how.syncFolder = false;  // a rerun writes every file again
+  try {
+    files::WriteFileAtomically(path, bytes, how);
+  } catch (const std::system_error& e) {
+    throw DiskFailure(path, e.code().message());
   }
-  if (::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    ::unlink(temp.c_str());
-    throw DiskFailure(path, std::strerror(err));
+}
+
+void MakeFolders(const fs::path& path) {
+  try {
+    files::MakeFolders(path, 0700);
+  } catch (const std::system_error& e) {
+    throw DiskFailure(path, e.code().message());
   }
 }
 
@@ -145,8 +147,7 @@ class VCardFolderStorage : public Storage {
     std::string id = NewFolderId();
     fs::path temp = parent / (".new-" + id);
     std::error_code ec;
-    fs::create_directory(temp, ec);
-    if (ec) throw DiskFailure(temp, ec.message());
+    MakeFolders(temp);
     WriteFileAtomically(temp / kMarkerFile, id + "\n");
     WriteFileAtomically(temp / kDisplayNameFile, name);
     std::string dir = FreeDirectoryName(parent, name, id);
@@ -248,9 +249,7 @@ class VCardFolderStorage : public Storage {
     return std::make_pair(text->substr(0, nl), FirstLine(text->substr(nl + 1)));
   }
   void WriteEntry(const std::string& id, const std::string& parentId, const std::string& dir) {
-    std::error_code ec;
-    fs::create_directories(EntryPath(id).parent_path(), ec);
-    if (ec) throw DiskFailure(EntryPath(id).parent_path(), ec.message());
+    MakeFolders(EntryPath(id).parent_path());
     WriteFileAtomically(EntryPath(id), parentId + "\n" + dir + "\n");
   }
 
@@ -319,10 +318,8 @@ class VCardFolderStorage : public Storage {
     if (auto it = topFolders_.find(name); it != topFolders_.end()) return it->second;
     fs::path dir = root_ / SafeDirectoryName(name);
     std::string id = MarkerAt(dir);
-    std::error_code ec;
     if (!IsFolderId(id)) {
-      fs::create_directories(dir, ec);
-      if (ec) throw DiskFailure(dir, ec.message());
+      MakeFolders(dir);
       id = NewFolderId();
       WriteFileAtomically(dir / kDisplayNameFile, name);
       WriteFileAtomically(dir / kMarkerFile, id + "\n");

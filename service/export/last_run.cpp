@@ -123,7 +123,9 @@ std::optional<LastRunRecord> ParseLastRun(const std::string& text, std::string& 
 }
 
 void WriteLastRun(const std::filesystem::path& file, const LastRunRecord& record) {
-  files::WriteFileAtomically(file, LastRunJson(record), 0644);
+  // For monitoring: the home's owner writes it, the home's group may read it
+  // (a root run leaves it to the home's owner and group as well).
+  files::WriteFileAtomically(file, LastRunJson(record), {.mode = 0640, .keepOwner = true});
 }
 
 std::optional<LastRunRecord> ReadLastRun(const std::filesystem::path& file, std::string& error) {

@@ -42,7 +42,8 @@ std::string LastRunJson(const LastRunRecord& record);
 // text is not such a record.
 std::optional<LastRunRecord> ParseLastRun(const std::string& json, std::string& error);
 
-// Writes the record to `file` atomically (mode 0644: it holds no secret).
+// Writes the record to `file` atomically (mode 0640: the home's group, a
+// monitoring user among it, may read it; others not).
 // Throws std::exception naming the file when it cannot be written.
 void WriteLastRun(const std::filesystem::path& file, const LastRunRecord& record);
 // Reads it back; nullopt with the reason in `error` (missing, unreadable,

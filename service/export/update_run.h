@@ -29,6 +29,7 @@ struct RunOutcome {
   long temporaryRows = -1;  // rows in the temporary table after the export; -1 when not counted
   long finalRows = -1;      // rows in the final table after its build; -1 when not counted
   int failures = 0;         // failures the recovery handler dealt with
+  long shortenedProxyLists = 0;  // rows whose proxy-address list was cut at its bound
   int exitCode = 0;         // Ended: the exit status the process ends with
 };
 

@@ -78,6 +78,7 @@ TEST_P(ImportDL, WritesEveryProxyListAsAMemberAndStartsTheTool) {
     if (v && !v->empty()) expected += "DL,All \"Staff\"; O'Hara," + *v + "\r\n";
   }
   EXPECT_EQ(ReadFile(file), expected);
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);  // whatever the umask
   EXPECT_NE(expected.find("DL,All \"Staff\"; O'Hara,SMTP:ann.o'hara@example.org{;},smtp:ann@example.org{;},"
                           "X400:c=US;a= ;p=Org{;}\r\n"),
             std::string::npos);

@@ -72,6 +72,12 @@ TEST_P(StoreContract, FolderNamesAreAnyTextAndStayInsideTheStore) {
     for (const auto& e : std::filesystem::directory_iterator(store.root() / "Public Folders"))
       dirs += e.is_directory() ? 1 : 0;
     EXPECT_EQ(dirs, static_cast<int>(names.size()));
+    // Personal data: the store's folders and files are their owner's only.
+    for (const auto& e : std::filesystem::recursive_directory_iterator(store.root()))
+      EXPECT_EQ(e.status().permissions(), e.is_directory() ? std::filesystem::perms::owner_all
+                                                           : std::filesystem::perms::owner_read |
+                                                                 std::filesystem::perms::owner_write)
+          << e.path();
   }
 }
 

@@ -251,6 +251,11 @@ class Check {
     }
     if (Get("EMS_AB_PROXY_ADDRESSES") != "1")
       Warning("DistList is on but EMS_AB_PROXY_ADDRESSES is not 1: the list file stays empty");
+    // The list file separates its columns with commas and cannot quote them.
+    if (const std::string name = Get("DistListName"); name.find(',') != std::string::npos)
+      Error(fmt::format("DistListName: \"{}\" holds a comma, which the list file cannot carry: every run's "
+                        "dsimport would refuse the list; choose a name without one",
+                        name));
     LastImport();
   }
 

@@ -57,7 +57,8 @@ class CorvaneRun : public ::testing::Test {
     return v ? v->text : "";
   }
   Outcome Run(const std::string& arguments = "") {
-    std::string command = "cd '" + home.string() + "' && CORVANE_HOME='" + home.string() + "' TZ=UTC '" +
+    // The usual umask, which would leave files 0644: modes are the program's.
+    std::string command = "umask 022 && cd '" + home.string() + "' && CORVANE_HOME='" + home.string() + "' TZ=UTC '" +
                           (BinDir() / "corvane-run").string() + "' " + arguments + " 2>&1";
     Outcome o;
     FILE* p = popen(command.c_str(), "r");
@@ -85,6 +86,10 @@ TEST_F(CorvaneRun, ExportsTheSampleDirectoryAndSaysSo) {
   std::stringstream text;
   text << events.rdbuf();
   EXPECT_NE(text.str().find("UpdateGAL process finished."), std::string::npos);
+  // The address list is its owner's only; the record of the run is for the home's group too.
+  EXPECT_EQ(fs::status(home / "gal.db").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(home / "last-run.json").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 TEST_F(CorvaneRun, QuietSqlLeavesOutStatementsButNotFailures) {
@@ -165,7 +170,10 @@ TEST_F(CorvaneRun, EveryPhaseShowsItsFinalCountAndTheRunItsTableRows) {
   Outcome o = Run("--quiet-sql");
   EXPECT_EQ(o.status, 0) << o.output;
   for (const char* text : {"   GAL read: 2000 entries in the temporary table\n", "   address parse: 2000 rows\n",
-                           "   final table: 2000 rows\n", "; final table GAL: 2000 rows\n"})
+                           "   final table: 2000 rows\n", "; final table GAL: 2000 rows\n",
+                           // the generator's entry with forty long addresses
+                           "GAL export: 1 entry has more proxy addresses than fit in 1023 characters;",
+                           "corvane-run: 1 entry's proxy-address list was cut at 1023 characters;"})
     EXPECT_NE(o.output.find(text), std::string::npos) << text << o.output;
 }
 
@@ -232,6 +240,15 @@ TEST_F(CorvaneRun, CheckJudgesTheConfigurationAndChangesNothing) {
     EXPECT_EQ(o.output.find("hidden"), std::string::npos) << o.output;
     Set(c.name, before);
   }
+
+  // A list name that every run's dsimport would refuse is an error.
+  Set("DistList", "1");
+  Set("DistListName", "Sales, Berlin");
+  const Outcome comma = Run("--check");
+  EXPECT_EQ(comma.status, 2) << comma.output;
+  EXPECT_NE(comma.output.find("error: DistListName: \"Sales, Berlin\" holds a comma"), std::string::npos)
+      << comma.output;
+  Set("DistList", "0");
 
   // A stored profile that no longer matches Server is a warning.
   ASSERT_EQ(Run("--quiet-sql").status, 0);

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "galreader/export_control.h"
 #include "platform/ntservice/event_loop.h"
 #include "platform/ntservice/lock_file.h"
 #include "platform/ntservice/standard_error.h"
@@ -163,9 +162,6 @@ int main(int argc, char** argv) {
       };
     }
     auto settings = ntservice::SystemdSettings::FromEnvironment();
-    // A stop during the library's export reaches it through its control file.
-    settings.stopFile = galreader::ExportControlFile();
-    settings.stopNote = galreader::kExportStopRequest;
     ntservice::SystemdServiceControl systemd(settings);
     ForegroundControl control(systemd);
     service::ServiceMain w(log, control, clock, {});

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <optional>
 
+#include "platform/atomicfile/atomic_file.h"
 #include "platform/mapi/last_error.h"
 #include "platform/registry/registry.h"
 #include "service/export/import_dl_record.h"
@@ -47,6 +48,7 @@ class Log {
  public:
   Log() {
     auto path = corvane::registry::CorvaneHome() / "dsimport.log";
+    corvane::files::EnsureFileMode(path, 0600);  // it names the list's members
     out_.open(path, std::ios::app | std::ios::binary);
     if (!out_) std::fprintf(stderr, "dsimport: warning: cannot write the log %s\n", path.c_str());
   }

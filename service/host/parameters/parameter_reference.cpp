@@ -270,7 +270,8 @@ constexpr std::array<std::string_view, kColumnBoxCount> kColumnDescriptions = {
     "the mobile number",
     "the pager number",
     "the display type (0 user, 1 group, 2 public folder, 6 contact)",
-    "every e-mail address of the entry (the distribution list needs it)",
+    "the entry's e-mail addresses, as many as fit in 1023 characters; the run log counts the entries that have "
+    "more (the distribution list needs this column)",
     "the business city",
     "the business country",
     "the business post office box",
