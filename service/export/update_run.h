@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "service/host/service_main.h"
 
@@ -30,6 +31,7 @@ struct RunOutcome {
   long finalRows = -1;      // rows in the final table after its build; -1 when not counted
   int failures = 0;         // failures the recovery handler dealt with
   int exitCode = 0;         // Ended: the exit status the process ends with
+  std::vector<FollowOnOutcome> followOn;  // the contact jobs that ran, and how they ended
 };
 
 // The lock file in the Corvane home that a run holds from start to end
