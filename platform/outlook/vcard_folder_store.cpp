@@ -323,6 +323,22 @@ class VCardFolderStorage : public Storage {
     return std::nullopt;
   }
 
+  // Writes the missing records of the folders under `dir` (whose folder is
+  // `dirId`) from their markers: the store's records were lost (a restore
+  // that skips dot files), its folders were not. Once per session.
+  void RecordAll(const fs::path& dir, const std::string& dirId) {
+    recordedAll_ = true;
+    std::error_code ec;
+    for (const auto& child : fs::directory_iterator(dir, ec)) {
+      const std::string name = child.path().filename().string();
+      if (name.empty() || name[0] == '.' || !child.is_directory(ec)) continue;
+      const std::string id = MarkerAt(child.path());
+      if (!IsFolderId(id)) continue;
+      if (!ReadEntry(id)) WriteEntry(id, dirId, name);
+      RecordAll(child.path(), id);
+    }
+  }
+
   // Removes what a process left when it died: a hidden folder of a
   // deletion (at once: nobody needs it) or a creation (after ten minutes:
   // it may be another process's creation in progress), with the records
@@ -359,6 +375,10 @@ class VCardFolderStorage : public Storage {
       cache_.erase(it);
     }
     auto entry = ReadEntry(id);
+    if (!entry && !recordedAll_) {
+      RecordAll(root_, kRootParent);
+      entry = ReadEntry(id);
+    }
     if (!entry) return std::nullopt;
     std::optional<fs::path> parent = entry->first == kRootParent ? std::optional<fs::path>(root_) : Resolve(entry->first);
     if (!parent) return std::nullopt;
@@ -411,6 +431,7 @@ class VCardFolderStorage : public Storage {
   std::map<std::string, fs::path> cache_;
   std::map<std::string, std::string> topFolders_;
   std::vector<fs::path> hidden_;  // deleted in this session, still on disk
+  bool recordedAll_ = false;      // RecordAll ran in this session
 };
 
 std::string ProfileKey(const std::string& profile) { return std::string(mapi::kProfilesKey) + "\\" + profile; }
