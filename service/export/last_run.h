@@ -34,9 +34,12 @@ int RunExitStatus(const RunOutcome& outcome);
 
 // "completed", "failed", "stopped", "ended".
 const char* OutcomeName(RunOutcome::Kind kind);
+// A follow-on job's ending: "completed", "partly completed", "failed".
+const char* FollowOnOutcomeName(FollowOnOutcome::Kind kind);
 
 // The record as JSON; times in local time with their UTC offset
-// ("2026-06-15T02:04:11+02:00"), row counts that were not taken as null.
+// ("2026-06-15T02:04:11+02:00"), row counts that were not taken as null,
+// the contact jobs that ran as "follow_on_jobs" (job, outcome, detail).
 std::string LastRunJson(const LastRunRecord& record);
 // The record from its JSON; nullopt, with the reason in `error`, when the
 // text is not such a record.

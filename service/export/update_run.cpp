@@ -126,6 +126,7 @@ class Run : public Recovery {
     }
     w_.isrunning = true;
     started_ = true;
+    w_.FollowOnOutcomes.clear();
     w_.WriteLog("isrunning = true");
 
     // 3: the column boxes.
@@ -517,6 +518,7 @@ class Run : public Recovery {
   void Report(RunOutcome::Kind kind) {
     outcome_.kind = kind;
     if (kind == RunOutcome::Kind::Completed) outcome_.cause.clear();
+    outcome_.followOn = w_.FollowOnOutcomes;
     if (hooks_.OnOutcome) hooks_.OnOutcome(outcome_);
   }
 

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "service/host/service_main.h"
 
@@ -31,6 +32,7 @@ struct RunOutcome {
   int failures = 0;         // failures the recovery handler dealt with
   long shortenedProxyLists = 0;  // rows whose proxy-address list was cut at its bound
   int exitCode = 0;         // Ended: the exit status the process ends with
+  std::vector<FollowOnOutcome> followOn;  // the contact jobs that ran, and how they ended
 };
 
 // The lock file in the Corvane home that a run holds from start to end

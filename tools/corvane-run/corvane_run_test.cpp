@@ -286,6 +286,20 @@ TEST_F(CorvaneRun, StatusJudgesTheLastRun) {
   EXPECT_NE(stale.output.find("; that is more than 1 d 2 h ago"), std::string::npos) << stale.output;
   EXPECT_EQ(Run("--status").status, 0);  // no age given, no age judged
 
+  // A contact job that did only part of its work: a warning naming it.
+  record->end += 30 * 3600;
+  record->outcome.followOn = {{"local contacts export", corvane::service::FollowOnOutcome::Kind::Completed, ""},
+                              {"public-folder contact sync", corvane::service::FollowOnOutcome::Kind::Partial,
+                               "3 failures, the first: -2147221227  No space left on device"}};
+  corvane::service::WriteLastRun(home / "last-run.json", *record);
+  Outcome partial = Run("--status");
+  EXPECT_EQ(partial.status, 1) << partial.output;
+  EXPECT_NE(partial.output.find("CORVANE WARNING: the last run completed"), std::string::npos) << partial.output;
+  EXPECT_NE(partial.output.find("; the public-folder contact sync completed only in part\n"), std::string::npos);
+  EXPECT_NE(partial.output.find("  follow-on    public-folder contact sync: partly completed: 3 failures, the first: "
+                                "-2147221227  No space left on device\n"),
+            std::string::npos) << partial.output;
+
   Set("ConnectionString", "Driver=NoSuchDriver;Database=x");
   ASSERT_EQ(Run().status, corvane::runtool::kRunRecovered);
   Outcome failed = Run("--status");

@@ -131,6 +131,14 @@ int ReportLastRun(const std::filesystem::path& file, std::optional<int64_t> maxA
                             Age(age), o.cause.empty() ? "see the run log and events" : o.cause);
       break;
   }
+  // A contact job that failed or did only part of its work leaves the
+  // address books behind the table: a warning that names the job.
+  for (const auto& job : o.followOn) {
+    if (job.kind == service::FollowOnOutcome::Kind::Completed) continue;
+    status = std::max(status, kStatusWarning);
+    summary += fmt::format("; the {} {}", job.job,
+                           job.kind == service::FollowOnOutcome::Kind::Failed ? "failed" : "completed only in part");
+  }
   if (stale) {
     status = kStatusCritical;
     summary += fmt::format("; that is more than {} ago", Age(*maxAgeSeconds));
@@ -150,6 +158,9 @@ int ReportLastRun(const std::filesystem::path& file, std::optional<int64_t> maxA
   fmt::print(out, "  temporary    {}\n", Rows(record->temporaryTable, o.temporaryRows));
   fmt::print(out, "  failures     {}\n", o.failures);
   if (!o.cause.empty()) fmt::print(out, "  cause        {}\n", o.cause);
+  for (const auto& job : o.followOn)
+    fmt::print(out, "  follow-on    {}: {}{}\n", job.job, service::FollowOnOutcomeName(job.kind),
+               job.detail.empty() ? "" : ": " + job.detail);
   fmt::print(out, "  next run     {}\n", record->nextDueText);
   if (!import.detail.empty()) fmt::print(out, "  dsimport     {}\n", import.detail);
   return status;

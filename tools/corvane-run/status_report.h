@@ -13,7 +13,7 @@
 namespace corvane::runtool {
 
 inline constexpr int kStatusOk = 0;
-inline constexpr int kStatusWarning = 1;   // the last run was stopped, or its dsimport failed or is overdue
+inline constexpr int kStatusWarning = 1;   // the last run was stopped, a contact job failed or did part of its work, or its dsimport failed or is overdue
 inline constexpr int kStatusCritical = 2;  // it failed, ended the service, or is older than the age allowed
 inline constexpr int kStatusUnknown = 3;   // no readable record
 
