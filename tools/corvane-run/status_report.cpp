@@ -1,10 +1,14 @@
 #include "tools/corvane-run/status_report.h"
 
+#include <signal.h>
+
+#include <cerrno>
 #include <charconv>
 #include <string>
 
 #include <fmt/format.h>
 
+#include "service/export/final_table_record.h"
 #include "service/export/last_run.h"
 #include "service/host/parameters/parameters.h"
 
@@ -26,6 +30,38 @@ std::string Age(int64_t seconds) {
 
 std::string Rows(const std::string& table, long rows) {
   return rows < 0 ? table + ": not counted" : fmt::format("{}: {} rows", table, rows);
+}
+
+// Whether process `pid` still runs (it may be another user's).
+bool Running(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+
+using Build = service::FinalTableRecord;
+
+// Why the final table may be incomplete by its record: a build that a run
+// ended without completing, or one whose process is gone (killed during
+// it); empty when its last build completed or one is under way.
+std::string UnfinishedBuild(const Build& b) {
+  if (b.state == Build::State::Incomplete)
+    return fmt::format("the final table {} is incomplete: its build of {} did not complete: {}", b.table,
+                       When(b.since), b.cause);
+  if (b.state == Build::State::Building && !Running(b.process))
+    return fmt::format("the final table {} may be incomplete: its build that began {} did not complete (process {} "
+                       "ended during it)",
+                       b.table, When(b.since), b.process);
+  return {};
+}
+
+// The record's state in a detail line.
+std::string BuildLine(const Build& b) {
+  std::string line = b.table;
+  if (b.state == Build::State::Building && Running(b.process))
+    line += fmt::format(" being rebuilt by process {} since {}", b.process, When(b.since));
+  else if (b.state != Build::State::Complete)
+    line += fmt::format(" {} since {}", service::StateName(b.state), When(b.since));
+  if (b.completedRows && b.completedAt)
+    line += fmt::format("{} last build completed {}, {} rows", b.state == Build::State::Complete ? ":" : ";",
+                        When(*b.completedAt), *b.completedRows);
+  return line;
 }
 
 }  // namespace
@@ -50,11 +86,17 @@ std::optional<int64_t> ParseDuration(std::string_view text) {
 
 int ReportLastRun(const std::filesystem::path& file, std::optional<int64_t> maxAgeSeconds, std::time_t now,
                   std::FILE* out) {
-  std::string error;
+  std::string error, buildError;
   const auto record = service::ReadLastRun(file, error);
+  const auto build = service::ReadFinalTableRecord(file.parent_path() / service::kFinalTableRecordName, buildError);
+  const std::string unfinished = build ? UnfinishedBuild(*build) : "";
   if (!record) {
-    fmt::print(out, "CORVANE UNKNOWN: {}\n", error);
-    return kStatusUnknown;
+    if (unfinished.empty()) {
+      fmt::print(out, "CORVANE UNKNOWN: {}\n", error);
+      return kStatusUnknown;
+    }
+    fmt::print(out, "CORVANE CRITICAL: {}\n  build        {}\n  last run     {}\n", unfinished, BuildLine(*build), error);
+    return kStatusCritical;
   }
   const RunOutcome& o = record->outcome;
   const int64_t age = now - record->end;
@@ -81,6 +123,13 @@ int ReportLastRun(const std::filesystem::path& file, std::optional<int64_t> maxA
     status = kStatusCritical;
     summary += fmt::format("; that is more than {} ago", Age(*maxAgeSeconds));
   }
+  // The final table's record knows of a build that did not complete even
+  // where no run could record its end (a killed process).
+  if (!unfinished.empty()) {
+    status = kStatusCritical;
+    summary = fmt::format("{}; the last run recorded {} {} ({} ago)", unfinished, service::OutcomeName(o.kind),
+                          When(record->end), Age(age));
+  }
   constexpr const char* kNames[] = {"OK", "WARNING", "CRITICAL"};
   fmt::print(out, "CORVANE {}: {}\n", kNames[status], summary);
   fmt::print(out, "  started      {}\n", When(record->start));
@@ -91,6 +140,8 @@ int ReportLastRun(const std::filesystem::path& file, std::optional<int64_t> maxA
   fmt::print(out, "  temporary    {}\n", Rows(record->temporaryTable, o.temporaryRows));
   fmt::print(out, "  failures     {}\n", o.failures);
   if (!o.cause.empty()) fmt::print(out, "  cause        {}\n", o.cause);
+  if (build) fmt::print(out, "  build        {}\n", BuildLine(*build));
+  if (!buildError.empty()) fmt::print(out, "  build        {}\n", buildError);
   fmt::print(out, "  next run     {}\n", record->nextDueText);
   return status;
 }

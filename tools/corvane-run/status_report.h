@@ -14,7 +14,8 @@ namespace corvane::runtool {
 
 inline constexpr int kStatusOk = 0;
 inline constexpr int kStatusWarning = 1;   // the last run was stopped
-inline constexpr int kStatusCritical = 2;  // it failed, ended the service, or is older than the age allowed
+inline constexpr int kStatusCritical = 2;  // it failed, ended the service, left the final table's build
+                                           // unfinished, or is older than the age allowed
 inline constexpr int kStatusUnknown = 3;   // no readable record
 
 // "26h", "90m", "2d", "45s" or a number of seconds; nullopt when the text
@@ -23,7 +24,9 @@ std::optional<int64_t> ParseDuration(std::string_view text);
 
 // Prints the record in `file` (a first line in the plugin's shape, then the
 // details) and returns the check's status; a last run that ended more than
-// `maxAgeSeconds` before `now` is CRITICAL.
+// `maxAgeSeconds` before `now` is CRITICAL. The final table's record beside
+// it (final-table.json) makes a build that did not complete CRITICAL, also
+// one whose process was killed before any record of its run was written.
 int ReportLastRun(const std::filesystem::path& file, std::optional<int64_t> maxAgeSeconds, std::time_t now,
                   std::FILE* out);
 
