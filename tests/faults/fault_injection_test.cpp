@@ -382,6 +382,7 @@ TEST_F(FaultTest, StopDuringTheCopyAnnouncesTheIncompleteTableAndTheServiceRebui
   ExpectFailedRun(run, "The final table GAL is incomplete: the run was stopped while the table was being built",
                   last, -1);
   EXPECT_EQ(Get("FinalTableIncomplete"), "1");
+  EXPECT_TRUE(Contains(ReadFile(home / "final-table.json"), "\"state\": \"incomplete\""));
 
   Set("ScheduleType", "5");  // never
   const Process service = StartService();
@@ -391,6 +392,7 @@ TEST_F(FaultTest, StopDuringTheCopyAnnouncesTheIncompleteTableAndTheServiceRebui
   EXPECT_EQ(Count("GAL"), 1000);
   EXPECT_NE(Get("LastSuccessfulRun"), last);
   EXPECT_TRUE(Contains(ServiceLog(), "The last run left the final table incomplete: the export runs now"));
+  EXPECT_TRUE(Contains(ReadFile(home / "final-table.json"), "\"completed_rows\": 1000"));
 }
 
 // A run killed during the rebuild in place cannot announce the table it
