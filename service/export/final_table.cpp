@@ -195,7 +195,8 @@ FinalTableBuild BuildFinalTable(ServiceMain& w, Recovery& recovery, const OtherK
   recovery.Try([&] { w.ServiceConnection->Open(w.connectionstring, "", ""); });
 
   if (w.DatabaseType == "OTHER") {
-    xSQL(w, "DROP INDEX " + table + "_index on " + table, [&] { return RefusedByDesign(w, FixedStatement::DropIndex); });
+    xSQL(w, "DROP INDEX " + table + "_index on " + table,
+         [&] { return RefusedByDesign(w, FixedStatement::DropIndex); });
     xSQL(w, "CREATE UNIQUE INDEX " + table + "_index ON " + table + " (entry_id)");
 
     // Only the final table's columns are copied: an update of any other

@@ -138,7 +138,8 @@ FinalTableBuild BuildWorkTable(ServiceMain& w, Recovery& recovery, const OtherKi
   });
   // MariaDB and MySQL keep a table's rights by its name: the final name gets them after the swap.
   if (flavor != Flavor::MySQL)
-    xSQL(w, "grant select on " + work + " to public", [&] { return RefusedByDesign(w, FixedStatement::GrantToPublic); });
+    xSQL(w, "grant select on " + work + " to public",
+         [&] { return RefusedByDesign(w, FixedStatement::GrantToPublic); });
   if (oracle) xSQL(w, "commit");
   return build;
 }

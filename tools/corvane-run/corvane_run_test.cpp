@@ -329,8 +329,9 @@ TEST_F(CorvaneRun, KnownRefusalsMakeOneInformationLineInTheJournal) {
   const size_t line = first.find("<6>refused as expected on SQLite: drop table TEMP_GAL (");
   ASSERT_NE(line, std::string::npos) << first;
   EXPECT_EQ(first.find("<6>refused as expected", line + 1), std::string::npos) << first;
-  for (const char* statement : {"; drop table GAL (", "; Create INDEX [GALindex] ON GAL ([entry_id]) WITH DROP_EXISTING (",
-                                "; DROP INDEX GAL_index on GAL (", "; grant select on GAL to public ("})
+  for (const char* statement :
+       {"; drop table GAL (", "; Create INDEX [GALindex] ON GAL ([entry_id]) WITH DROP_EXISTING (",
+        "; DROP INDEX GAL_index on GAL (", "; grant select on GAL to public ("})
     EXPECT_NE(first.find(statement, line), std::string::npos) << statement << "\n" << first;
 
   auto db = corvane::ado::CreateConnection();

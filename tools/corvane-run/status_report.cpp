@@ -95,7 +95,8 @@ int ReportLastRun(const std::filesystem::path& file, std::optional<int64_t> maxA
       fmt::print(out, "CORVANE UNKNOWN: {}\n", error);
       return kStatusUnknown;
     }
-    fmt::print(out, "CORVANE CRITICAL: {}\n  build        {}\n  last run     {}\n", unfinished, BuildLine(*build), error);
+    fmt::print(out, "CORVANE CRITICAL: {}\n  build        {}\n  last run     {}\n", unfinished, BuildLine(*build),
+               error);
     return kStatusCritical;
   }
   const RunOutcome& o = record->outcome;
