@@ -40,6 +40,20 @@ using BeforeRebuild = std::function<void(const std::string& expectedRowsQuery)>;
 FinalTableBuild BuildFinalTable(ServiceMain& w, Recovery& recovery, const OtherKindTypes& types,
                                 const RowProgress& progress = {}, const BeforeRebuild& beforeDrop = {});
 
+// The final table's fixed statements that a database may refuse on every
+// run by design.
+enum class FixedStatement {
+  IndexWithDropExisting,  // "Create INDEX [...] ... WITH DROP_EXISTING"
+  DropIndex,              // the OTHER kind's "DROP INDEX ... on ..."
+  GrantToPublic,          // "grant select on ... to public"
+};
+
+// Whether the database behind w.ServiceConnection is known to refuse
+// `statement` on every run: the bracketed index with DROP_EXISTING names an
+// index a table just created cannot have (and only SQL Server reads the
+// brackets), so does the OTHER kind's DROP INDEX, and SQLite has no grant.
+bool RefusedByDesign(ServiceMain& w, FixedStatement statement);
+
 // The statement that creates `table` with the final table's columns: from
 // the temporary table, leaving out excluded rows (ORACLE, MSSQL), or empty
 // (the OTHER kind, whose rows are copied afterwards). `exclusion` is not Invalid.

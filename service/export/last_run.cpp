@@ -16,8 +16,14 @@ using Json = nlohmann::ordered_json;
 using Kind = RunOutcome::Kind;
 
 constexpr Kind kKinds[] = {Kind::Completed, Kind::Failed, Kind::Stopped, Kind::Ended};
+constexpr FollowOnOutcome::Kind kJobKinds[] = {FollowOnOutcome::Kind::Completed, FollowOnOutcome::Kind::Partial,
+                                               FollowOnOutcome::Kind::Failed};
 
-// "2026-06-15T02:04:11+02:00": local time with its offset from UTC.
+Json Rows(long rows) { return rows < 0 ? Json(nullptr) : Json(rows); }
+long RowsOf(const Json& value) { return value.is_null() ? -1 : value.get<long>(); }
+
+}  // namespace
+
 std::string IsoTime(std::time_t t) {
   std::tm tm{};
   localtime_r(&t, &tm);
@@ -43,14 +49,6 @@ std::optional<std::time_t> ParseIsoTime(const std::string& text) {
   const long offset = (sign == '-' ? -1 : 1) * (offsetHours * 3600L + offsetMinutes * 60L);
   return timegm(&tm) - offset;
 }
-
-constexpr FollowOnOutcome::Kind kJobKinds[] = {FollowOnOutcome::Kind::Completed, FollowOnOutcome::Kind::Partial,
-                                               FollowOnOutcome::Kind::Failed};
-
-Json Rows(long rows) { return rows < 0 ? Json(nullptr) : Json(rows); }
-long RowsOf(const Json& value) { return value.is_null() ? -1 : value.get<long>(); }
-
-}  // namespace
 
 int RunExitStatus(const RunOutcome& outcome) {
   switch (outcome.kind) {

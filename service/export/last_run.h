@@ -37,6 +37,11 @@ const char* OutcomeName(RunOutcome::Kind kind);
 // A follow-on job's ending: "completed", "partly completed", "failed".
 const char* FollowOnOutcomeName(FollowOnOutcome::Kind kind);
 
+// "2026-06-15T02:04:11+02:00": local time with its offset from UTC; and
+// back (nullopt when the text is not such a time).
+std::string IsoTime(std::time_t t);
+std::optional<std::time_t> ParseIsoTime(const std::string& text);
+
 // The record as JSON; times in local time with their UTC offset
 // ("2026-06-15T02:04:11+02:00"), row counts that were not taken as null,
 // the contact jobs that ran as "follow_on_jobs" (job, outcome, detail).

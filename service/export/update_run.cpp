@@ -1,15 +1,18 @@
 #include "service/export/update_run.h"
 
 #include <fmt/format.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <optional>
 
+#include "platform/registry/registry.h"
 #include "platform/shell/shell.h"
 #include "service/export/address_parse.h"
 #include "service/export/connection_string.h"
 #include "service/export/database.h"
 #include "service/export/final_table.h"
+#include "service/export/final_table_record.h"
 #include "service/export/final_table_swap.h"
 #include "service/export/gal_library.h"
 #include "service/export/import_dl.h"
@@ -127,6 +130,7 @@ class Run : public Recovery {
     w_.isrunning = true;
     started_ = true;
     w_.FollowOnOutcomes.clear();
+    w_.ExpectedRefusals.clear();
     w_.WriteLog("isrunning = true");
 
     // 3: the column boxes.
@@ -179,6 +183,7 @@ class Run : public Recovery {
     Phase("temporary table");
     w_.DatabaseType = DetermineDBType(w_);
     w_.WriteLog("DBtype:" + w_.DatabaseType);
+    Ignore([&] { dbmsName_ = Connection().DbmsName(); });
     const OtherKindTypes types = OtherTypes();
     const auto dropFailure = droptable(w_, w_.TempTableName);
     dropconstraint(w_);
@@ -234,16 +239,20 @@ class Run : public Recovery {
     }
     Phase("final table");
     const parameters::ShrinkThreshold threshold = ReadShrinkThreshold();
+    ReadRecord();
     if (ReadPublishMode() == parameters::PublishMode::Swap) {
       PublishBySwap(types, threshold);
     } else {
       auto beforeDrop = [&](const std::string& expectedRowsQuery) {
-        if (threshold.percent) CheckShrink(threshold, CountOf(expectedRowsQuery, w_.TempTableName), "");
+        const LastComplete last = LastCompleteRows(threshold.percent.has_value());
+        if (threshold.percent) CheckShrink(threshold, CountOf(expectedRowsQuery, w_.TempTableName), last, "");
+        MarkBuildBegun(last);
         buildingFinalTable_ = true;  // from the drop on, the table is missing or short until checked
       };
       CheckFinalTable(BuildFinalTable(w_, *this, types, Progress("final table"), beforeDrop));
       buildingFinalTable_ = false;
     }
+    RecordCompletedBuild();
 
     // 27
     if (On(Setting("RunSQLAfter", ""))) {
@@ -273,10 +282,6 @@ class Run : public Recovery {
     });
     Ignore([&] {
       w_.SaveSetting("LastSuccessfulRun", parameters::FormatStoredDateTime(parameters::ToDateTime(w_.clock.Now())));
-    });
-    Ignore([&] {
-      const char* incomplete = parameters::kFinalTableIncomplete;
-      if (w_.GetSetting(incomplete, "0") != "0") w_.SaveSetting(incomplete, "0");
     });
     Ignore([&] {
       if (!w_.DistList) return;
@@ -460,15 +465,90 @@ class Run : public Recovery {
     return threshold;
   }
 
-  // The deletion threshold: `fresh` rows do not replace the published
-  // table when that would lose more than the threshold's share of its rows.
-  void CheckShrink(const parameters::ShrinkThreshold& threshold, long fresh, const std::string& kept) {
-    if (!TableExists(w_, *this, w_.TableName)) return;  // nothing published yet
-    const long published = CountOf("select count(*) from " + w_.TableName, w_.TableName);
-    const std::string refusal = ShrinkRefusal(w_.TableName, published, fresh, *threshold.percent);
+  // The rows the final table held when it was last complete: the record's
+  // count (none when no build of this table completed yet); without a
+  // record of this table, what the published table holds, counted where
+  // the threshold or a new record needs it.
+  struct LastComplete {
+    std::optional<long> rows;
+    ShrinkBase base = ShrinkBase::PublishedTable;
+  };
+  LastComplete LastCompleteRows(bool forThreshold) {
+    if (record_ && record_->table == w_.TableName) return {record_->completedRows, ShrinkBase::LastCompletedRun};
+    if (!forThreshold && hooks_.finalTableRecord.empty()) return {};
+    if (!TableExists(w_, *this, w_.TableName)) return {};  // nothing published yet
+    return {CountOf("select count(*) from " + w_.TableName, w_.TableName), ShrinkBase::PublishedTable};
+  }
+
+  // The deletion threshold: `fresh` rows do not replace the final table
+  // when that would lose more than the threshold's share of the rows it
+  // held when last complete (a table left short by a crash is no measure).
+  void CheckShrink(const parameters::ShrinkThreshold& threshold, long fresh, const LastComplete& last,
+                   const std::string& kept) {
+    if (!last.rows) return;
+    const std::string refusal = ShrinkRefusal(w_.TableName, *last.rows, fresh, *threshold.percent, last.base);
     if (!refusal.empty()) FailRun(refusal + kept);
-    w_.WriteLog(fmt::format("MaxShrinkPercent {}: {} rows replace the {} published", *threshold.percent, fresh,
-                            published));
+    w_.WriteLog(fmt::format("MaxShrinkPercent {}: {} rows replace the {} {}", *threshold.percent, fresh, *last.rows,
+                            last.base == ShrinkBase::LastCompletedRun ? "of the last completed run" : "published"));
+  }
+
+  // The final table's record, as the last run left it; a damaged one is
+  // said and left out (the next build replaces it).
+  void ReadRecord() {
+    record_.reset();
+    if (hooks_.finalTableRecord.empty()) return;
+    std::string error;
+    record_ = ReadFinalTableRecord(hooks_.finalTableRecord, error);
+    if (!error.empty())
+      w_.WriteLog(error + ": the deletion threshold measures against the published table", LogPriority::Warning);
+  }
+
+  // Before the rebuild in place drops the table: the record marks the build
+  // as begun (a run that cannot record it does not drop the table), and
+  // "FinalTableIncomplete" is set, so that an ending the run cannot
+  // announce (a killed process) still leaves both saying so.
+  void MarkBuildBegun(const LastComplete& last) {
+    if (!hooks_.finalTableRecord.empty()) {
+      FinalTableRecord building;
+      if (record_ && record_->table == w_.TableName) building = *record_;
+      building.table = w_.TableName;
+      building.state = FinalTableRecord::State::Building;
+      building.since = w_.clock.Now();
+      building.process = static_cast<long>(::getpid());
+      building.cause.clear();
+      if (last.base == ShrinkBase::PublishedTable) building.completedRows = last.rows;
+      try {
+        WriteFinalTableRecord(hooks_.finalTableRecord, building);
+      } catch (const std::exception& e) {
+        FailRun("The final table " + w_.TableName + " was not rebuilt: its build could not be recorded: " + e.what());
+      }
+      record_ = building;
+    }
+    Ignore([&] { w_.SaveSetting(parameters::kFinalTableIncomplete, "1"); });
+  }
+
+  // The final table is complete and checked: the record keeps its rows,
+  // and "FinalTableIncomplete" is cleared.
+  void RecordCompletedBuild() {
+    Ignore([&] {
+      const char* incomplete = parameters::kFinalTableIncomplete;
+      if (w_.GetSetting(incomplete, "0") != "0") w_.SaveSetting(incomplete, "0");
+    });
+    if (hooks_.finalTableRecord.empty()) return;
+    FinalTableRecord complete;
+    complete.table = w_.TableName;
+    complete.since = w_.clock.Now();
+    complete.process = static_cast<long>(::getpid());
+    complete.completedRows = outcome_.finalRows;
+    complete.completedAt = complete.since;
+    try {
+      WriteFinalTableRecord(hooks_.finalTableRecord, complete);
+    } catch (const std::exception& e) {
+      w_.WriteLog(fmt::format("The final table's record could not be written to {}: {}",
+                              hooks_.finalTableRecord.string(), e.what()),
+                  LogPriority::Warning);
+    }
+    record_ = complete;
   }
 
   // "PublishMode" swap: the new rows are built and checked under the work
@@ -479,7 +559,7 @@ class Run : public Recovery {
     Progress("final table")(outcome_.finalRows, true);
     w_.DoEvents();  // a stop ends the run here, with the published table as it was
     const std::string kept = ". The new rows stay in " + work + " until the next run.";
-    if (threshold.percent) CheckShrink(threshold, outcome_.finalRows, kept);
+    if (threshold.percent) CheckShrink(threshold, outcome_.finalRows, LastCompleteRows(true), kept);
     if (auto failure = PublishWorkTable(w_, *this))
       FailRun("The final table " + w_.TableName + " was not published: " + failure->description + kept);
     w_.WriteLog(fmt::format("Published {} as {}: {} rows", work, w_.TableName, outcome_.finalRows));
@@ -513,13 +593,32 @@ class Run : public Recovery {
                   "The final table " + w_.TableName + " is incomplete: " + why + ". The next run rebuilds it.");
     });
     Ignore([&] { w_.SaveSetting(parameters::kFinalTableIncomplete, "1"); });
+    if (record_ && !hooks_.finalTableRecord.empty()) {
+      record_->state = FinalTableRecord::State::Incomplete;
+      record_->since = w_.clock.Now();
+      record_->cause = why;
+      Ignore([&] { WriteFinalTableRecord(hooks_.finalTableRecord, *record_); });
+    }
   }
 
   void Report(RunOutcome::Kind kind) {
     outcome_.kind = kind;
     if (kind == RunOutcome::Kind::Completed) outcome_.cause.clear();
     outcome_.followOn = w_.FollowOnOutcomes;
+    ReportExpectedRefusals();
     if (hooks_.OnOutcome) hooks_.OnOutcome(outcome_);
+  }
+
+  // The refusals the database is known to give for the run's fixed
+  // statements stay lines of the run log at information priority; where
+  // alerts go (the journal, corvane-run's standard error) they make one
+  // information line, so that they do not hide the errors that matter.
+  void ReportExpectedRefusals() {
+    if (w_.ExpectedRefusals.empty()) return;
+    std::string line = "refused as expected on " + (dbmsName_.empty() ? w_.DatabaseType : dbmsName_) + ": ";
+    for (size_t i = 0; i < w_.ExpectedRefusals.size(); ++i) line += (i ? "; " : "") + w_.ExpectedRefusals[i];
+    w_.runLog.Alert(LogPriority::Info, line);
+    w_.ExpectedRefusals.clear();
   }
 
   // The recovery's database branch: the run is over.
@@ -575,6 +674,8 @@ class Run : public Recovery {
   std::optional<std::time_t> FirstFailureTime;
   bool started_ = false;             // not turned away by isrunning
   bool buildingFinalTable_ = false;  // between the final table's drop and its check
+  std::optional<FinalTableRecord> record_;  // the final table's record, from the final-table phase on
+  std::string dbmsName_;                    // the database's own name, for the refusals' line
   RunOutcome outcome_;
 };
 
@@ -584,6 +685,7 @@ UpdateRunHooks& DefaultUpdateRunHooks() {
   static UpdateRunHooks hooks = [] {
     UpdateRunHooks h;
     h.ImportDL = [](ServiceMain& w) { ImportDL(w); };
+    h.finalTableRecord = registry::CorvaneHome() / kFinalTableRecordName;
     return h;
   }();
   return hooks;

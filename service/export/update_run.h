@@ -2,6 +2,7 @@
 // configured database (UpdateGAL), with its recovery handler.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -59,9 +60,14 @@ struct UpdateRunHooks {
   // Called once when a run ends, however it ends (before an
   // EndServiceProcess leaves UpdateGAL); not for a call turned away.
   std::function<void(const RunOutcome&)> OnOutcome;
+  // The final table's record (final_table_record.h): the mark of a build
+  // under way and the rows of the last completed one. Empty: none is kept,
+  // and the deletion threshold measures against the published table.
+  std::filesystem::path finalTableRecord;
 };
 
-// The hooks UpdateGAL(w, result) uses; the host sets the follow-on jobs here.
+// The hooks UpdateGAL(w, result) uses; the host sets the follow-on jobs
+// here. They keep the final table's record in the Corvane home.
 UpdateRunHooks& DefaultUpdateRunHooks();
 
 // Runs one export on w. `result` is set true when the run reaches its end

@@ -29,7 +29,9 @@ class RunLog {
   void WriteLog(const std::string& message, LogPriority priority = LogPriority::Info);
 
   // A text for the alert sink alone, not a run-log entry (why the process
-  // ends); plain on standard error where no sink is set. Never fails.
+  // ends, or at information priority a run's summary of the refusals its
+  // database is known to give); plain on standard error where no sink is
+  // set. Never fails.
   void Alert(LogPriority priority, const std::string& text);
 
   const std::string& txtlog() const { return txtlog_; }
@@ -44,8 +46,8 @@ class RunLog {
   // prints them).
   std::function<void(const std::string& entry, LogPriority priority)> OnEntry;
   // Called with the message of each warning and error entry, and with the
-  // texts of Alert: the service sends them to standard error at their
-  // priority, so the journal shows why a run failed.
+  // texts of Alert (at any priority): the service sends them to standard
+  // error at their priority, so the journal shows why a run failed.
   std::function<void(LogPriority priority, const std::string& message)> OnAlert;
 
  private:

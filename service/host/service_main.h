@@ -79,6 +79,9 @@ struct ServiceMain {
   // Database state (set by the update run).
   std::unique_ptr<ado::Connection> ServiceConnection;
   std::string DatabaseType;
+  // The refusals this run's fixed statements met that the database is known
+  // to give (xSQL adds them; the run reports them in one line at its end).
+  std::vector<std::string> ExpectedRefusals;
 
   // Controls.
   std::string lblversion;

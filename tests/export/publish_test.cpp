@@ -9,6 +9,7 @@
 #include <fstream>
 #include <set>
 
+#include "platform/mapi/base64.h"
 #include "service/export/final_table_swap.h"
 #include "tests/export/count_reader.h"
 #include "tests/export/export_fixture.h"
@@ -97,6 +98,26 @@ class Publish : public ::testing::TestWithParam<std::string> {
     setenv("CORVANE_HOME", home.c_str(), 1);
     h->control.settings["Server"] = ldif.string();
   }
+  // The sample directory with multi-line values, as Active Directory holds
+  // them: street addresses end in a second line after CR LF or after a
+  // lone LF, in turn, and every note gets a second line after CR LF.
+  fs::path MultiLineSample() {
+    const fs::path ldif = h->db.dir / "multiline.ldif";
+    std::ifstream in(SourceDir() / "samples" / "directory.ldif", std::ios::binary);
+    std::ofstream out(ldif, std::ios::binary | std::ios::trunc);
+    int streets = 0;
+    for (std::string line; std::getline(in, line);) {
+      for (const auto& [attribute, second] : {std::pair<std::string, std::string>{"streetAddress: ", ""},
+                                              {"info: ", "\r\nKey at reception"}}) {
+        if (line.rfind(attribute, 0) != 0) continue;
+        const std::string tail = second.empty() ? (++streets % 2 ? "\r\nHinterhaus" : "\nBuilding B") : second;
+        line = attribute.substr(0, attribute.size() - 2) + ":: " +
+               mapi::EncodeBase64(line.substr(attribute.size()) + tail);
+      }
+      out << line << "\n";
+    }
+    return ldif;
+  }
   // (Re)writes a generated directory of `entries` entries.
   fs::path Generated(uint64_t entries, const std::string& name = "generated.ldif") {
     const fs::path ldif = h->db.dir / name;
@@ -132,9 +153,10 @@ TEST_P(Publish, BothModesGiveTheSameTableAndTheSwapLeavesOutExcludedRows) {
   std::vector<std::string> sensible = kSensibleSelection;
   sensible.push_back("EMS_AB_PROXY_ADDRESSES");
 
-  // The sample directory with every column, and a generated one of 10,000 entries.
-  const std::pair<fs::path, std::vector<std::string>> directories[] = {
-      {SourceDir() / "samples" / "directory.ldif", every}, {Generated(10000), sensible}};
+  // The sample directory with every column and multi-line values, and a
+  // generated one of 10,000 entries.
+  const std::pair<fs::path, std::vector<std::string>> directories[] = {{MultiLineSample(), every},
+                                                                        {Generated(10000), sensible}};
   std::vector<Row> sample;
   for (const auto& [ldif, boxes] : directories) {
     UseDirectory(ldif);
@@ -149,6 +171,17 @@ TEST_P(Publish, BothModesGiveTheSameTableAndTheSwapLeavesOutExcludedRows) {
     EXPECT_FALSE(TableExists(*c, service::RetiredTableName(table)));
     if (sample.empty()) sample = rebuilt;
   }
+  // The line breaks inside values reached the published table.
+  size_t crlf = 0, lf = 0, notes = 0;
+  for (const Row& row : sample) {
+    const std::string street = row.at("BUS_ADD_STREET").value_or("");
+    crlf += street.find("\r\nHinterhaus") != std::string::npos;
+    lf += street.find("\nBuilding B") != std::string::npos && street.find('\r') == std::string::npos;
+    notes += row.at("COM").value_or("").find("\r\nKey at reception") != std::string::npos;
+  }
+  EXPECT_GT(crlf, 100u);
+  EXPECT_GT(lf, 100u);
+  EXPECT_GT(notes, 0u);
 
   // The rebuild leaves the exclusion unapplied on this kind; the swap
   // leaves out the rows it names, and only those.

@@ -72,14 +72,25 @@ TEST_P(Procedures, AFailedStatementLogsTheProviderErrorsThenTheErrorThenTheState
   EXPECT_THAT(sw.lines, ElementsAre("Xsql:select 1"));
 }
 
-TEST_P(Procedures, XsqlRemovesLineFeedsAndKeepsCarriageReturns) {
+TEST_P(Procedures, XsqlRemovesLineFeedsAndKeepsCarriageReturnsAndValuesWhole) {
   const std::string t = Table("crlf");
   DropLater(t);
-  std::string statement = "create table " + t + "\r\n(a varchar(10),\r\n b varchar(10))";
+  std::string statement = "create table " + t + "\r\n(a varchar(20),\r\n b varchar(20))";
   service::xSQL(sw.w, statement);
-  EXPECT_EQ(statement, "create table " + t + "\r(a varchar(10),\r b varchar(10))");
+  EXPECT_EQ(statement, "create table " + t + "\r(a varchar(20),\r b varchar(20))");
   EXPECT_THAT(sw.lines, ElementsAre("Xsql:" + statement));
   EXPECT_EQ(sw.w.ServiceConnection->Execute("select count(*) from " + t)->GetValue(0), ado::FieldValue("0"));
+
+  // Line feeds inside values are data: the table keeps them, and the
+  // run-log line shows them as \n, so it stays one line.
+  sw.lines.clear();
+  statement = "insert into " + t + "\n values ('O''Hara\r\nHof', 'a\nb')";
+  service::xSQL(sw.w, statement);
+  EXPECT_EQ(statement, "insert into " + t + " values ('O''Hara\r\nHof', 'a\nb')");
+  EXPECT_THAT(sw.lines, ElementsAre("Xsql:insert into " + t + " values ('O''Hara\r\\nHof', 'a\\nb')"));
+  auto rs = sw.w.ServiceConnection->Execute("select a, b from " + t);
+  EXPECT_EQ(rs->GetValue(0), ado::FieldValue("O'Hara\r\nHof"));
+  EXPECT_EQ(rs->GetValue(1), ado::FieldValue("a\nb"));
 }
 
 TEST_P(Procedures, LoggedSqlLogsTheStatementAndReportsAFailureAsEventAndLine) {

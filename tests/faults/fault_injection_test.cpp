@@ -382,6 +382,7 @@ TEST_F(FaultTest, StopDuringTheCopyAnnouncesTheIncompleteTableAndTheServiceRebui
   ExpectFailedRun(run, "The final table GAL is incomplete: the run was stopped while the table was being built",
                   last, -1);
   EXPECT_EQ(Get("FinalTableIncomplete"), "1");
+  EXPECT_TRUE(Contains(ReadFile(home / "final-table.json"), "\"state\": \"incomplete\""));
 
   Set("ScheduleType", "5");  // never
   const Process service = StartService();
@@ -391,6 +392,46 @@ TEST_F(FaultTest, StopDuringTheCopyAnnouncesTheIncompleteTableAndTheServiceRebui
   EXPECT_EQ(Count("GAL"), 1000);
   EXPECT_NE(Get("LastSuccessfulRun"), last);
   EXPECT_TRUE(Contains(ServiceLog(), "The last run left the final table incomplete: the export runs now"));
+  EXPECT_TRUE(Contains(ReadFile(home / "final-table.json"), "\"completed_rows\": 1000"));
+}
+
+// A run killed during the rebuild in place cannot announce the table it
+// leaves short; the build was recorded before the drop, so --status, run as
+// a monitoring user of the home's group (the registry is not for it),
+// reports it as failed, and the next run measures a directory 44% smaller
+// against the last completed run, not against the rows the killed one
+// left, and publishes nothing.
+TEST_F(FaultTest, KillDuringTheRebuildIsReportedAndTheShrinkGuardKeepsItsMeasure) {
+  WriteDirectory(1000);
+  ASSERT_EQ(CompleteRun(), 1000);
+  const std::string last = Get("LastSuccessfulRun");
+  const Process killed = HaltRunAt(kCopying);
+  killed.Signal(SIGKILL);
+  EXPECT_EQ(killed.Wait(), 128 + SIGKILL);
+  const long left = Count("GAL");
+  ASSERT_LT(left, 600);  // measured against these, 560 rows would pass the guard
+  EXPECT_EQ(Get("FinalTableIncomplete"), "1");
+
+  passwd monitor{};  // no owner of anything here; the group of the home's files
+  monitor.pw_uid = 64123;
+  monitor.pw_gid = ::getegid();
+  fs::permissions(home, fs::perms::group_read | fs::perms::group_exec, fs::perm_options::add);
+  auto status = [&] {
+    const Process p = Start(fs::path(std::getenv("CORVANE_BIN_DIR")) / "corvane-run", {"--status"},
+                            ::geteuid() == 0 ? &monitor : nullptr);
+    EXPECT_EQ(p.Wait(), 2) << p.Output();
+    return p.Output();
+  };
+  const std::string unfinished = "CORVANE CRITICAL: the final table GAL may be incomplete: its build that began ";
+  EXPECT_TRUE(Contains(status(), unfinished)) << status();
+
+  WriteDirectory(560);
+  Set("MaxShrinkPercent", "10");
+  ExpectFailedRun(StartRun(),
+                  "The final table GAL was not published: the new table would hold 560 rows where the last completed "
+                  "run published 1000, 44.0% fewer",
+                  last, left);
+  EXPECT_TRUE(Contains(status(), unfinished));
 }
 
 // A stop while the library exports reaches it between two batches: the

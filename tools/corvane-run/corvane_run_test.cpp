@@ -1,6 +1,7 @@
 // corvane-run as a process: a Corvane home with parameters pointing at the
 // sample directory and a SQLite file, and the exit status of each ending.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,7 +12,9 @@
 #include <set>
 #include <sstream>
 
+#include "platform/ado/ado.h"
 #include "platform/registry/registry.h"
+#include "service/export/final_table_record.h"
 #include "service/export/last_run.h"
 #include "tools/corvane-run/foreground_run.h"
 #include "tools/gen-directory/generate_directory.h"
@@ -56,10 +59,10 @@ class CorvaneRun : public ::testing::Test {
     auto v = Hive(home / "registry.hive").Get(kParametersKeyPath, name);
     return v ? v->text : "";
   }
-  Outcome Run(const std::string& arguments = "") {
+  Outcome Run(const std::string& arguments = "", const std::string& standardError = "2>&1") {
     // The usual umask, which would leave files 0644: modes are the program's.
     std::string command = "umask 022 && cd '" + home.string() + "' && CORVANE_HOME='" + home.string() + "' TZ=UTC '" +
-                          (BinDir() / "corvane-run").string() + "' " + arguments + " 2>&1";
+                          (BinDir() / "corvane-run").string() + "' " + arguments + " " + standardError;
     Outcome o;
     FILE* p = popen(command.c_str(), "r");
     char buffer[4096];
@@ -307,6 +310,69 @@ TEST_F(CorvaneRun, StatusJudgesTheLastRun) {
   EXPECT_NE(failed.output.find("CORVANE CRITICAL: the last run failed "), std::string::npos) << failed.output;
   EXPECT_NE(failed.output.find("outcome      failed (exit status 2), run by corvane-run"), std::string::npos);
   EXPECT_EQ(Run("--status --max-age soon").status, corvane::runtool::kUsage);
+
+  // A build of the final table under way, and one whose process is gone.
+  corvane::service::FinalTableRecord build;
+  build.table = "GAL";
+  build.state = corvane::service::FinalTableRecord::State::Building;
+  build.since = std::time(nullptr);
+  build.process = getpid();
+  build.completedRows = 300;
+  build.completedAt = build.since;
+  corvane::service::WriteFinalTableRecord(home / "final-table.json", build);
+  Outcome underway = Run("--status");
+  EXPECT_EQ(underway.status, 2) << underway.output;  // the failed run above, not the build
+  EXPECT_NE(underway.output.find("CORVANE CRITICAL: the last run failed "), std::string::npos) << underway.output;
+  EXPECT_NE(underway.output.find("  build        GAL being rebuilt by process " + std::to_string(getpid())),
+            std::string::npos)
+      << underway.output;
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  build.process = gone;
+  corvane::service::WriteFinalTableRecord(home / "final-table.json", build);
+  Outcome killed = Run("--status");
+  EXPECT_EQ(killed.status, 2) << killed.output;
+  EXPECT_NE(killed.output.find("CORVANE CRITICAL: the final table GAL may be incomplete: its build that began "),
+            std::string::npos)
+      << killed.output;
+}
+
+// Under systemd standard error is the journal. The refusals SQLite gives
+// for the fixed index, drop-index and grant statements on every run, and
+// for both drops on a first run, make one information line there, and the
+// run log keeps their lines; a drop refused for another reason (a view of
+// that name) stays an error.
+TEST_F(CorvaneRun, KnownRefusalsMakeOneInformationLineInTheJournal) {
+  std::ofstream(home / "journal.txt").close();
+  auto journal = [&](int expected) {
+    struct stat file {};  // the journal's stream is named by its device and inode
+    stat((home / "journal.txt").c_str(), &file);
+    setenv("JOURNAL_STREAM", (std::to_string(file.st_dev) + ":" + std::to_string(file.st_ino)).c_str(), 1);
+    const Outcome o = Run("--quiet-sql", "2> journal.txt");
+    unsetenv("JOURNAL_STREAM");
+    EXPECT_EQ(o.status, expected) << o.output;
+    return std::make_pair(o.output, ReadText(home / "journal.txt"));
+  };
+  const auto [log, first] = journal(0);
+  EXPECT_NE(log.find("Error: -2147217900 - [SQLite]near \"grant\""), std::string::npos) << log;
+  EXPECT_EQ(first.find("<3>"), std::string::npos) << first;
+  const size_t line = first.find("<6>refused as expected on SQLite: drop table TEMP_GAL (");
+  ASSERT_NE(line, std::string::npos) << first;
+  EXPECT_EQ(first.find("<6>refused as expected", line + 1), std::string::npos) << first;
+  for (const char* statement :
+       {"; drop table GAL (", "; Create INDEX [GALindex] ON GAL ([entry_id]) WITH DROP_EXISTING (",
+        "; DROP INDEX GAL_index on GAL (", "; grant select on GAL to public ("})
+    EXPECT_NE(first.find(statement, line), std::string::npos) << statement << "\n" << first;
+
+  auto db = corvane::ado::CreateConnection();
+  db->Open(Get("ConnectionString"));
+  db->Execute("drop table TEMP_GAL");
+  db->Execute("create view TEMP_GAL as select 1 as entry_id");
+  db.reset();
+  const std::string failed = journal(corvane::runtool::kRunRecovered).second;
+  EXPECT_NE(failed.find("<3>Error: -2147217900 - [SQLite]use DROP VIEW to delete view TEMP_GAL"), std::string::npos)
+      << failed;
 }
 
 // The import the run starts and does not wait for leaves its own record,

@@ -1,6 +1,9 @@
 #include "tools/corvane-run/status_report.h"
 
+#include <signal.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <string>
 
@@ -9,6 +12,7 @@
 #include "platform/registry/hive_format.h"
 #include "platform/registry/registry.h"
 #include "service/export/import_dl_record.h"
+#include "service/export/final_table_record.h"
 #include "service/export/last_run.h"
 #include "service/host/parameters/parameters.h"
 
@@ -82,6 +86,38 @@ ImportFindings JudgeLastImport(const std::filesystem::path& home, const service:
   return f;
 }
 
+// Whether process `pid` still runs (it may be another user's).
+bool Running(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+
+using Build = service::FinalTableRecord;
+
+// Why the final table may be incomplete by its record: a build that a run
+// ended without completing, or one whose process is gone (killed during
+// it); empty when its last build completed or one is under way.
+std::string UnfinishedBuild(const Build& b) {
+  if (b.state == Build::State::Incomplete)
+    return fmt::format("the final table {} is incomplete: its build of {} did not complete: {}", b.table,
+                       When(b.since), b.cause);
+  if (b.state == Build::State::Building && !Running(b.process))
+    return fmt::format("the final table {} may be incomplete: its build that began {} did not complete (process {} "
+                       "ended during it)",
+                       b.table, When(b.since), b.process);
+  return {};
+}
+
+// The record's state in a detail line.
+std::string BuildLine(const Build& b) {
+  std::string line = b.table;
+  if (b.state == Build::State::Building && Running(b.process))
+    line += fmt::format(" being rebuilt by process {} since {}", b.process, When(b.since));
+  else if (b.state != Build::State::Complete)
+    line += fmt::format(" {} since {}", service::StateName(b.state), When(b.since));
+  if (b.completedRows && b.completedAt)
+    line += fmt::format("{} last build completed {}, {} rows", b.state == Build::State::Complete ? ":" : ";",
+                        When(*b.completedAt), *b.completedRows);
+  return line;
+}
+
 }  // namespace
 
 std::optional<int64_t> ParseDuration(std::string_view text) {
@@ -104,11 +140,18 @@ std::optional<int64_t> ParseDuration(std::string_view text) {
 
 int ReportLastRun(const std::filesystem::path& file, std::optional<int64_t> maxAgeSeconds, std::time_t now,
                   std::FILE* out) {
-  std::string error;
+  std::string error, buildError;
   const auto record = service::ReadLastRun(file, error);
+  const auto build = service::ReadFinalTableRecord(file.parent_path() / service::kFinalTableRecordName, buildError);
+  const std::string unfinished = build ? UnfinishedBuild(*build) : "";
   if (!record) {
-    fmt::print(out, "CORVANE UNKNOWN: {}\n", error);
-    return kStatusUnknown;
+    if (unfinished.empty()) {
+      fmt::print(out, "CORVANE UNKNOWN: {}\n", error);
+      return kStatusUnknown;
+    }
+    fmt::print(out, "CORVANE CRITICAL: {}\n  build        {}\n  last run     {}\n", unfinished, BuildLine(*build),
+               error);
+    return kStatusCritical;
   }
   const RunOutcome& o = record->outcome;
   const int64_t age = now - record->end;
@@ -148,6 +191,13 @@ int ReportLastRun(const std::filesystem::path& file, std::optional<int64_t> maxA
     status = std::max(status, kStatusWarning);
     summary += "; " + import.warning;
   }
+  // The final table's record knows of a build that did not complete even
+  // where no run could record its end (a killed process).
+  if (!unfinished.empty()) {
+    status = kStatusCritical;
+    summary = fmt::format("{}; the last run recorded {} {} ({} ago)", unfinished, service::OutcomeName(o.kind),
+                          When(record->end), Age(age));
+  }
   constexpr const char* kNames[] = {"OK", "WARNING", "CRITICAL"};
   fmt::print(out, "CORVANE {}: {}\n", kNames[status], summary);
   fmt::print(out, "  started      {}\n", When(record->start));
@@ -161,6 +211,8 @@ int ReportLastRun(const std::filesystem::path& file, std::optional<int64_t> maxA
   for (const auto& job : o.followOn)
     fmt::print(out, "  follow-on    {}: {}{}\n", job.job, service::FollowOnOutcomeName(job.kind),
                job.detail.empty() ? "" : ": " + job.detail);
+  if (build) fmt::print(out, "  build        {}\n", BuildLine(*build));
+  if (!buildError.empty()) fmt::print(out, "  build        {}\n", buildError);
   fmt::print(out, "  next run     {}\n", record->nextDueText);
   if (!import.detail.empty()) fmt::print(out, "  dsimport     {}\n", import.detail);
   return status;

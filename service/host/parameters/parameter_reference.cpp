@@ -112,9 +112,11 @@ const std::vector<ParameterSection> kReference = {
                          "complete\"."},
          {.name = "MaxShrinkPercent",
           .description = "Empty: off. A percentage from 0 to 100: a run whose new table would hold fewer rows than "
-                         "the published one by more than that publishes nothing and ends as a failed run with an "
-                         "error event naming both counts. A value that is not such a percentage fails the run the "
-                         "same way. Read at every run."},
+                         "the last completed build published by more than that publishes nothing and ends as a "
+                         "failed run with an error event naming both counts. The count of the last completed build "
+                         "is kept in final-table.json in the home, so a table left short by a killed run is no "
+                         "measure; before any build was recorded there the published table is. A value that is not "
+                         "such a percentage fails the run the same way. Read at every run."},
      }},
     {"Schedule",
      "When the service runs the export. It checks every 10 seconds (the first check about 70 seconds after its "
