@@ -132,6 +132,7 @@ class RefusingDirectory : public dirgroup::GroupDirectory {
   std::string FindContainer(const std::string&, const std::string&) override { return {}; }
   dirgroup::GroupEntry ReadGroup(const std::string&) override { return {}; }
   dirgroup::GroupKind NewGroupKind() override { return dirgroup::GroupKind::GroupOfNames; }
+  std::string FindAccount(const std::string&) override { return {}; }
   void ScanAddresses(const std::function<void(const mapi::DirEntry&)>&) override {}
   void Apply(const std::vector<ChangeRecord>& records, const std::function<void(size_t)>& applied) override {
     for (size_t i = 0; i < records.size(); ++i) {
