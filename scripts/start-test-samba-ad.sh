@@ -79,7 +79,10 @@ for ldif in "$@"; do
   }
 done
 
-# A Kerberos client configuration of its own, and the KDC's name for the host.
+# Kerberos: the address as a service principal name of the DC, so a URL
+# with the address (and SASL_NOCANON) finds its service ticket without DNS,
+# and a client configuration of its own (KRB5_CONFIG).
+samba-tool spn add "ldap/$ADDR" 'DC1$' -H "$DIR/dc/private/sam.ldb" >>"$DIR/ldbadd.log" 2>&1
 cat >"$DIR/krb5.conf" <<EOF
 [libdefaults]
 	default_realm = $REALM
