@@ -331,6 +331,13 @@ TEST_F(AdTest, KerberosBindWithAKeytab) {
   const std::string out = CorvaneRun({"--check"}, status, env);
   EXPECT_NE(out.find("SASL bind (GSSAPI, LdapSaslMech)"), std::string::npos) << out;
   EXPECT_NE(out.find("address-list entries; the mailbox u0001 is CN="), std::string::npos) << out;
+
+  // With the keytab as the client keytab, Kerberos fetches a ticket itself
+  // whenever the cache has none (or an expired one): nothing to renew.
+  fs::remove(cache);
+  env.push_back("KRB5_CLIENT_KTNAME=FILE:" + keytab.string());
+  const std::string renewed = CorvaneRun({"--check"}, status, env);
+  EXPECT_NE(renewed.find("address-list entries; the mailbox u0001 is CN="), std::string::npos) << renewed;
 }
 
 TEST_F(AdTest, DsimportCreatesANamedGroupAndKeepsWhatAnAdministratorSet) {
