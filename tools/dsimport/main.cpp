@@ -28,9 +28,10 @@ constexpr const char* kUsageText =
     "Members are found by their proxy addresses, the primary SMTP address first.\n"
     "  /DSA=        an ldap://, ldaps:// or ldapi:// URL, a host name, or an LDIF file\n"
     "  --dry-run    print the LDIF change records it would send; change nothing\n"
-    "Credentials come from the environment (CORVANE_LDAP_BINDDN and a 0600\n"
-    "CORVANE_LDAP_PASSWORD_FILE) or a SASL mechanism in ldap.conf, never from the\n"
-    "command line. What it did goes to standard output and $CORVANE_HOME/dsimport.log.\n"
+    "It binds as the home's parameters say (LdapBindDN and a 0600 LdapPasswordFile,\n"
+    "or LdapSaslMech; LdapStartTLS, LdapCAFile; CORVANE_LDAP_BINDDN and\n"
+    "CORVANE_LDAP_PASSWORD_FILE win where set), never from the command line.\n"
+    "What it did goes to standard output and $CORVANE_HOME/dsimport.log.\n"
     "Exit status: 0 done (unresolved members are listed), 1 failed, 2 usage error.\n"
     "See dsimport(1).\n";
 
