@@ -196,6 +196,12 @@ HRESULT ConnectLdap(const std::string& server, const LdapSettings& settings, std
                     LdapTarget& t) {
   t = LdapTarget{};
   if (HRESULT hr = ParseServer(server, t); FAILED(hr)) return hr;
+  // Decided before anything is sent, so a refused bind never reaches the network.
+  if (const std::string clear = ClearTextBindWarning(server, settings); !clear.empty()) {
+    if (settings.refuse_clear_bind)
+      return Fail(MAPI_E_LOGON_FAILED, fmt::format("refused to bind at {}: {}", t.uri, clear));
+    Warn(clear);
+  }
   LDAP* raw = nullptr;
   int rc = ldap_initialize(&raw, t.uri.c_str());
   if (rc != LDAP_SUCCESS) return LdapFailure(rc, "cannot use the LDAP server", t.uri);
@@ -205,11 +211,6 @@ HRESULT ConnectLdap(const std::string& server, const LdapSettings& settings, std
   ldap_set_option(raw, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
   timeval net{kLdapNetworkTimeoutSeconds, 0};
   ldap_set_option(raw, LDAP_OPT_NETWORK_TIMEOUT, &net);
-  if (const std::string clear = ClearTextBindWarning(server, settings); !clear.empty()) {
-    if (settings.refuse_clear_bind)
-      return Fail(MAPI_E_LOGON_FAILED, fmt::format("refused to bind at {}: {}", t.uri, clear));
-    Warn(clear);
-  }
   if (HRESULT hr = SecureTransport(raw, settings, t.uri); FAILED(hr)) return hr;
   if (HRESULT hr = Bind(raw, settings, t.uri); FAILED(hr)) return hr;
   if (t.base.empty()) {

@@ -306,6 +306,27 @@ TEST_F(AdTest, CheckBindsAsEachWayAndNamesTheServersReason) {
   EXPECT_NE(line.find("AcceptSecurityContext error, data 52e"), std::string::npos) << line;
 }
 
+// A password that would go in clear to another host: a warning in --check
+// and the run log, and with LdapRefuseClearBind a refusal before anything
+// is sent (the host is never looked up).
+TEST_F(AdTest, APasswordInClearIsWarnedOfAndCanBeRefused) {
+  Set("Server", std::string("ldap://dc1.corvane.invalid/") + kBase + "??sub?" + kFilter);
+  Set("LdapStartTLS", "0");
+  Set("LdapRefuseClearBind", "1");
+  int status = 0;
+  const std::string check = CorvaneRun({"--check"}, status);
+  EXPECT_NE(check.find("error: directory: the simple bind as \"" + Env("CORVANE_AD_ADMIN_DN") +
+                       "\" sends its password in clear over ldap:// to dc1.corvane.invalid"),
+            std::string::npos)
+      << check;
+  const std::string log = CorvaneRun({"--quiet-sql"}, status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(log.find("Warning: the simple bind as"), std::string::npos) << log;
+  EXPECT_NE(log.find("The directory could not be read: refused to bind at ldap://dc1.corvane.invalid"),
+            std::string::npos)
+      << log;
+}
+
 TEST_F(AdTest, KerberosBindWithAKeytab) {
   // A keytab for the Administrator, a ticket from it in a cache of the
   // test's own, and a URL whose host is a service principal of the DC.
