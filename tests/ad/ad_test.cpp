@@ -403,6 +403,18 @@ TEST_F(AdTest, DsimportCreatesANamedGroupAndKeepsWhatAnAdministratorSet) {
   EXPECT_NE(dsimport::testing::ImportReport(options).find("unchanged: "), std::string::npos);
   EXPECT_EQ(Value(read()[0], "displayName"), "Everyone");
 
+  // Named by host name, the directory's address list is what
+  // showInAddressBook says (nothing, on this AD); members are found all the
+  // same, the disabled users too.
+  dsimport::ImportOptions by_host = options;
+  by_host.dsa = Env("CORVANE_AD_ADDR");
+  by_host.dry_run = true;
+  report = dsimport::testing::ImportReport(by_host);
+  EXPECT_NE(report.find(fmt::format("added {}, removed 0, unchanged {}, unresolved 0", kUsers / 100,
+                                    kUsers - kUsers / 100)),
+            std::string::npos)
+      << report;
+
   // Another list whose account name another account holds is refused.
   std::ofstream(list, std::ios::binary) << "Obj-Class, Directory Name, members\r\nDL,u0002,SMTP:u0001@corvane.test{;}\r\n";
   report = dsimport::testing::ImportReport(options);
