@@ -35,3 +35,8 @@ $SUDO apt-get install -y -q --no-install-recommends scdoc
 $SUDO apt-get install -y -q --no-install-recommends nlohmann-json3-dev
 # The Debian packages: CPack finds their library dependencies with file and dpkg-shlibdeps.
 $SUDO apt-get install -y -q --no-install-recommends file dpkg-dev
+# A throwaway Active Directory domain controller for the `ad` tests
+# (scripts/start-test-samba-ad.sh), and the Kerberos client and SASL GSSAPI
+# module a Kerberos bind needs.
+$SUDO apt-get install -y -q --no-install-recommends samba samba-ad-dc samba-ad-provision samba-dsdb-modules \
+  winbind ldb-tools krb5-user libsasl2-modules-gssapi-mit openssl iproute2

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Corvane and runs every test: unit tests, SQLite, PostgreSQL and
-# MariaDB through ODBC, a throwaway slapd that the directory tests start, the
+# MariaDB through ODBC, a throwaway slapd that the directory tests start, a
+# throwaway Samba Active Directory DC that the `ad` tests start (as root), the
 # wizard's window on Qt's offscreen platform, and a picture of each of the
 # wizard's pages under Xvfb (build/screenshots/).
 set -euo pipefail

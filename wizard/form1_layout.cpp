@@ -55,7 +55,9 @@ void Form1Model::CreateControls() {
   c_.Add("cmdchangedb", Caption("Build"));
   c_.Add("chkexcludes", Caption("Exclude item from the table, if a matching item is found in the "));
   // Microsoft Exchange
-  for (const char* name : {"lblmail", "TxtMailbox", "txtmailprofile"}) c_.Add(name);
+  for (const char* name : {"lblmail", "TxtMailbox", "txtmailprofile", "txtLdapBindDN", "txtLdapPasswordFile",
+                           "txtLdapSaslMech"})
+    c_.Add(name);
   c_.Add("txtServer").placeholder = "ldap://dc1.example.org/DC=example,DC=org??sub";
   // Fields
   c_.Add("lstexchangefields");

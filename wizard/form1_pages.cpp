@@ -162,6 +162,16 @@ QWidget* Form1Window::ExchangePage() {
   form->addRow(Label("&Server (directory):", server), server);
   auto* profile = Named<QLineEdit>("txtmailprofile");
   form->addRow(Label("Mail &profile:", profile), profile);
+  // The directory bind; the password stays in its file.
+  auto* bindDn = Named<QLineEdit>("txtLdapBindDN");
+  bindDn->setPlaceholderText("CN=svc-corvane,OU=Service,DC=example,DC=org");
+  form->addRow(Label("&Bind as:", bindDn), bindDn);
+  auto* passwordFile = Named<QLineEdit>("txtLdapPasswordFile");
+  passwordFile->setPlaceholderText("/var/lib/corvane/ldap-password (mode 0600)");
+  form->addRow(Label("Pass&word file:", passwordFile), passwordFile);
+  auto* mech = Named<QLineEdit>("txtLdapSaslMech");
+  mech->setPlaceholderText("GSSAPI for Kerberos; empty for a simple bind");
+  form->addRow(Label("SASL mec&hanism:", mech), mech);
   layout->addLayout(form);
   layout->addStretch(1);
   return page;

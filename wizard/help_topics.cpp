@@ -19,7 +19,7 @@ constexpr Section kSections[] = {
     {"txtConnectionString", 101}, {"txtconnectionstringNoPass", 101}, {"cmdchangedb", 101},
     {"txttblname", 102}, {"txttmptblname", 102},
     {"chkexcludes", 103}, {"txtexclusiontable", 103}, {"cmbfields", 103},
-    {"lblmail", 201}, {"TxtMailbox", 201}, {"txtServer", 201}, {"txtmailprofile", 202},
+    {"lblmail", 201}, {"TxtMailbox", 201}, {"txtServer", 201}, {"txtLdapBindDN", 201}, {"txtLdapPasswordFile", 201}, {"txtLdapSaslMech", 201}, {"txtmailprofile", 202},
     {"lstexchangefields", 301}, {"lstselectedfields", 301}, {"cmdadd", 301}, {"cmdremove", 301}, {"chkDBFields", 301},
     {"Option1", 401}, {"Optday", 402}, {"lstdays", 402}, {"lstweek", 403}, {"chkweek", 403},
     {"optmonthly", 404}, {"lstmonth", 404}, {"cmbmonth", 404}, {"chkmonth", 404}, {"DTP", 405},

@@ -77,6 +77,9 @@ void Form1Model::LoadAccount() {
   }
   SetText("TxtMailbox", Param("Mailbox"));
   SetText("txtServer", Param("Server"));
+  SetText("txtLdapBindDN", Param("LdapBindDN"));
+  SetText("txtLdapPasswordFile", Param("LdapPasswordFile"));
+  SetText("txtLdapSaslMech", Param("LdapSaslMech"));
   if (Text("TxtMailbox").empty()) SetText("TxtMailbox", userName);
 }
 

@@ -42,6 +42,9 @@ bool Form1Model::CopyDateIntoTime() {
 void Form1Model::SaveStuff() {
   Save("Server", Text("txtServer"));
   Save("Mailbox", Text("TxtMailbox"));
+  Save("LdapBindDN", Text("txtLdapBindDN"));
+  Save("LdapPasswordFile", Text("txtLdapPasswordFile"));
+  Save("LdapSaslMech", Text("txtLdapSaslMech"));
   SaveSwitch("UseAltProfile", Checked("ChkDynamicProfile"));
   Save("txtAltProfile", Text("txtAltProfile"));
   SaveSwitch("chkcontacts1", Checked("chkContacts_1"));

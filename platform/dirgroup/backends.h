@@ -14,7 +14,7 @@ std::unique_ptr<GroupDirectory> OpenLdifGroupDirectory(const std::string& path);
 // The kind a group's object classes make it; false when neither.
 bool GroupKindOf(const std::vector<std::string>* object_classes, GroupKind& kind);
 
-// An existing entry (objectClass, member) as a group; throws
+// An existing entry (objectClass, member, sAMAccountName, displayName) as a group; throws
 // DirectoryError when it is neither kind of group.
 GroupEntry AsGroup(const mapi::DirEntry& entry);
 

@@ -54,6 +54,8 @@ struct GroupEntry {
   bool exists = false;
   GroupKind kind = GroupKind::GroupOfNames;
   std::vector<std::string> members;  // DNs as the directory holds them
+  std::string account_name;          // sAMAccountName (Active Directory), empty when it has none
+  std::string display_name;          // displayName, empty when it has none
 };
 
 // "attribute=value,parent" with the value escaped for a DN (RFC 4514, by
@@ -92,8 +94,15 @@ class GroupDirectory {
   // class; else GroupOfNames.
   virtual GroupKind NewGroupKind() = 0;
 
+  // The DN of the entry whose account name (sAMAccountName) is
+  // `account_name`, compared without regard to case; empty when none has it.
+  virtual std::string FindAccount(const std::string& account_name) = 0;
+
   // Calls `each` with every entry of the directory (below the server's
-  // base), carrying objectClass, proxyAddresses and mail.
+  // base), carrying objectClass, proxyAddresses and mail. A server named
+  // by host name is scanned whole: the address-list attribute
+  // (showInAddressBook) that limits its address list does not limit who
+  // can be a member.
   virtual void ScanAddresses(const std::function<void(const mapi::DirEntry&)>& each) = 0;
 
   // Applies the records in order and calls `applied(i)` once record i has

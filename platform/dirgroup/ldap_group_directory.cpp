@@ -47,7 +47,7 @@ class LdapGroupDirectory : public GroupDirectory {
     entry.base = dn;
     entry.scope = LDAP_SCOPE_BASE;
     entry.filter.clear();
-    auto stream = mapi::OpenLdapStream(conn_, entry, {"objectClass", "member"});
+    auto stream = mapi::OpenLdapStream(conn_, entry, {"objectClass", "member", "sAMAccountName", "displayName"});
     mapi::DirEntry e;
     bool end = false;
     if (FAILED(stream->Next(e, end))) ThrowLastError();
@@ -64,8 +64,37 @@ class LdapGroupDirectory : public GroupDirectory {
     return GroupKind::GroupOfNames;
   }
 
+  std::string FindAccount(const std::string& account_name) override {
+    berval value{static_cast<ber_len_t>(account_name.size()), const_cast<char*>(account_name.data())};
+    berval escaped{0, nullptr};
+    if (ldap_bv2escaped_filter_value(&value, &escaped) != 0) throw DirectoryError("out of memory");
+    const std::string filter = fmt::format("(sAMAccountName={})", std::string_view(escaped.bv_val, escaped.bv_len));
+    ber_memfree(escaped.bv_val);
+    char* attrs[] = {const_cast<char*>(LDAP_NO_ATTRS), nullptr};
+    LDAPMessage* raw = nullptr;
+    timeval tv{mapi::kLdapSearchTimeoutSeconds, 0};
+    int rc = ldap_search_ext_s(conn_->get(), target_.base.c_str(), LDAP_SCOPE_SUBTREE, filter.c_str(), attrs, 0,
+                               nullptr, nullptr, &tv, 2, &raw);
+    mapi::LdapMessage hold(raw);
+    if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED) {
+      mapi::LdapFailure(conn_->get(), rc, fmt::format("looking for the account name \"{}\" failed", account_name),
+                        target_.uri);
+      ThrowLastError();
+    }
+    LDAPMessage* e = ldap_first_entry(conn_->get(), raw);
+    if (e == nullptr) return {};
+    char* dn = ldap_get_dn(conn_->get(), e);
+    std::string found = dn ? dn : "";
+    ldap_memfree(dn);
+    return found;
+  }
+
   void ScanAddresses(const std::function<void(const mapi::DirEntry&)>& each) override {
-    auto stream = mapi::OpenLdapStream(conn_, target_, mapi::PassAttributes(mapi::Pass::Addresses));
+    // Members are found anywhere below the base, whatever the address
+    // list's own filter (showInAddressBook for the host-name form).
+    mapi::LdapTarget everyone = target_;
+    if (everyone.by_host_name) everyone.filter.clear();
+    auto stream = mapi::OpenLdapStream(conn_, everyone, mapi::PassAttributes(mapi::Pass::Addresses));
     mapi::DirEntry e;
     for (;;) {
       bool end = false;
@@ -93,7 +122,7 @@ class LdapGroupDirectory : public GroupDirectory {
     mapi::LdapMessage hold(raw);
     if (rc == LDAP_SUCCESS) return ldap_first_entry(conn_->get(), raw) != nullptr;
     if (rc == LDAP_NO_SUCH_OBJECT) return false;
-    mapi::LdapFailure(rc, fmt::format("looking up \"{}\" failed", dn), target_.uri);
+    mapi::LdapFailure(conn_->get(), rc, fmt::format("looking up \"{}\" failed", dn), target_.uri);
     ThrowLastError();
   }
 
@@ -123,10 +152,8 @@ class LdapGroupDirectory : public GroupDirectory {
       rc = ldap_modify_ext_s(conn_->get(), r.dn.c_str(), list.data(), controls, nullptr);
     }
     if (rc == LDAP_SUCCESS) return;
-    char* diagnostic = nullptr;
-    ldap_get_option(conn_->get(), LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic);
-    std::string detail = diagnostic && *diagnostic ? fmt::format(" ({})", diagnostic) : "";
-    ldap_memfree(diagnostic);
+    const std::string diagnostic = mapi::DiagnosticMessage(conn_->get());
+    std::string detail = diagnostic.empty() ? "" : fmt::format(" ({})", diagnostic);
     throw DirectoryError(fmt::format("{} \"{}\" was refused by {}: {}{}",
                                      r.type == ChangeRecord::Type::Add ? "adding" : "changing", r.dn, target_.uri,
                                      ldap_err2string(rc), detail));

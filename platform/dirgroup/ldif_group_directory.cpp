@@ -128,7 +128,7 @@ class LdifGroupDirectory : public GroupDirectory {
   GroupEntry ReadGroup(const std::string& dn) override {
     GroupEntry group;
     std::string key = DnKey(dn);
-    Scan({"objectClass", "member"}, [&](const mapi::DirEntry& e, uint64_t, uint64_t) {
+    Scan({"objectClass", "member", "sAMAccountName", "displayName"}, [&](const mapi::DirEntry& e, uint64_t, uint64_t) {
       if (!group.exists && DnKey(e.dn) == key) group = AsGroup(e);
     });
     return group;
@@ -141,6 +141,16 @@ class LdifGroupDirectory : public GroupDirectory {
       if (GroupKindOf(e.Get("objectclass"), kind) && kind == GroupKind::ActiveDirectory) active_directory = true;
     });
     return active_directory ? GroupKind::ActiveDirectory : GroupKind::GroupOfNames;
+  }
+
+  std::string FindAccount(const std::string& account_name) override {
+    std::string found;
+    Scan({"sAMAccountName"}, [&](const mapi::DirEntry& e, uint64_t, uint64_t) {
+      if (const auto* names = e.Get("samaccountname"))
+        for (const auto& n : *names)
+          if (found.empty() && strcasecmp(n.c_str(), account_name.c_str()) == 0) found = e.dn;
+    });
+    return found;
   }
 
   void ScanAddresses(const std::function<void(const mapi::DirEntry&)>& each) override {

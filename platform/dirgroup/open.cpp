@@ -35,6 +35,8 @@ GroupEntry AsGroup(const mapi::DirEntry& entry) {
   if (!GroupKindOf(entry.Get("objectclass"), group.kind))
     throw DirectoryError(fmt::format("\"{}\" exists but is not a group (neither group nor groupOfNames)", entry.dn));
   if (const auto* members = entry.Get("member")) group.members = *members;
+  if (const auto* name = entry.Get("samaccountname"); name && !name->empty()) group.account_name = name->front();
+  if (const auto* name = entry.Get("displayname"); name && !name->empty()) group.display_name = name->front();
   return group;
 }
 

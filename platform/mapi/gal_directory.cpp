@@ -16,6 +16,12 @@ HRESULT GalReader::Next(Row& row, bool& end) {
   }
 }
 
+std::string NoAddressListText(const DirectorySource& source) {
+  return fmt::format("the host-name form found no address-list entries (showInAddressBook) in the {}; name the "
+                     "directory by an ldap:// URL instead, e.g. ldap://<host>/<base>??sub?{}",
+                     source.Describe(), kActiveDirectoryMailFilter);
+}
+
 HRESULT GalDirectory::Open(const std::string& server, const std::string& mailbox,
                            std::shared_ptr<GalDirectory>& out) {
   std::unique_ptr<DirectorySource> source;
@@ -58,6 +64,9 @@ HRESULT GalDirectory::Open(std::unique_ptr<DirectorySource> source, const std::s
       if (IsRecipient(entry) && MatchesProxyAddress(entry, mailbox) && ++matches == 1) first_match = entry.dn;
     }
   }
+  // A directory named by host name that does not fill showInAddressBook
+  // (a domain without a mail server's schema) shows no address list at all.
+  if (matches == 0 && require && dir->count_ == 0) return Fail(MAPI_E_LOGON_FAILED, NoAddressListText(*dir->source_));
   if (matches != 1) {
     return Fail(MAPI_E_LOGON_FAILED,
                 matches == 0 ? fmt::format("the mailbox \"{}\" names no entry of the {}", mailbox,

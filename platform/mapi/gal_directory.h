@@ -12,6 +12,15 @@
 
 namespace corvane::mapi {
 
+// The filter an Active Directory site puts in an ldap:// URL: mail-enabled
+// entries that are neither disabled accounts nor system objects.
+inline constexpr const char* kActiveDirectoryMailFilter =
+    "(&(mail=*)(!(userAccountControl:1.2.840.113556.1.4.803:=2))(!(isCriticalSystemObject=TRUE)))";
+
+// Why a directory named by host name shows no address list, with the way
+// out (an ldap:// URL and a filter).
+std::string NoAddressListText(const DirectorySource& source);
+
 class GalReader {
  public:
   GalReader(std::unique_ptr<EntryStream> stream, std::shared_ptr<const NameIndex> names, bool require_attribute)
@@ -36,6 +45,9 @@ class GalDirectory {
                       std::shared_ptr<GalDirectory>& out);
 
   ULONG count() const { return count_; }
+  // True where the address list is what showInAddressBook says (host-name form).
+  bool by_address_book_attribute() const { return source_->RequiresAddressBookAttribute(); }
+  const DirectorySource& source() const { return *source_; }
   const std::string& mailbox_dn() const { return mailbox_dn_; }
   HRESULT OpenReader(std::unique_ptr<GalReader>& out);
 

@@ -2,6 +2,7 @@
 #include "platform/mapi/ldap_connection.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fmt/format.h>
 
@@ -62,43 +63,89 @@ HRESULT ReadPasswordFile(const char* path, std::string& password) {
 
 int QuietSaslInteraction(LDAP*, unsigned, void*, void*) { return LDAP_SUCCESS; }
 
-HRESULT Bind(LDAP* ld, const std::string& where) {
-  const char* binddn = std::getenv("CORVANE_LDAP_BINDDN");
-  const char* password_file = std::getenv("CORVANE_LDAP_PASSWORD_FILE");
+HRESULT Bind(LDAP* ld, const LdapSettings& s, const std::string& where) {
   int rc;
-  if (binddn && *binddn) {
-    if (!password_file || !*password_file)
-      return Fail(MAPI_E_LOGON_FAILED, "CORVANE_LDAP_BINDDN is set but CORVANE_LDAP_PASSWORD_FILE names no file");
+  if (IsSimpleBind(s)) {
+    if (s.password_file.empty())
+      return Fail(MAPI_E_LOGON_FAILED, fmt::format("{} is set ({}) but {} names no password file", s.bind_dn_from,
+                                                   s.bind_dn, kLdapPasswordFileValue));
     std::string password;
-    if (HRESULT hr = ReadPasswordFile(password_file, password); FAILED(hr)) return hr;
+    if (HRESULT hr = ReadPasswordFile(s.password_file.c_str(), password); FAILED(hr)) return hr;
     // A simple bind with a DN and no password is an unauthenticated bind
     // that many servers accept as anonymous: refuse it.
     if (password.empty())
-      return Fail(MAPI_E_LOGON_FAILED, fmt::format("the LDAP password file {} holds no password", password_file));
+      return Fail(MAPI_E_LOGON_FAILED, fmt::format("the LDAP password file {} holds no password", s.password_file));
     berval cred{static_cast<ber_len_t>(password.size()), password.data()};
-    rc = ldap_sasl_bind_s(ld, binddn, LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, nullptr);
+    rc = ldap_sasl_bind_s(ld, s.bind_dn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, nullptr);
     std::fill(password.begin(), password.end(), '\0');
-    if (rc != LDAP_SUCCESS) return LdapFailure(rc, fmt::format("simple bind as \"{}\" failed", binddn), where);
+    if (rc != LDAP_SUCCESS) return LdapFailure(ld, rc, fmt::format("simple bind as \"{}\" failed", s.bind_dn), where);
     return S_OK;
   }
-  char* mech = nullptr;
-  if (ldap_get_option(ld, LDAP_OPT_X_SASL_MECH, &mech) == LDAP_OPT_SUCCESS && mech && *mech) {
-    std::string m = mech;
-    ldap_memfree(mech);
-    rc = ldap_sasl_interactive_bind_s(ld, nullptr, m.c_str(), nullptr, nullptr, LDAP_SASL_QUIET,
+  std::string mech = s.sasl_mech;
+  char* configured = nullptr;
+  if (mech.empty() && ldap_get_option(ld, LDAP_OPT_X_SASL_MECH, &configured) == LDAP_OPT_SUCCESS && configured) {
+    mech = configured;
+    ldap_memfree(configured);
+  }
+  if (!mech.empty()) {
+    rc = ldap_sasl_interactive_bind_s(ld, nullptr, mech.c_str(), nullptr, nullptr, LDAP_SASL_QUIET,
                                       QuietSaslInteraction, nullptr);
-    if (rc != LDAP_SUCCESS) return LdapFailure(rc, fmt::format("SASL bind ({}) failed", m), where);
+    if (rc != LDAP_SUCCESS) return LdapFailure(ld, rc, fmt::format("SASL bind ({}) failed", mech), where);
     return S_OK;
   }
   berval none{0, nullptr};
   rc = ldap_sasl_bind_s(ld, nullptr, LDAP_SASL_SIMPLE, &none, nullptr, nullptr, nullptr);
-  if (rc != LDAP_SUCCESS) return LdapFailure(rc, "anonymous bind failed", where);
+  if (rc != LDAP_SUCCESS) return LdapFailure(ld, rc, "anonymous bind failed", where);
+  return S_OK;
+}
+
+// TLS as the settings ask: their CA file for this connection, and StartTLS
+// on an ldap:// connection.
+HRESULT SecureTransport(LDAP* ld, const LdapSettings& s, const std::string& uri) {
+  if (!s.ca_file.empty()) {
+    if (::access(s.ca_file.c_str(), R_OK) != 0)
+      return Fail(MAPI_E_LOGON_FAILED, fmt::format("cannot read the CA file {} ({}): {}", s.ca_file, kLdapCaFileValue,
+                                                   std::strerror(errno)));
+    int demand = LDAP_OPT_X_TLS_DEMAND;
+    ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
+    ldap_set_option(ld, LDAP_OPT_X_TLS_CACERTFILE, s.ca_file.c_str());
+    int server_side = 0;  // a context of this connection's own, with the CA file
+    if (int rc = ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &server_side); rc != LDAP_OPT_SUCCESS)
+      return LdapFailure(ld, rc, fmt::format("cannot use the CA file {}", s.ca_file), uri);
+  }
+  if (s.start_tls && uri.starts_with("ldap://")) {
+    if (int rc = ldap_start_tls_s(ld, nullptr, nullptr); rc != LDAP_SUCCESS)
+      return LdapFailure(ld, rc, "StartTLS failed", uri);
+  }
   return S_OK;
 }
 
 }  // namespace
 
-HRESULT LdapFailure(int rc, const std::string& what, const std::string& where) {
+std::string DiagnosticMessage(LDAP* ld) {
+  char* text = nullptr;
+  if (ld == nullptr || ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &text) != LDAP_OPT_SUCCESS || text == nullptr)
+    return {};
+  std::string one_line;
+  for (const char* c = text; *c; ++c) {
+    const unsigned char u = static_cast<unsigned char>(*c);
+    if (u < 0x20 || u == 0x7f) {
+      if (!one_line.empty() && one_line.back() != ' ') one_line += ' ';
+    } else {
+      one_line += *c;
+    }
+  }
+  ldap_memfree(text);
+  while (!one_line.empty() && one_line.back() == ' ') one_line.pop_back();
+  return one_line;
+}
+
+HRESULT LdapFailure(LDAP* ld, int rc, const std::string& what, const std::string& where) {
+  const std::string diagnostic = DiagnosticMessage(ld);
+  return LdapFailure(rc, what, where, diagnostic);
+}
+
+HRESULT LdapFailure(int rc, const std::string& what, const std::string& where, const std::string& diagnostic) {
   HRESULT hr = MAPI_E_CALL_FAILED;
   switch (rc) {
     case LDAP_SERVER_DOWN:
@@ -121,7 +168,8 @@ HRESULT LdapFailure(int rc, const std::string& what, const std::string& where) {
     default:
       break;
   }
-  return Fail(hr, fmt::format("{} at {}: {}", what, where, ldap_err2string(rc)));
+  return Fail(hr, fmt::format("{} at {}: {}{}", what, where, ldap_err2string(rc),
+                              diagnostic.empty() ? "" : fmt::format(" ({})", diagnostic)));
 }
 
 std::vector<std::string> ReadRootDse(LDAP* ld, const char* attribute) {
@@ -140,9 +188,20 @@ std::vector<std::string> ReadRootDse(LDAP* ld, const char* attribute) {
   return out;
 }
 
-HRESULT ConnectLdap(const std::string& server, std::shared_ptr<LdapConnection>& conn, LdapTarget& t) {
+HRESULT ConnectLdap(const std::string& server, std::shared_ptr<LdapConnection>& conn, LdapTarget& target) {
+  return ConnectLdap(server, ReadLdapSettings(), conn, target);
+}
+
+HRESULT ConnectLdap(const std::string& server, const LdapSettings& settings, std::shared_ptr<LdapConnection>& conn,
+                    LdapTarget& t) {
   t = LdapTarget{};
   if (HRESULT hr = ParseServer(server, t); FAILED(hr)) return hr;
+  // Decided before anything is sent, so a refused bind never reaches the network.
+  if (const std::string clear = ClearTextBindWarning(server, settings); !clear.empty()) {
+    if (settings.refuse_clear_bind)
+      return Fail(MAPI_E_LOGON_FAILED, fmt::format("refused to bind at {}: {}", t.uri, clear));
+    Warn(clear);
+  }
   LDAP* raw = nullptr;
   int rc = ldap_initialize(&raw, t.uri.c_str());
   if (rc != LDAP_SUCCESS) return LdapFailure(rc, "cannot use the LDAP server", t.uri);
@@ -152,7 +211,8 @@ HRESULT ConnectLdap(const std::string& server, std::shared_ptr<LdapConnection>& 
   ldap_set_option(raw, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
   timeval net{kLdapNetworkTimeoutSeconds, 0};
   ldap_set_option(raw, LDAP_OPT_NETWORK_TIMEOUT, &net);
-  if (HRESULT hr = Bind(raw, t.uri); FAILED(hr)) return hr;
+  if (HRESULT hr = SecureTransport(raw, settings, t.uri); FAILED(hr)) return hr;
+  if (HRESULT hr = Bind(raw, settings, t.uri); FAILED(hr)) return hr;
   if (t.base.empty()) {
     // Active Directory names its domain; other servers list their naming
     // contexts, of which one is taken when there is only one.

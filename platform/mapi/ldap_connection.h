@@ -1,13 +1,17 @@
 // An LDAP connection as the directory layer opens it: the server text
-// parsed (ldap://, ldaps://, ldapi:// URL or a host name), connected, and
-// bound with the credentials the environment names:
-//   CORVANE_LDAP_BINDDN          bind DN for a simple bind, with
-//   CORVANE_LDAP_PASSWORD_FILE   a file holding the password (first line),
+// parsed (ldap://, ldaps://, ldapi:// URL or a host name), connected, made
+// secure as the settings say (their CA file; StartTLS on ldap://), and
+// bound with the credentials the settings name (ldap_settings.h):
+//   LdapSaslMech                 a SASL bind with that mechanism (GSSAPI
+//                                takes its ticket from KRB5CCNAME);
+//   LdapBindDN                   else a simple bind as that DN, with
+//   LdapPasswordFile             a file holding the password (first line),
 //                                readable by its owner only;
 //   neither, but SASL_MECH set in ldap.conf/ldaprc: a SASL bind as the
 //                                OpenLDAP client configuration says;
 //   otherwise an anonymous bind.
-// Credentials never come from a command line and are never logged.
+// Credentials never come from a command line and are never logged. Every
+// failure carries the server's own diagnostic text, on one line.
 #pragma once
 
 #include <ldap.h>
@@ -17,6 +21,7 @@
 #include <vector>
 
 #include "platform/mapi/directory.h"
+#include "platform/mapi/ldap_settings.h"
 
 namespace corvane::mapi {
 
@@ -55,11 +60,23 @@ using LdapMessage = std::unique_ptr<LDAPMessage, LdapMessageFree>;
 // namingContexts value). Failures: MAPI_E_NETWORK_ERROR (unreachable),
 // MAPI_E_LOGON_FAILED (credentials), MAPI_E_NOT_FOUND (no base),
 // MAPI_E_INVALID_PARAMETER (not a valid URL), details in the last error.
+// A simple bind whose password would go in clear (ClearTextBindWarning)
+// fails with MAPI_E_LOGON_FAILED when the settings refuse it, else goes on
+// after a warning on standard error. The first form reads the home's settings.
 HRESULT ConnectLdap(const std::string& server, std::shared_ptr<LdapConnection>& conn, LdapTarget& target);
+HRESULT ConnectLdap(const std::string& server, const LdapSettings& settings, std::shared_ptr<LdapConnection>& conn,
+                    LdapTarget& target);
 
 // The MAPI error for a libldap result code, with "<what> at <where>: <reason>"
-// as the last error.
-HRESULT LdapFailure(int rc, const std::string& what, const std::string& where);
+// as the last error, followed by " (<diagnostic>)" when there is one.
+HRESULT LdapFailure(int rc, const std::string& what, const std::string& where, const std::string& diagnostic = {});
+// The same with the server's diagnostic text for the last operation on `ld`.
+HRESULT LdapFailure(LDAP* ld, int rc, const std::string& what, const std::string& where);
+
+// The server's diagnostic text (LDAP_OPT_DIAGNOSTIC_MESSAGE) for the last
+// operation on `ld`, control characters and line breaks turned into blanks
+// so it stays on one log line; empty when there is none.
+std::string DiagnosticMessage(LDAP* ld);
 
 // The values of one root DSE attribute; empty when the server has none.
 std::vector<std::string> ReadRootDse(LDAP* ld, const char* attribute);

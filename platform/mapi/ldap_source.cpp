@@ -55,7 +55,7 @@ class LdapStream : public EntryStream {
     current_ = nullptr;
     LDAPControl* page_control = nullptr;
     int rc = ldap_create_page_control(ld, kPageSize, cookie_, 0, &page_control);
-    if (rc != LDAP_SUCCESS) return LdapFailure(rc, "cannot ask for paged results", where_);
+    if (rc != LDAP_SUCCESS) return LdapFailure(conn_->get(), rc, "cannot ask for paged results", where_);
     LDAPControl* controls[] = {page_control, nullptr};
     LDAPMessage* raw = nullptr;
     timeval tv{kLdapSearchTimeoutSeconds, 0};
@@ -66,18 +66,18 @@ class LdapStream : public EntryStream {
     page_.reset(raw);
     if (rc != LDAP_SUCCESS) {
       if (rc == LDAP_NO_SUCH_OBJECT)
-        return LdapFailure(rc, fmt::format("the search base \"{}\" does not exist", target_.base), where_);
+        return LdapFailure(conn_->get(), rc, fmt::format("the search base \"{}\" does not exist", target_.base), where_);
       if (rc == LDAP_SIZELIMIT_EXCEEDED)
-        return LdapFailure(rc, "the server stopped the search at its size limit although results were paged", where_);
-      return LdapFailure(rc, fmt::format("searching \"{}\" failed", target_.base), where_);
+        return LdapFailure(conn_->get(), rc, "the server stopped the search at its size limit although results were paged", where_);
+      return LdapFailure(conn_->get(), rc, fmt::format("searching \"{}\" failed", target_.base), where_);
     }
     LDAPControl** server_controls = nullptr;
     int result = LDAP_SUCCESS;
     rc = ldap_parse_result(ld, raw, &result, nullptr, nullptr, nullptr, &server_controls, 0);
-    if (rc != LDAP_SUCCESS) return LdapFailure(rc, "cannot read the search result", where_);
+    if (rc != LDAP_SUCCESS) return LdapFailure(conn_->get(), rc, "cannot read the search result", where_);
     std::unique_ptr<LDAPControl*, void (*)(LDAPControl**)> hold(server_controls, ldap_controls_free);
     if (result != LDAP_SUCCESS)
-      return LdapFailure(result, fmt::format("searching \"{}\" failed", target_.base), where_);
+      return LdapFailure(conn_->get(), result, fmt::format("searching \"{}\" failed", target_.base), where_);
     if (cookie_) {
       ber_bvfree(cookie_);
       cookie_ = nullptr;
@@ -104,7 +104,7 @@ class LdapStream : public EntryStream {
     BerElement* ber = nullptr;
     berval dn{0, nullptr};
     int rc = ldap_get_dn_ber(ld, e, &ber, &dn);
-    if (rc != LDAP_SUCCESS) return LdapFailure(rc, "cannot read an entry", where_);
+    if (rc != LDAP_SUCCESS) return LdapFailure(conn_->get(), rc, "cannot read an entry", where_);
     entry.dn.assign(dn.bv_val, dn.bv_len);
     berval attr{0, nullptr};
     berval* vals = nullptr;
@@ -126,7 +126,7 @@ class LdapStream : public EntryStream {
     }
     ber_free(ber, 0);
     if (FAILED(hr)) return hr;
-    if (rc != LDAP_SUCCESS) return LdapFailure(rc, fmt::format("cannot read entry \"{}\"", entry.dn), where_);
+    if (rc != LDAP_SUCCESS) return LdapFailure(conn_->get(), rc, fmt::format("cannot read entry \"{}\"", entry.dn), where_);
     return S_OK;
   }
 
@@ -154,7 +154,7 @@ class LdapStream : public EntryStream {
                                  nullptr, &tv, LDAP_NO_LIMIT, &raw);
       LdapMessage msg(raw);
       if (rc != LDAP_SUCCESS)
-        return LdapFailure(rc, fmt::format("reading the values of {} of \"{}\" failed", base_name, entry.dn), where_);
+        return LdapFailure(conn_->get(), rc, fmt::format("reading the values of {} of \"{}\" failed", base_name, entry.dn), where_);
       LDAPMessage* e = ldap_first_entry(ld, raw);
       if (!e) break;
       BerElement* ber = nullptr;

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <optional>
 
+#include "platform/mapi/ldap_settings.h"
 #include "platform/registry/registry.h"
 #include "platform/shell/shell.h"
 #include "service/export/address_parse.h"
@@ -206,6 +207,8 @@ class Run : public Recovery {
       throw EndServiceProcess{"mailbox or server not specified", kExitMissingSetting};
     }
     Phase("GAL read");
+    if (const std::string clear = mapi::ClearTextBindWarning(server, mapi::ReadLdapSettings()); !clear.empty())
+      w_.WriteLog("Warning: " + clear, LogPriority::Warning);
     const std::string quiet = w_.FileLogging ? "FALSE" : "TRUE";
     int32_t profileResult = 0;
     int32_t galCount = 0;

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/mapi/mapi.h"
+#include "platform/registry/registry.h"
 #include "tests/mapi/gal_session.h"
 #include "tests/support/test_slapd.h"
 #include "tools/gen-directory/generate_directory.h"
@@ -171,6 +172,39 @@ TEST_F(LdapTest, SimpleBindReadsThePasswordFromAPrivateFile) {
   error = MAPIGetLastErrorText();
   EXPECT_NE(error.find("chmod 600"), std::string::npos) << error;
   EXPECT_EQ(error.find("s3cret"), std::string::npos);
+}
+
+// The bind as the home's parameters say, the environment winning value by
+// value; StartTLS refused by a server without TLS, in its own words.
+TEST_F(LdapTest, BindSettingsComeFromTheParametersAndTheEnvironmentWins) {
+  SlapdOptions options;
+  options.root_password = "s3cret-Pa55";
+  CORVANE_START_SLAPD(slapd, SamplePath(), options);
+  const std::string url = slapd->url() + "/" + slapd->base_dn(), file = env_.home() + "/ldap.password";
+  std::ofstream(file) << "s3cret-Pa55\n";
+  chmod(file.c_str(), 0600);
+  registry::Hive hive = registry::Hive::Machine();
+  auto set = [&](const char* name, const std::string& value) {
+    hive.Set(registry::kParametersKeyPath, name, registry::Value::Sz(value));
+  };
+  set("LdapBindDN", slapd->root_dn());
+  set("LdapPasswordFile", file);
+  GalRead r = ReadGal(url, "corvane.service");
+  EXPECT_EQ(r.hr, S_OK) << MAPIGetLastErrorText();
+  EXPECT_EQ(r.rows.size(), 300u);
+
+  setenv("CORVANE_LDAP_BINDDN", ("cn=nobody," + slapd->base_dn()).c_str(), 1);
+  EXPECT_EQ(ReadGal(url, "corvane.service").hr, MAPI_E_LOGON_FAILED);
+  EXPECT_NE(std::string(MAPIGetLastErrorText()).find("simple bind as \"cn=nobody,"), std::string::npos)
+      << MAPIGetLastErrorText();
+  unsetenv("CORVANE_LDAP_BINDDN");
+
+  set("LdapStartTLS", "1");
+  EXPECT_EQ(ReadGal(url, "corvane.service").hr, MAPI_E_CALL_FAILED);
+  const std::string error = MAPIGetLastErrorText();
+  EXPECT_NE(error.find("StartTLS failed at " + slapd->url()), std::string::npos) << error;
+  EXPECT_NE(error.find(" ("), std::string::npos) << error;  // slapd's own reason
+  EXPECT_EQ(error.find('\n'), std::string::npos) << error;
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <map>
 
+#include "platform/mapi/ldap_connection.h"
+#include "platform/mapi/ldap_settings.h"
 #include "platform/mapi/mapi.h"
 #include "platform/registry/registry.h"
 #include "tests/mapi/gal_session.h"
@@ -478,6 +480,65 @@ TEST_F(MapiTest, ContinuationLinesAndCommentsAreRead) {
   ASSERT_EQ(r.rows.size(), 1u);
   EXPECT_EQ(r.rows[0][Column(PR_DISPLAY_NAME)], "S:Ann Lee of the Long Name");
   EXPECT_EQ(r.rows[0][Column(PR_EMS_AB_PROXY_ADDRESSES)], "M:SMTP:ann@example.org");
+}
+
+// When a simple bind's password would travel in clear: ldap:// (or a host
+// name) without StartTLS, to a host other than the loopback.
+TEST(LdapSettings, ClearTextWarningOnlyForASimpleBindOverPlainLdapToAnotherHost) {
+  LdapSettings simple;
+  simple.bind_dn = "CN=svc,DC=example,DC=org";
+  LdapSettings tls = simple, sasl = simple, anonymous;
+  tls.start_tls = true;
+  sasl.sasl_mech = "GSSAPI";
+  struct Case {
+    const char* server;
+    const LdapSettings* settings;
+    bool warned;
+  } cases[] = {
+      {"ldap://dc1.example.org/DC=example,DC=org??sub", &simple, true},
+      {"dc1.example.org:389", &simple, true},
+      {"LDAP://[2001:db8::1]:389/", &simple, true},
+      {"ldap://dc1.example.org/", &tls, false},
+      {"ldaps://dc1.example.org/", &simple, false},
+      {"ldapi://%2Frun%2Fslapd%2Fldapi/", &simple, false},
+      {"ldap://127.0.0.23/", &simple, false},
+      {"ldap://localhost:3389/", &simple, false},
+      {"ldap://[::1]/", &simple, false},
+      {"ldap://dc1.example.org/", &sasl, false},
+      {"ldap://dc1.example.org/", &anonymous, false},
+      {"/var/lib/corvane/directory.ldif", &simple, false},
+  };
+  for (const auto& c : cases) {
+    const std::string warning = ClearTextBindWarning(c.server, *c.settings);
+    EXPECT_EQ(!warning.empty(), c.warned) << c.server << ": " << warning;
+    if (c.warned) EXPECT_NE(warning.find("in clear"), std::string::npos) << warning;
+  }
+}
+
+TEST(LdapSettings, TheEnvironmentWinsOverTheParametersValueByValue) {
+  MapiEnvironment env;
+  registry::Hive hive = registry::Hive::Machine();
+  hive.Set(registry::kParametersKeyPath, "LdapBindDN", registry::Value::Sz(" CN=svc,DC=example,DC=org "));
+  hive.Set(registry::kParametersKeyPath, "LdapPasswordFile", registry::Value::Sz("/etc/corvane/pw"));
+  hive.Set(registry::kParametersKeyPath, "LdapStartTLS", registry::Value::Sz("1"));
+  setenv("CORVANE_LDAP_PASSWORD_FILE", "/run/pw", 1);
+  const LdapSettings s = ReadLdapSettings();
+  unsetenv("CORVANE_LDAP_PASSWORD_FILE");
+  EXPECT_EQ(s.bind_dn, "CN=svc,DC=example,DC=org");
+  EXPECT_EQ(s.bind_dn_from, "LdapBindDN");
+  EXPECT_EQ(s.password_file, "/run/pw");
+  EXPECT_EQ(s.password_file_from, "CORVANE_LDAP_PASSWORD_FILE");
+  EXPECT_TRUE(s.start_tls);
+  EXPECT_FALSE(s.refuse_clear_bind);
+}
+
+TEST(LdapSettings, TheServersDiagnosticStaysOnOneLine) {
+  LDAP* ld = nullptr;
+  ASSERT_EQ(ldap_initialize(&ld, "ldap://127.0.0.1:1"), LDAP_SUCCESS);  // no connection is made
+  const char* text = "80090308: LdapErr: DSID-0C09041C,\r\ncomment: AcceptSecurityContext error, data 52e\n";
+  ldap_set_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, text);
+  EXPECT_EQ(DiagnosticMessage(ld), "80090308: LdapErr: DSID-0C09041C, comment: AcceptSecurityContext error, data 52e");
+  ldap_unbind_ext_s(ld, nullptr, nullptr);
 }
 
 }  // namespace

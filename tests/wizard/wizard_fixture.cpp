@@ -140,6 +140,8 @@ void FillConfiguration(Form1Model& m) {
   m.Select("cmbfields", 3);  // DISPLAY_NAME
   m.Type("TxtMailbox", "svc-gal");
   m.Type("txtServer", "ldap://dc1.example.org/DC=example,DC=org??sub");
+  m.Type("txtLdapBindDN", "CN=svc-gal,OU=Service,DC=example,DC=org");
+  m.Type("txtLdapPasswordFile", "/var/lib/corvane/ldap-password");
   m.Type("txtmailprofile", "GALPROFILE");
   m.Select("lstexchangefields", 0);  // TITLE
   m.Click("cmdaddselected");

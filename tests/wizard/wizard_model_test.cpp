@@ -177,6 +177,9 @@ TEST(WizardSave, WritesEveryValueInOrderWithItsType) {
   std::vector<std::tuple<std::string, std::string, ValueType>> expected = {
       {"Server", "ldap://dc1.example.org/DC=example,DC=org??sub", SZ},
       {"Mailbox", "svc-gal", SZ},
+      {"LdapBindDN", "CN=svc-gal,OU=Service,DC=example,DC=org", SZ},
+      {"LdapPasswordFile", "/var/lib/corvane/ldap-password", SZ},
+      {"LdapSaslMech", "", SZ},
       {"UseAltProfile", "0", SZ},
       {"txtAltProfile", "CONTACTS", SZ},
       {"chkcontacts1", "1", SZ},

@@ -14,6 +14,7 @@
 #include "platform/ado/ado.h"
 #include "platform/mapi/gal_directory.h"
 #include "platform/mapi/last_error.h"
+#include "platform/mapi/ldap_settings.h"
 #include "platform/mapi/profile_store.h"
 #include "platform/registry/hive_format.h"
 #include "service/export/connection_string.h"
@@ -173,14 +174,32 @@ class Check {
   void Directory() {
     const std::string server = Get("Server"), mailbox = Get("Mailbox");
     if (server.empty() || mailbox.empty()) return;
+    const mapi::LdapSettings bind = mapi::ReadLdapSettings(hive_);
+    const bool ldif = mapi::NamesLdifFile(server);
+    if (!ldif) {
+      Ok("directory: " + mapi::DescribeBind(bind));
+      if (!bind.sasl_mech.empty() && !bind.bind_dn.empty())
+        Warning(fmt::format("directory: {} is set, so the bind DN {} ({}) is not used", mapi::kLdapSaslMechValue,
+                            bind.bind_dn, bind.bind_dn_from));
+      if (const std::string clear = mapi::ClearTextBindWarning(server, bind); !clear.empty()) {
+        if (bind.refuse_clear_bind) {
+          Error("directory: " + clear);
+        } else {
+          Warning("directory: " + clear);
+        }
+      }
+    }
     mapi::EchoFailures(false);  // the failure is reported below, once
     std::shared_ptr<mapi::GalDirectory> directory;
     const HRESULT hr = mapi::GalDirectory::Open(server, mailbox, directory);
     if (FAILED(hr)) {
-      Error(fmt::format("directory: cannot log on to {} as {}: {}", server, mailbox, MAPIGetLastErrorText()));
+      Error(fmt::format("directory: cannot log on to {} as {}{}: {}", server, mailbox,
+                        ldif ? "" : " (" + mapi::DescribeBind(bind) + ")", MAPIGetLastErrorText()));
     } else if (directory->count() == 0) {
-      Error(fmt::format("directory: {} has no address-list entries; a run would end the service (exit status 69)",
-                        server));
+      Error(fmt::format("directory: {} has no address-list entries; a run would end the service (exit status 69){}",
+                        server,
+                        directory->by_address_book_attribute() ? "; " + mapi::NoAddressListText(directory->source())
+                                                               : ""));
     } else {
       Ok(fmt::format("directory: {} holds {} address-list entries; the mailbox {} is {}", server, directory->count(),
                      mailbox, directory->mailbox_dn()));

@@ -69,6 +69,27 @@ Members ResolveMembers(const DistListFile& list, GroupDirectory& dir, const dirg
   return m;
 }
 
+// The account name an Active Directory group of the list is to get, when
+// it gets one now (created, or without one of its own); empty otherwise.
+// Another account holding that name is an error: AD names are unique in
+// the domain, and a made-up variant would be found by no one.
+std::string GroupAccount(const std::string& list_name, const std::string& dn, GroupKind kind,
+                         const dirgroup::GroupEntry& current, GroupDirectory& dir) {
+  if (kind != GroupKind::ActiveDirectory) return {};
+  if (current.exists && !current.account_name.empty() && !IsGeneratedAccountName(current.account_name)) return {};
+  const std::string account = GroupAccountName(list_name);
+  if (account.empty())
+    throw ImportFailure(fmt::format("the list name \"{}\" gives no account name (sAMAccountName) Active Directory "
+                                    "takes; nothing was changed",
+                                    list_name));
+  const std::string holder = dir.FindAccount(account);
+  if (!holder.empty() && dirgroup::DnKey(holder) != dirgroup::DnKey(dn))
+    throw ImportFailure(fmt::format("the account name \"{}\" that the group \"{}\" is to get belongs to \"{}\"; "
+                                    "rename the list or that account; nothing was changed",
+                                    account, dn, holder));
+  return account;
+}
+
 }  // namespace
 
 void RunImport(const ImportOptions& o, const ImportOutput& out, ImportSummary* summary) {
@@ -112,7 +133,8 @@ void RunImport(const ImportOptions& o, const ImportOutput& out, ImportSummary* s
       throw ImportFailure(fmt::format("none of the {} members was found in the {}; the group is left as it was",
                                       list.members.size(), dir->Describe()));
 
-    GroupChanges changes = PlanGroupChanges(dn, list.list_name, kind, current, members.dns);
+    const std::string account = GroupAccount(list.list_name, dn, kind, current, *dir);
+    GroupChanges changes = PlanGroupChanges(dn, list.list_name, kind, current, members.dns, kValuesPerRequest, account);
     if (o.dry_run) {
       out.ldif(dirgroup::FormatChangeRecords(changes.records));
     } else {

@@ -105,7 +105,8 @@ TEST_F(DsImport, GroupInAnLdifFileIsRewrittenInPlaceAndTheRestKeptByteForByte) {
   WriteList(kHeader + std::string("DL,New List,SMTP:sobrien@harbourline.example{;}\r\n"));
   report = Import();
   EXPECT_NE(report.find("dn: CN=New List,OU=Groups,DC=harbourline,DC=example\nchangetype: add\nobjectClass: top\n"
-                        "objectClass: group\ncn: New List\ngroupType: 8\nmember: CN=sobrien,OU=Staff,"),
+                        "objectClass: group\ncn: New List\ngroupType: 8\nsAMAccountName: New List\n"
+                        "displayName: New List\nmember: CN=sobrien,OU=Staff,"),
             std::string::npos)
       << report;
   EXPECT_EQ(ReadFile(directory), after);
@@ -185,6 +186,7 @@ class RefusingDirectory : public dirgroup::GroupDirectory {
   std::string FindContainer(const std::string&, const std::string&) override { return {}; }
   dirgroup::GroupEntry ReadGroup(const std::string&) override { return {}; }
   dirgroup::GroupKind NewGroupKind() override { return dirgroup::GroupKind::GroupOfNames; }
+  std::string FindAccount(const std::string&) override { return {}; }
   void ScanAddresses(const std::function<void(const mapi::DirEntry&)>&) override {}
   void Apply(const std::vector<ChangeRecord>& records, const std::function<void(size_t)>& applied) override {
     for (size_t i = 0; i < records.size(); ++i) {
@@ -198,6 +200,32 @@ class RefusingDirectory : public dirgroup::GroupDirectory {
  private:
   size_t refuse_;
 };
+
+TEST(GroupChanges, AnActiveDirectoryGroupGetsItsNamesWhereItLacksThemAndKeepsAnAdministratorsOwn) {
+  struct Case {
+    const char* list_name;
+    const char* account_name;
+  } names[] = {{"All Corvane", "All Corvane"},
+               {"  Sales [EU]: a/b  ", "Sales EU ab"},
+               {"Åsa's \"list\" +1 @home.", "Åsa's list 1 home"},
+               {"[]:;|", ""},
+               {"Staff of the Harbourline head office in the old town, floors one to nine", "Staff of the Harbourline head office in the old town floors one"}};
+  for (const auto& c : names) EXPECT_EQ(GroupAccountName(c.list_name), c.account_name) << c.list_name;
+
+  using Op = dirgroup::AttributeChange::Op;
+  const auto kind = dirgroup::GroupKind::ActiveDirectory;
+  auto plan = [&](const std::string& account, const std::string& display) {
+    dirgroup::GroupEntry current{true, kind, {"cn=a"}, account, display};
+    return PlanGroupChanges("cn=L", "List", kind, current, {"cn=a"}, kValuesPerRequest, "List").records;
+  };
+  EXPECT_TRUE(plan("Lists", "Our list").empty());  // an administrator's names stay
+  auto records = plan("$E20AAE98-1B3CD4E7A6F2", "");
+  ASSERT_EQ(records.size(), 1u);
+  ASSERT_EQ(records[0].changes.size(), 3u);
+  EXPECT_EQ(records[0].changes[0].op, Op::Delete);
+  EXPECT_EQ(records[0].changes[1].values, std::vector<std::string>{"List"});
+  EXPECT_EQ(records[0].changes[2].attribute, "displayName");
+}
 
 TEST(GroupChanges, ChunksAddsBeforeRemovalsAndAHalfWayRefusalSaysWhatTookEffect) {
   dirgroup::GroupEntry current{true, dirgroup::GroupKind::GroupOfNames, {"cn=a", "cn=b", "cn=c", "cn=Old1", "cn=old2"}};

@@ -1,6 +1,10 @@
 #include "tools/dsimport/group_changes.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include <cctype>
+#include <string_view>
 
 #include <algorithm>
 #include <unordered_set>
@@ -26,11 +30,43 @@ void AddChunks(GroupChanges& g, const std::string& dn, AttributeChange::Op op, c
   }
 }
 
+constexpr size_t kMaxAccountNameCharacters = 64;
+
 }  // namespace
+
+std::string GroupAccountName(const std::string& list_name) {
+  std::string out;
+  size_t characters = 0;
+  for (size_t i = 0; i < list_name.size() && characters < kMaxAccountNameCharacters;) {
+    const unsigned char c = static_cast<unsigned char>(list_name[i]);
+    size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    length = std::min(length, list_name.size() - i);
+    const bool refused = c < 0x20 || c == 0x7F || std::string_view("\"/\\[]:;|=,+*?<>@").find(static_cast<char>(c)) !=
+                                                                      std::string_view::npos;
+    const bool blank = c == ' ' || c == '\t';
+    if (blank) {
+      if (!out.empty() && out.back() != ' ') {
+        out += ' ';
+        ++characters;
+      }
+    } else if (!refused) {
+      out.append(list_name, i, length);
+      ++characters;
+    }
+    i += length;
+  }
+  while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
+  return out;
+}
+
+bool IsGeneratedAccountName(const std::string& name) {
+  if (name.size() < 2 || name[0] != '$') return false;
+  return std::all_of(name.begin() + 1, name.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) || c == '-'; });
+}
 
 GroupChanges PlanGroupChanges(const std::string& dn, const std::string& list_name, dirgroup::GroupKind kind,
                               const dirgroup::GroupEntry& current, const std::vector<std::string>& wanted,
-                              size_t per_request) {
+                              size_t per_request, const std::string& account_name) {
   GroupChanges g;
   g.create = !current.exists;
   std::unordered_set<std::string> have, want;
@@ -55,6 +91,8 @@ GroupChanges PlanGroupChanges(const std::string& dn, const std::string& list_nam
                      {{AttributeChange::Op::Add, "objectClass", {"top", ad ? "group" : "groupOfNames"}},
                       {AttributeChange::Op::Add, "cn", {list_name}}}};
     if (ad) add.changes.push_back({AttributeChange::Op::Add, "groupType", {kDistributionGroupType}});
+    if (ad && !account_name.empty()) add.changes.push_back({AttributeChange::Op::Add, "sAMAccountName", {account_name}});
+    if (ad) add.changes.push_back({AttributeChange::Op::Add, "displayName", {list_name}});
     first = std::min(per_request, g.added.size());
     if (first > 0)
       add.changes.push_back({AttributeChange::Op::Add, "member",
@@ -62,6 +100,24 @@ GroupChanges PlanGroupChanges(const std::string& dn, const std::string& list_nam
     g.records.push_back(std::move(add));
     g.steps.push_back(first > 0 ? fmt::format("create the group with members 1-{} of {}", first, g.added.size())
                                 : "create the group without members");
+  }
+  if (!g.create && kind == dirgroup::GroupKind::ActiveDirectory) {
+    ChangeRecord names{ChangeRecord::Type::Modify, dn, {}};
+    std::vector<std::string> said;
+    const bool generated = IsGeneratedAccountName(current.account_name);
+    if (!account_name.empty() && (current.account_name.empty() || generated)) {
+      if (generated) names.changes.push_back({AttributeChange::Op::Delete, "sAMAccountName", {current.account_name}});
+      names.changes.push_back({AttributeChange::Op::Add, "sAMAccountName", {account_name}});
+      said.push_back(fmt::format("the account name \"{}\"", account_name));
+    }
+    if (current.display_name.empty()) {
+      names.changes.push_back({AttributeChange::Op::Add, "displayName", {list_name}});
+      said.push_back("the display name");
+    }
+    if (!names.changes.empty()) {
+      g.records.push_back(std::move(names));
+      g.steps.push_back(fmt::format("give the group {}", fmt::join(said, " and ")));
+    }
   }
   AddChunks(g, dn, AttributeChange::Op::Add, g.added, first, per_request);
   AddChunks(g, dn, AttributeChange::Op::Delete, g.removed, 0, per_request);

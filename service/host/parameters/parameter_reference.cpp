@@ -61,6 +61,39 @@ const std::vector<ParameterSection> kReference = {
                          "other text (1, or missing) the profile TWCorvane. Only 0 turns it off."},
          {.name = "txtAltProfile", .description = "The other mail profile of the contact jobs (see UseAltProfile)."},
      }},
+    {"Directory bind",
+     "How the service, corvane-run, its check and dsimport bind to an LDAP directory (Server and DistListServer "
+     "alike), read at every logon. The environment variables CORVANE_LDAP_BINDDN and CORVANE_LDAP_PASSWORD_FILE, "
+     "where set, win over LdapBindDN and LdapPasswordFile. The password itself is never a value here: it is the "
+     "first line of the password file. Without LdapSaslMech and LdapBindDN the bind is a SASL bind where ldap.conf "
+     "names SASL_MECH, else anonymous.",
+     {
+         {.name = "LdapBindDN",
+          .description = "The identity of a simple bind, a DN (CN=svc-corvane,OU=Service,DC=example,DC=org) or, on "
+                         "Active Directory, a user principal name (svc-corvane@example.org)."},
+         {.name = "LdapPasswordFile",
+          .description = "The file whose first line is the password of LdapBindDN, e.g. "
+                         "/var/lib/corvane/ldap-password; a regular file readable by its owner only (chmod 600), "
+                         "else the bind fails before anything is sent."},
+         {.name = "LdapSaslMech",
+          .description = "A SASL mechanism to bind with instead, e.g. GSSAPI (Kerberos: the ticket comes from "
+                         "KRB5CCNAME, kept fresh from a keytab) or EXTERNAL (ldapi:// or a client certificate); "
+                         "LdapBindDN is then not used."},
+         {.name = "LdapStartTLS",
+          .kind = Switch,
+          .description = "1 starts TLS (StartTLS) on an ldap:// connection before the bind, as domain controllers "
+                         "that require signing or TLS want; a server that cannot is an error. ldaps:// is TLS "
+                         "already."},
+         {.name = "LdapCAFile",
+          .description = "A PEM file of the certificate authorities to trust for ldaps:// and StartTLS, for a "
+                         "site whose CA is not in the system's store (ldap.conf's TLS_CACERT). The server's "
+                         "certificate must then be signed by one of them and name the host of the URL."},
+         {.name = "LdapRefuseClearBind",
+          .kind = Switch,
+          .description = "1 refuses a simple bind whose password would travel in clear: ldap:// without "
+                         "LdapStartTLS to a host other than the loopback. 0 (the default) binds and warns in the "
+                         "run log and in corvane-run --check."},
+     }},
     {"Update run options",
      "Read at the service's start (NoParse, NoSMTP, NoExtraEvents, ToDoCount) or at every run (the others).",
      {

@@ -52,6 +52,13 @@ const std::vector<ParameterInfo>& AllParameters() {
       {"MailProfile", SZ, ""},
       {"UseAltProfile", SZ, "1"},
       {"txtAltProfile", SZ, ""},
+      // Directory bind
+      {"LdapBindDN", SZ, ""},
+      {"LdapPasswordFile", SZ, ""},
+      {"LdapSaslMech", SZ, ""},
+      {"LdapStartTLS", SZ, "0"},
+      {"LdapCAFile", SZ, ""},
+      {"LdapRefuseClearBind", SZ, "0"},
       // Update run options
       {"NoParse", SZ, "0"},
       {"NoSMTP", SZ, "0"},
