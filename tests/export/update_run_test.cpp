@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "platform/ado/recording_connection.h"
+#include "tests/support/recording_connection.h"
 #include "service/export/gal_library.h"
 #include "tests/export/export_fixture.h"
 
