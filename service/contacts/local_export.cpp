@@ -26,14 +26,14 @@ std::vector<Folder> SubFoldersNamed(const Folder& parent, const std::string& nam
 }  // namespace
 
 void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env) {
-  // 1-3
+  // The folder's name and the mail profile.
   const std::string name = w.GetSetting("localcontactname", "");
   const std::string workName = name + "_TMP";
   const std::string profile = ChooseProfile(w, env.hive).profile;
   outlook::Session session(env.store);
   session.Logon(profile);
 
-  // 4-6: a fresh work folder beside the export folder.
+  // A fresh work folder beside the export folder.
   outlook::Application app(env.store);
   outlook::Namespace ns = app.GetNamespace("MAPI");
   ns.Logon(profile, "", false, true);
@@ -46,7 +46,7 @@ void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env) {
     if (f->Name() == workName) work = f;
   if (!work) throw outlook::StoreError(outlook::kErrNotFound, "The work folder " + workName + " could not be found.");
 
-  // 7-8: every row of the final table.
+  // Every row of the final table.
   std::string cs = w.GetSetting("connectionstring", "");
   if (cs.empty()) cs = "Need Connection String";
   auto conn = w.NewConnection();
@@ -69,7 +69,7 @@ void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env) {
     rs->MoveNext();
   }
 
-  // 9-10: the swap.
+  // The swap: the work folder replaces the export folder.
   contacts = ns.GetDefaultFolder(outlook::olFolderContacts);
   for (Folder& old : SubFoldersNamed(contacts, name)) old.Delete();
   for (Folder& fresh : SubFoldersNamed(contacts, workName)) fresh.SetName(name);
