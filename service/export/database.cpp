@@ -40,7 +40,7 @@ bool ReturnsOpenResult(ServiceMain& w, const std::string& text) {
       rs->Close();
       return true;
     }
-  } catch (...) {
+  } catch (const std::exception&) {
     // The probe does not report: a database without it is simply not that kind.
   }
   return false;
@@ -63,7 +63,7 @@ std::optional<StatementFailure> xSQL(ServiceMain& w, std::string& statement) {
   std::optional<Failure> failed;
   try {
     Run(w, statement);
-  } catch (...) {
+  } catch (const std::exception&) {  // not (...): a stop passes through
     failed = FailureOf(std::current_exception());
     if (w.ServiceConnection) {
       for (const auto& record : w.ServiceConnection->Errors())
@@ -85,7 +85,7 @@ void LoggedSQL(ServiceMain& w, const std::string& statement) {
   w.WriteLog("LoggedSQL: " + statement);
   try {
     Run(w, statement);
-  } catch (...) {
+  } catch (const std::exception&) {  // not (...): a stop passes through
     const Failure failure = FailureOf(std::current_exception());
     const std::string text = "[" + std::to_string(failure.number) + "] " + failure.description;
     w.LogEvent(ntservice::EVENTLOG_ERROR_TYPE, 109, "SQL:" + text);
@@ -129,7 +129,7 @@ std::optional<bool> DoesSyncTableExist(ServiceMain& w) {
       connection->Close();
       return true;
     }
-  } catch (...) {
+  } catch (const std::exception&) {
     // An unreachable database or a missing table both mean: no sync table.
   }
   return false;
