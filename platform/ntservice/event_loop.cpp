@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <utility>
+
 namespace corvane::ntservice {
 namespace {
 
@@ -13,7 +15,7 @@ namespace {
 // that is already queued is not queued twice.
 class QtTimer : public Timer {
  public:
-  explicit QtTimer(int intervalMilliseconds) {
+  QtTimer(int intervalMilliseconds, int firstTickMilliseconds) : firstTick_(firstTickMilliseconds) {
     timer_.setInterval(intervalMilliseconds);
     QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { QueueTick(); });
   }
@@ -25,7 +27,10 @@ class QtTimer : public Timer {
   }
   int Interval() const override { return timer_.interval(); }
   void SetEnabled(bool enabled) override {
-    if (enabled && !timer_.isActive()) timer_.start();
+    if (enabled && !timer_.isActive()) {
+      timer_.start();
+      if (firstTick_ >= 0) ScheduleFirstTick(std::exchange(firstTick_, -1));
+    }
     if (!enabled) timer_.stop();
   }
   bool Enabled() const override { return timer_.isActive(); }
@@ -43,8 +48,19 @@ class QtTimer : public Timer {
         Qt::QueuedConnection);
   }
 
+  // The early first tick restarts the period, so the next tick comes one
+  // interval after it, as after any tick.
+  void ScheduleFirstTick(int milliseconds) {
+    QTimer::singleShot(milliseconds, &timer_, [this] {
+      if (!timer_.isActive()) return;
+      timer_.start();
+      QueueTick();
+    });
+  }
+
   QTimer timer_;
   bool pending_ = false;
+  int firstTick_ = -1;  // the delay of the early first tick; -1: none (left)
 };
 
 }  // namespace
@@ -57,8 +73,8 @@ struct EventLoop::Impl {
 EventLoop::EventLoop(int& argc, char** argv) : impl_(std::make_unique<Impl>(argc, argv)) {}
 EventLoop::~EventLoop() = default;
 
-std::unique_ptr<Timer> EventLoop::CreateTimer(int intervalMilliseconds) {
-  return std::make_unique<QtTimer>(intervalMilliseconds);
+std::unique_ptr<Timer> EventLoop::CreateTimer(int intervalMilliseconds, int firstTickMilliseconds) {
+  return std::make_unique<QtTimer>(intervalMilliseconds, firstTickMilliseconds);
 }
 
 std::function<void()> EventLoop::ProcessPendingOnce() {

@@ -19,8 +19,11 @@ class EventLoop {
   EventLoop(const EventLoop&) = delete;
   EventLoop& operator=(const EventLoop&) = delete;
 
-  // A new, disabled timer with the given interval.
-  std::unique_ptr<Timer> CreateTimer(int intervalMilliseconds);
+  // A new, disabled timer with the given interval. With
+  // `firstTickMilliseconds` (>= 0), the first tick after the first enable
+  // comes after that delay instead of one interval; the ones after it
+  // follow every interval.
+  std::unique_ptr<Timer> CreateTimer(int intervalMilliseconds, int firstTickMilliseconds = -1);
 
   // Delivers the messages that are pending now, once, and returns.
   std::function<void()> ProcessPendingOnce();

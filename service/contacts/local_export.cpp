@@ -29,14 +29,14 @@ void FillWorkFolder(ServiceMain& w, const Folder& work);
 }  // namespace
 
 void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env) {
-  // 1-3
+  // The folder's name and the mail profile.
   const std::string name = w.GetSetting("localcontactname", "");
   const std::string workName = name + "_TMP";
   const std::string profile = ChooseProfile(w, env.hive).profile;
   outlook::Session session(env.store);
   session.Logon(profile);
 
-  // 4-6: a fresh work folder beside the export folder.
+  // A fresh work folder beside the export folder.
   outlook::Application app(env.store);
   outlook::Namespace ns = app.GetNamespace("MAPI");
   ns.Logon(profile, "", false, true);
@@ -49,7 +49,7 @@ void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env) {
     if (f->Name() == workName) work = f;
   if (!work) throw outlook::StoreError(outlook::kErrNotFound, "The work folder " + workName + " could not be found.");
 
-  // 7-8: every row of the final table. A failure removes the partly filled
+  // Every row of the final table. A failure removes the partly filled
   // work folder before it is passed on, so that it holds no disk space
   // (and no personal data) until the next run.
   try {
@@ -63,7 +63,7 @@ void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env) {
     throw;
   }
 
-  // 9-10: the swap. The old folder is only hidden by its deletion (it leaves
+  // The swap: the work folder replaces the export folder. The old folder is only hidden by its deletion (it leaves
   // the disk when the session ends), so the address book is missing only
   // between two renames.
   contacts = ns.GetDefaultFolder(outlook::olFolderContacts);

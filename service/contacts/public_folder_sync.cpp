@@ -44,7 +44,7 @@ class Sync {
   Sync(ServiceMain& w, ContactJobEnvironment& env) : w_(w), env_(env), T_(w.TableName), sync_(T_ + "_PFC_SyncData") {}
 
   void Run() {
-    // 1-3
+    // The target folder's name and the mail profile.
     w_.WriteLog("Start Sync of GAL Contacts with PF Contacts");
     folderName_ = w_.GetSetting("cmbsubs", "");
     const std::string& folderName = folderName_;
@@ -57,7 +57,7 @@ class Sync {
     w_.WriteLog("AltProfile:" + choice.useAltProfile);
     w_.WriteLog(choice.alternative ? "Using AltProfile:" + choice.profile : "Using TWCorvane Profile");
 
-    // 4: there is no running program to attach to; a new one is made.
+    // The logon: there is no running program to attach to; a new one is made.
     outlook::Application app(env_.store);
     w_.WriteLog("Set oa as outlook.application");
     w_.WriteLog("set ons as outlook namespace");
@@ -65,11 +65,11 @@ class Sync {
     w_.WriteLog("PreLogon");
     ns_->Logon(choice.profile, "", false, true);
 
-    // 5-6
+    // The target folder.
     Folder target = FindTarget(folderName);
     targetId_ = target.EntryID();
 
-    // 7-9
+    // The database, the sync table and the rows to sync.
     const std::string cs = w_.GetSetting("connectionstring", "");
     w_.WriteLog("Connection String: " + PasswordFreeConnectionString(cs));
     if (cs.empty()) {
@@ -99,14 +99,14 @@ class Sync {
       Query("select distinct * from " + T_ + "_PFC_SyncData a, " + T_ + " b where a.gal_entry_id = b.entry_id");
     }
 
-    // 10-13
+    // The update phase, the add phase and the removal passes.
     const bool recovered = UpdatePhase(target);
     const long added = AddPhase(recovered);
     RemovalPasses(!recovered && added > 0);
   }
 
  private:
-  // Steps 5 and 6: the folder named "cmbsubs" among the public folders
+  // The target: the folder named "cmbsubs" among the public folders
   // (a sub-folder before its top-level folder), created when missing.
   Folder FindTarget(const std::string& name) {
     const bool nested = name.find('\\') != std::string::npos;
@@ -247,7 +247,7 @@ class Sync {
     return std::nullopt;
   }
 
-  // Step 10. Returns true when the store's "operation failed" recovery ran
+  // The update phase. Returns true when the store's "operation failed" recovery ran
   // (the sync table emptied, the target folder deleted).
   bool UpdatePhase(Folder& target) {
     std::optional<outlook::Items> items;
@@ -309,7 +309,7 @@ class Sync {
     }
   }
 
-  // Step 11: a contact and a sync row for each GAL row the sync table
+  // The add phase: a contact and a sync row for each GAL row the sync table
   // lacks. After the recovery every failure ends the sync.
   long AddPhase(bool recovered) {
     const bool trap = !recovered;
@@ -351,10 +351,10 @@ class Sync {
     return row;
   }
 
-  // Steps 12 and 13: sync rows whose GAL row is gone, then contacts
+  // The removal passes: sync rows whose GAL row is gone, then contacts
   // without a sync row, pass after pass until the folder holds as many
   // contacts as the sync table has rows (at most 12 passes). Failures are
-  // skipped in step 12 and the first pass only when the add phase handled
+  // skipped in the sync-row deletion and the first pass only when the add phase handled
   // a row.
   void RemovalPasses(bool trapFirst) {
     Step(trapFirst, [&] {

@@ -41,7 +41,7 @@ bool ReturnsOpenResult(ServiceMain& w, const std::string& text) {
       rs->Close();
       return true;
     }
-  } catch (...) {
+  } catch (const std::exception&) {
     // The probe does not report: a database without it is simply not that kind.
   }
   return false;
@@ -100,7 +100,7 @@ std::optional<StatementFailure> xSQL(ServiceMain& w, std::string& statement, con
   std::optional<Failure> failed;
   try {
     Run(w, statement);
-  } catch (...) {
+  } catch (const std::exception&) {  // not (...): a stop passes through
     failed = FailureOf(std::current_exception());
     // The provider's records are taken before `known` may ask the database.
     std::vector<ado::ErrorRecord> records;
@@ -128,7 +128,7 @@ void LoggedSQL(ServiceMain& w, const std::string& statement) {
   w.WriteLog("LoggedSQL: " + statement);
   try {
     Run(w, statement);
-  } catch (...) {
+  } catch (const std::exception&) {  // not (...): a stop passes through
     const Failure failure = FailureOf(std::current_exception());
     const std::string text = "[" + std::to_string(failure.number) + "] " + failure.description;
     w.LogEvent(ntservice::EVENTLOG_ERROR_TYPE, 109, "SQL:" + text);
@@ -172,7 +172,7 @@ std::optional<bool> DoesSyncTableExist(ServiceMain& w) {
       connection->Close();
       return true;
     }
-  } catch (...) {
+  } catch (const std::exception&) {
     // An unreachable database or a missing table both mean: no sync table.
   }
   return false;

@@ -122,7 +122,7 @@ std::string DistListCommandLine(const std::filesystem::path& tool, const std::ve
 }
 
 void ImportDL(ServiceMain& w, shell::Shell& shell, const std::filesystem::path& programFolder) {
-  // 1-2
+  // The list's settings.
   w.lblstatus = "ImportDL Running";
   std::string file = w.GetSetting("DistListFile", "");
   std::string name = w.GetSetting("DistListName", "");
@@ -130,7 +130,7 @@ void ImportDL(ServiceMain& w, shell::Shell& shell, const std::filesystem::path& 
   std::string org = w.GetSetting("DistListOrg", "");
   std::string container = w.GetSetting("DistListCon", "");
 
-  // 3
+  // Without a file name there is no list.
   if (file.empty()) {
     w.LogEvent(ntservice::EVENTLOG_INFORMATION_TYPE, kEventInfo,
                "No Distribution list created since temporary filename was invalid.\r\n");
@@ -138,12 +138,12 @@ void ImportDL(ServiceMain& w, shell::Shell& shell, const std::filesystem::path& 
     return;
   }
 
-  // 4: the file is replaced whole, once it is complete. When a later step
+  // The list file is replaced whole, once it is complete. When a later step
   // fails, it becomes the header alone: never a part of the list.
   ListFileWriter csv(file);
   csv.Write(kHeader);
 
-  // 5-7
+  // The final table's proxy addresses.
   ConnectionRelease release(w);
   std::unique_ptr<ado::Recordset> rs;
   long members = 0;
@@ -158,7 +158,7 @@ void ImportDL(ServiceMain& w, shell::Shell& shell, const std::filesystem::path& 
     w.ServiceConnection->Open(cs, "", "");
     rs->Open("Select EMS_AB_PROXY_ADDRESSES from " + w.TableName, *w.ServiceConnection);
 
-    // 8: one member line per row with proxy addresses, values as they are.
+    // One member line per row with proxy addresses, values as they are.
     while (!rs->IsEOF()) {
       ado::FieldValue proxies = rs->GetValue(0);
       if (proxies && !proxies->empty()) {
@@ -176,14 +176,14 @@ void ImportDL(ServiceMain& w, shell::Shell& shell, const std::filesystem::path& 
     throw;
   }
 
-  // 9
+  // The complete list replaces the file.
   csv.Publish();
   rs->Close();
   w.ServiceConnection->Close();
   rs.reset();
   w.ServiceConnection.reset();
 
-  // 10: no shell reads the values, so none of their characters can break
+  // The directory tool gets the list; no shell reads the values, so none of their characters can break
   // the command or run anything.
   std::filesystem::path tool = programFolder / kToolName;
   std::vector<std::string> arguments = DistListToolArguments(file, server, org, container);
@@ -191,7 +191,7 @@ void ImportDL(ServiceMain& w, shell::Shell& shell, const std::filesystem::path& 
   if (!shell.StartProgram(tool.string(), arguments))
     throw std::runtime_error("cannot start " + tool.string());
 
-  // 11-12
+  // The event that says how many entries the list has.
   if (w.NoExtraEvents != 1)
     w.LogEvent(ntservice::EVENTLOG_INFORMATION_TYPE, kEventInfo,
                fmt::format("Distribution list creation started with {} entries.\r\n", members));

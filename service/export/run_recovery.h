@@ -29,6 +29,8 @@ class RunError : public std::runtime_error {
 };
 
 // Thrown by Try when the handler ended the run; caught by UpdateGAL only.
+// Like EndServiceProcess it does not derive from std::exception, so that
+// the `catch (const std::exception&)` of a step or a pass lets it through.
 struct RunOver {
   RunFailure failure;
 };

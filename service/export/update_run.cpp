@@ -120,7 +120,7 @@ class Run : public Recovery {
   }
 
   void Steps() {
-    // 1-2
+    // The start: a call that finds a run active is turned away.
     w_.RunInProgress = true;
     w_.WriteLog("Update GAL Started:" + w_.Now());
     w_.lblstatus = "Update In Progress";
@@ -134,7 +134,7 @@ class Run : public Recovery {
     w_.ExpectedRefusals.clear();
     w_.WriteLog("isrunning = true");
 
-    // 3: the column boxes.
+    // The column boxes.
     for (int i = 0; i < parameters::kColumnBoxCount; ++i) {
       Try([&] {
         std::string name(parameters::kColumnBoxes[i].ParameterName());
@@ -144,13 +144,13 @@ class Run : public Recovery {
       });
     }
 
-    // 4-5
+    // The start event and the command to run before.
     if (w_.NoExtraEvents != 1)
       w_.LogEvent(EVENTLOG_INFORMATION_TYPE, kEventInfo,
                   "UpdateGAL process initiated.\rUpdateGAL has started to run at: " + w_.Now());
     if (On(Setting("RunBefore", ""))) Try([&] { OpenCommand("RunBeforeCommand"); });
 
-    // 6-9: settings and the connection.
+    // Settings and the connection.
     w_.WriteLog("About to open ADO Objects");
     Try([&] { w_.ServiceConnection = w_.NewConnection(); });
     w_.WriteLog("Opened ADO Objects");
@@ -168,7 +168,7 @@ class Run : public Recovery {
     w_.WriteLog("Database Connect attempt finished");
     if (On(Setting("RunSQLBefore", ""))) LoggedSQL(w_, Setting("RunSQLBeforeCmd", ""));
 
-    // 11-12
+    // Without a connection string, profile or temporary table the service ends.
     if (cs.empty() || profile.empty() || w_.TempTableName.empty()) {
       std::string text =
           "UpdateGAL quit, because it was missing a connectstring, a mailprofilename or a temp tablename. " + w_.Now();
@@ -180,7 +180,7 @@ class Run : public Recovery {
     w_.Label1 = "0";
     w_.DoEvents();
 
-    // 13-15: the temporary table.
+    // The temporary table.
     Phase("temporary table");
     w_.DatabaseType = DetermineDBType(w_);
     w_.WriteLog("DBtype:" + w_.DatabaseType);
@@ -197,7 +197,7 @@ class Run : public Recovery {
               createFailure->description + (dropFailure ? " (its drop failed: " + dropFailure->description + ")" : ""));
     }
 
-    // 16-19: the profile and the GAL count.
+    // The profile and the GAL count.
     w_.WriteLog("Start: " + w_.Now());
     std::string mailbox = Setting("Mailbox", "");
     std::string server = Setting("Server", "");
@@ -222,7 +222,7 @@ class Run : public Recovery {
     w_.WriteLog("Total GAL entries: " + std::to_string(galCount));
     if (galCount == 0) EndOnEmptyGal(profileResult, mailbox, server);
 
-    // 20-23: the library fills the temporary table through its own connection.
+    // The export: the library fills the temporary table through its own connection.
     Try([&] { Connection().Close(); });
     if (w_.FileLogging) w_.WriteLog("Review corvaneDLL.Log");
     w_.DoEvents();  // a stop that came during the count ends the run before the export
@@ -234,7 +234,7 @@ class Run : public Recovery {
     Try([&] { Connection().Open(cs, "", ""); });
     CheckExport(report);
 
-    // 24-26: the passes.
+    // The passes: address parse and final table.
     if (On(Setting("RunSQLPreParse", ""))) LoggedSQL(w_, Setting("RunSQLPreParseCmd", ""));
     if (w_.NoParse != 1) {
       Phase("address parse");
@@ -257,7 +257,7 @@ class Run : public Recovery {
     }
     RecordCompletedBuild();
 
-    // 27
+    // The statements to run after.
     if (On(Setting("RunSQLAfter", ""))) {
       std::string after = Setting("RunSQLAfterCmd", "");
       if (after.find(';') != std::string::npos) {
@@ -273,7 +273,7 @@ class Run : public Recovery {
       }
     }
 
-    // 28-37: from here a failing step is skipped.
+    // The follow-on jobs: from here a failing step is skipped.
     Phase("follow-on jobs");
     Ignore([&] {
       if (w_.ServiceConnection && w_.ServiceConnection->State() == ado::adStateOpen) w_.ServiceConnection->Close();
@@ -331,7 +331,7 @@ class Run : public Recovery {
     }
   }
 
-  // 38
+  // The end of a run that did not fail.
   void Finish() {
     w_.RunInProgress = false;
     result_ = true;

@@ -1,7 +1,10 @@
 // CorvaneService: the service program. It reads its settings, handles its
 // command line and then runs its Timer on the event loop until systemd (or
 // the person who started it) stops it, or an update run ends the process.
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -63,6 +66,19 @@ std::shared_ptr<void> TryRunLock(const std::filesystem::path& lockFile, std::str
   return nullptr;
 }
 
+// For tests only: $CORVANE_TEST_FIRST_TICK_MS, a number of milliseconds,
+// brings the Timer's first tick forward from one interval (10 seconds) to
+// that delay, so the tests of the program as a process need not wait for
+// it. Unset (or not a number): -1, the first tick after one interval.
+int FirstTickForTests() {
+  const char* text = std::getenv("CORVANE_TEST_FIRST_TICK_MS");
+  if (text == nullptr) return -1;
+  int milliseconds = -1;
+  const char* end = text + std::strlen(text);
+  const auto [at, ec] = std::from_chars(text, end, milliseconds);
+  return ec == std::errc() && at == end && milliseconds >= 0 ? milliseconds : -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,7 +120,7 @@ int main(int argc, char** argv) {
   auto settings = ntservice::SystemdSettings::FromEnvironment();
   ntservice::SystemdServiceControl control(settings);
   service::ServiceMain w(runLog, control, clock, {});
-  auto timer = loop.CreateTimer(service::kBuiltTimerInterval);
+  auto timer = loop.CreateTimer(service::kBuiltTimerInterval, FirstTickForTests());
   service::contacts::InstallContactJobs(service::DefaultUpdateRunHooks());
   // Each run's outcome is recorded in the home once the check's bookkeeping
   // is done (a one-time run has cleared OneTime by then).

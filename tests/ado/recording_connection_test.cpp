@@ -1,4 +1,4 @@
-#include "platform/ado/recording_connection.h"
+#include "tests/support/recording_connection.h"
 
 #include <gtest/gtest.h>
 

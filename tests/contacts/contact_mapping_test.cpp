@@ -7,7 +7,7 @@
 
 #include <map>
 
-#include "platform/ado/recording_connection.h"
+#include "tests/support/recording_connection.h"
 #include "platform/outlook/memory_store.h"
 
 namespace corvane::testing {

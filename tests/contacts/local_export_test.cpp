@@ -4,7 +4,7 @@
 
 #include <regex>
 
-#include "platform/ado/recording_connection.h"
+#include "tests/support/recording_connection.h"
 #include "tests/contacts/contacts_fixture.h"
 
 namespace corvane::testing {

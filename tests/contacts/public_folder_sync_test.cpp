@@ -48,6 +48,20 @@ TEST_P(ContactJobTest, FirstSyncCreatesTheSyncTableAndAddsEveryRow) {
   EXPECT_EQ(h->SyncRows(), expected);
 }
 
+// A stop raised at the sync's yield is not one of the failures the sync
+// skips: it leaves the job at once, for the run to end as stopped.
+TEST_P(ContactJobTest, AStopAtTheYieldLeavesTheSync) {
+  h->SetGal({Person("E1", "Ann", "O'Neil"), Person("E2", "Bo", "Li")});
+  int calls = 0;
+  h->w.DoEvents = [&] {
+    ++calls;
+    throw service::EndServiceProcess{"", 0};
+  };
+  EXPECT_THROW(h->Sync(), service::EndServiceProcess);
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(h->Logged("Added contact 1"));
+}
+
 TEST_P(ContactJobTest, HandEditsAndGalChangesAreFollowedInOneRun) {
   GalRow ann = Person("E1", "Ann", "O'Neil"), bo = Person("E2", "Bo", "Li"), cy = Person("E3", "Cy", "Ng");
   ann["ASSISTANT"] = "Dee";

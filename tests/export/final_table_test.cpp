@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "service/export/final_table_swap.h"
-#include "platform/ado/recording_connection.h"
+#include "tests/support/recording_connection.h"
 #include "service/export/schema.h"
 #include "tests/export/export_fixture.h"
 

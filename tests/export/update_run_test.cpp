@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "platform/ado/recording_connection.h"
+#include "tests/support/recording_connection.h"
 #include "service/export/gal_library.h"
 #include "tests/export/export_fixture.h"
 
@@ -251,6 +251,50 @@ TEST_F(UpdateRunPaths, ATickDuringTheParsePassCannotStartASecondRun) {
   ASSERT_EQ(h->Run(), true);
   EXPECT_EQ(h->library.calls.size(), 3u);
   EXPECT_FALSE(h->w.RunInProgress);
+}
+
+// A stop request met at any yield of the run (its steps, the passes, the
+// follow-on jobs), or raised inside any database operation, passes through
+// every catch on the way: the run ends as stopped with the stop's exit
+// status and goes no further.
+TEST_F(UpdateRunPaths, AStopAtAnyYieldEndsTheRunAsStopped) {
+  const auto prepare = [&] {
+    h->w.DistList = true;
+    h->control.settings["chkcontacts0"] = "1";
+    h->control.settings["chkcontacts1"] = "1";
+    h->hooks.ImportDL = h->hooks.ExportLocalContacts = h->hooks.SyncPublicFolderContacts =
+        [](service::ServiceMain& m) { m.DoEvents(); };
+  };
+  prepare();
+  int yields = 0, operations = 0;
+  h->w.DoEvents = [&] { ++yields; };
+  *h->faults = [&](const std::string&) { return ++operations, false; };
+  ASSERT_EQ(h->Run(), true);
+  ASSERT_GT(yields, 6);
+  ASSERT_GT(operations, 20);
+  for (const bool inOperation : {false, true}) {
+    for (int at = 1; at <= (inOperation ? operations : yields); ++at) {
+      h.reset();  // a fresh database file for each stop
+      SetUp();
+      prepare();
+      int calls = 0;
+      const auto stopAt = [&] {
+        if (++calls < at) return false;
+        h->w.StopRequested = true;
+        throw service::EndServiceProcess{"", 0};  // as the host's guarded yield throws it
+      };
+      if (inOperation)
+        *h->faults = [&](const std::string&) { return stopAt(); };
+      else
+        h->w.DoEvents = [&] { stopAt(); };
+      const std::string where = (inOperation ? "stop in operation " : "stop at yield ") + std::to_string(at);
+      EXPECT_EQ(h->Run(), std::nullopt) << where;
+      EXPECT_EQ(calls, at) << where;
+      ASSERT_TRUE(h->ended && !h->outcomes.empty()) << where;
+      EXPECT_EQ(h->ended->exitCode, 0);
+      EXPECT_EQ(h->outcomes.back().kind, service::RunOutcome::Kind::Stopped) << where;
+    }
+  }
 }
 
 TEST_F(UpdateRunPaths, NoExtraEventsSuppressesStartAndEndEvents) {

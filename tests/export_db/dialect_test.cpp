@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/ado/recording_connection.h"
+#include "tests/support/recording_connection.h"
 #include "service/export/database.h"
 #include "tests/export_db/service_fixture.h"
 

@@ -127,6 +127,8 @@ class FaultTest : public ::testing::Test {
       ::dup2(out, STDOUT_FILENO);
       ::dup2(out, STDERR_FILENO);
       ::setenv("CORVANE_HOME", home.c_str(), 1);
+      // CorvaneService checks its schedule at once, not after 10 seconds.
+      ::setenv("CORVANE_TEST_FIRST_TICK_MS", "100", 0);
       if (::chdir(home.c_str()) != 0) ::_exit(126);
       if (user && (::setgroups(0, nullptr) != 0 || ::setgid(user->pw_gid) != 0 || ::setuid(user->pw_uid) != 0))
         ::_exit(125);

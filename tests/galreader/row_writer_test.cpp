@@ -6,7 +6,7 @@
 #include <string>
 
 #include "galreader/row_statements.h"
-#include "platform/ado/recording_connection.h"
+#include "tests/support/recording_connection.h"
 #include "tests/galreader/log_dir.h"
 
 namespace corvane::galreader {

@@ -118,5 +118,17 @@ TEST(NestedTick, TimerIntervalAndEnabledFlag) {
   EXPECT_EQ(ticks, 3);
 }
 
+// The early first tick (what tests of the program use): it comes long
+// before the interval, which stays as set.
+TEST(NestedTick, FirstTickBroughtForward) {
+  auto timer = Loop().CreateTimer(600000, 0);
+  int ticks = 0;
+  timer->OnTick = [&] { ++ticks; };
+  timer->SetEnabled(true);
+  EXPECT_TRUE(PumpUntil([&] { return ticks == 1; }));
+  EXPECT_EQ(timer->Interval(), 600000);
+  timer->SetEnabled(false);
+}
+
 }  // namespace
 }  // namespace corvane::service::testing

@@ -511,7 +511,9 @@ TEST(LdapSettings, ClearTextWarningOnlyForASimpleBindOverPlainLdapToAnotherHost)
   for (const auto& c : cases) {
     const std::string warning = ClearTextBindWarning(c.server, *c.settings);
     EXPECT_EQ(!warning.empty(), c.warned) << c.server << ": " << warning;
-    if (c.warned) EXPECT_NE(warning.find("in clear"), std::string::npos) << warning;
+    if (c.warned) {
+      EXPECT_NE(warning.find("in clear"), std::string::npos) << warning;
+    }
   }
 }
 

@@ -228,7 +228,7 @@ TEST(GroupChanges, AnActiveDirectoryGroupGetsItsNamesWhereItLacksThemAndKeepsAnA
 }
 
 TEST(GroupChanges, ChunksAddsBeforeRemovalsAndAHalfWayRefusalSaysWhatTookEffect) {
-  dirgroup::GroupEntry current{true, dirgroup::GroupKind::GroupOfNames, {"cn=a", "cn=b", "cn=c", "cn=Old1", "cn=old2"}};
+  dirgroup::GroupEntry current{true, dirgroup::GroupKind::GroupOfNames, {"cn=a", "cn=b", "cn=c", "cn=Old1", "cn=old2"}, "", ""};
   std::vector<std::string> wanted = {"CN=A", "cn=b", "cn=c", "cn=n1", "cn=n2", "cn=n3", "cn=n4", "cn=n5"};
   GroupChanges g = PlanGroupChanges("cn=g", "g", dirgroup::GroupKind::GroupOfNames, current, wanted, 2);
   EXPECT_EQ(g.added, (std::vector<std::string>{"cn=n1", "cn=n2", "cn=n3", "cn=n4", "cn=n5"}));
