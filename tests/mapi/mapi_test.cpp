@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 
+#include "platform/mapi/gal_entry.h"
 #include "platform/mapi/mapi.h"
 #include "platform/registry/registry.h"
 #include "tests/mapi/gal_session.h"
@@ -478,6 +479,19 @@ TEST_F(MapiTest, ContinuationLinesAndCommentsAreRead) {
   ASSERT_EQ(r.rows.size(), 1u);
   EXPECT_EQ(r.rows[0][Column(PR_DISPLAY_NAME)], "S:Ann Lee of the Long Name");
   EXPECT_EQ(r.rows[0][Column(PR_EMS_AB_PROXY_ADDRESSES)], "M:SMTP:ann@example.org");
+}
+
+// The managers' name index keeps hashes, not DNs: a DN finds its own
+// name, the first one added, and an unknown DN none.
+TEST(NameIndexTest, FindsTheFirstNameOfEachDnAndNothingElse) {
+  NameIndex names;
+  for (int i = 0; i < 1000; ++i) names.Add(fmt::format("uid=u{},dc=example", i), fmt::format("User {}", i));
+  names.Add("uid=u7,dc=example", "Second");
+  names.Seal();
+  EXPECT_EQ(names.Find("uid=u7,dc=example"), "User 7");
+  EXPECT_EQ(names.Find("uid=u999,dc=example"), "User 999");
+  EXPECT_EQ(names.Find("uid=u1000,dc=example"), std::nullopt);
+  EXPECT_EQ(NameIndex().Find("uid=u1,dc=example"), std::nullopt);
 }
 
 }  // namespace
