@@ -349,6 +349,29 @@ TEST_F(GalReaderTest, RefusedValueCostsOneColumnOnPostgres) {
   ExpectRefusedTitleCostsOneColumn(lib, dir, *db, "", title);
 }
 
+// A connection lost in the middle of a batch takes the batch's uncommitted
+// rows with it: the report counts only the rows that stayed in the table
+// (the server ends the library's session itself, at the third entry).
+TEST_F(GalReaderTest, ALostConnectionLeavesAReportOfTheRowsThatStayedOnPostgres) {
+  auto db = PostgresDatabase();
+  CORVANE_REQUIRE_POSTGRES(db);
+  CreateProfileFor(People(3));
+  db->CreateTempTable();
+  db->Execute(
+      "create or replace function corvane_test_lose_link() returns trigger as $$ begin "
+      "if new.display_name = 'User 2' then perform pg_terminate_backend(pg_backend_pid()); end if; "
+      "return new; end $$ language plpgsql");
+  db->Execute("create trigger lose_link before insert on " + db->TableName() +
+              " for each row execute function corvane_test_lose_link()");
+  lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "TRUE", 0);
+  const auto report = Report();
+  ASSERT_TRUE(report.has_value());
+  EXPECT_EQ(report->state, State::CutShort);
+  EXPECT_EQ(report->written, static_cast<long>(db->ReadRows().size()));
+  EXPECT_EQ(report->read, 0);
+  EXPECT_NE(dir.Log().find("ERROR: the database connection was lost\n"), std::string::npos) << dir.Log();
+}
+
 TEST_F(GalReaderTest, RefusedValueCostsOneColumnOnMariadb) {
   auto db = MariadbDatabase();
   CORVANE_REQUIRE_SERVER(db, "CORVANE_TEST_MARIADB");
