@@ -1,13 +1,13 @@
 #include "galreader/export_control.h"
 
-#include <unistd.h>
-
 #include <charconv>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 #include <fmt/format.h>
 
+#include "platform/atomicfile/atomic_file.h"
 #include "platform/registry/registry.h"
 
 namespace corvane::galreader {
@@ -42,6 +42,7 @@ std::filesystem::path ExportControlFile() { return registry::CorvaneHome() / kEx
 std::string FormatExportReport(const ExportReport& r) {
   std::string line = fmt::format("{} count={} read={} written={} left-out={}", kStates[static_cast<int>(r.state)],
                                  r.count, r.read, r.written, r.leftOut);
+  if (r.shortened != 0) line += fmt::format(" shortened={}", r.shortened);
   if (!r.cause.empty()) {
     line += " cause=";
     for (char c : r.cause) line += c == '\n' || c == '\r' ? ' ' : c;  // one line
@@ -69,6 +70,11 @@ std::optional<ExportReport> ParseExportReport(std::string_view text) {
   r.read = *read;
   r.written = *written;
   r.leftOut = *leftOut;
+  if (fields.find(" shortened=") != std::string_view::npos) {
+    const auto shortened = Field(fields, "shortened");
+    if (!shortened) return std::nullopt;
+    r.shortened = *shortened;
+  }
   return r;
 }
 
@@ -82,21 +88,15 @@ bool ExportStopRequested(const std::filesystem::path& file) {
 }
 
 bool WriteExportReport(const std::filesystem::path& file, const ExportReport& report) {
-  std::filesystem::path temp = file;
-  temp += ".tmp." + std::to_string(::getpid());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << FormatExportReport(report);
-    if (!out.flush()) {
-      out.close();
-      ClearExportControl(temp);
-      return false;
-    }
+  // Read back by the same process at once: no flush to disk is needed.
+  files::AtomicWrite how;
+  how.syncFile = how.syncFolder = false;
+  try {
+    files::WriteFileAtomically(file, FormatExportReport(report), how);
+    return true;
+  } catch (const std::system_error&) {
+    return false;
   }
-  std::error_code error;
-  std::filesystem::rename(temp, file, error);
-  if (error) ClearExportControl(temp);
-  return !error;
 }
 
 std::optional<ExportReport> ReadExportReport(const std::filesystem::path& file) {

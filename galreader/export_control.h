@@ -15,8 +15,10 @@
 //
 // The protocol, one export at a time per home (the run lock sees to that):
 //  1. The service removes the file just before it calls ModifyStruct.
-//  2. A stop request (SIGTERM, SIGINT) writes "stop" into it at once, from
-//     the signal handler, whatever the service is doing.
+//  2. A stop request (SIGTERM, SIGINT) that the exporting process receives
+//     while ModifyStruct runs writes "stop" into it (ntservice::StopRelay);
+//     a stop that came earlier in the run, at the call's start. A stop
+//     that another process on the same home receives never touches it.
 //  3. The library looks at the file before its first batch and between
 //     batches; on "stop" it ends the export there, with a log line.
 //  4. At its end the library replaces the file with its report: one line
@@ -28,6 +30,7 @@
 //     table does not match, fails the run as a cut-short export does.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -36,6 +39,9 @@
 namespace corvane::galreader {
 
 inline constexpr const char* kExportControlName = "CorvaneDLL.ctl";
+// Bound of an entry's joined proxy-address text, in characters: addresses
+// past it are left out of EMS_AB_PROXY_ADDRESSES (and so of the list).
+inline constexpr size_t kProxyAddressListLimit = 1023;
 // What a stop request writes into the file.
 inline constexpr std::string_view kExportStopRequest = "stop\n";
 
@@ -51,11 +57,14 @@ struct ExportReport {
   long written = 0;   // rows added to the table
   long leftOut = 0;   // entries the row rules left out (read = written + leftOut)
   std::string cause;  // why a cut-short export ended
+  long shortened = 0;  // rows whose proxy-address list lost addresses to kProxyAddressListLimit
   bool operator==(const ExportReport&) const = default;
 };
 
-// The report's line, e.g. "complete count=3 read=3 written=2 left-out=1\n";
-// a cut-short one ends with " cause=" and the cause on the same line.
+// The report's line, e.g. "complete count=3 read=3 written=2 left-out=1\n",
+// with " shortened=<n>" after left-out when rows were shortened (a report
+// without it reads as none); a cut-short one ends with " cause=" and the
+// cause on the same line.
 std::string FormatExportReport(const ExportReport& report);
 // nullopt when `text` is not a report (empty, a stop request, damaged).
 std::optional<ExportReport> ParseExportReport(std::string_view text);
@@ -64,8 +73,8 @@ std::optional<ExportReport> ParseExportReport(std::string_view text);
 void ClearExportControl(const std::filesystem::path& file);
 // True when the file holds a stop request.
 bool ExportStopRequested(const std::filesystem::path& file);
-// Replaces the file by the report (written beside it, then renamed over it).
-// False when it cannot be written.
+// Replaces the file by the report (written beside it, then renamed over it;
+// mode 0600). False when it cannot be written.
 bool WriteExportReport(const std::filesystem::path& file, const ExportReport& report);
 // The report in the file; nullopt when there is none.
 std::optional<ExportReport> ReadExportReport(const std::filesystem::path& file);

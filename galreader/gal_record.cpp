@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "galreader/library_log.h"
-#include "galreader/utf8_text.h"
+#include "platform/utf8/utf8.h"
 
 namespace corvane::galreader {
 
@@ -80,7 +80,7 @@ const SPropValue* ColumnValue(const SRow& row, size_t index) {
 
 std::string TextValue(const SPropValue* prop) {
   if (prop == nullptr || prop->Value.lpszA == nullptr) return {};
-  return ToValidUtf8(prop->Value.lpszA);
+  return utf8::ToValidUtf8(prop->Value.lpszA);
 }
 
 std::string HexValue(const SPropValue* prop) {
@@ -103,7 +103,7 @@ std::string DisplayTypeValue(const SPropValue* prop) {
 
 // Joins the proxy addresses as "a{;},b{;}" within the bound, and finds the
 // primary SMTP address among all of them, also those left out.
-void ProxyValues(const SPropValue* prop, bool debugLog, std::string& joined, std::string& defSmtp) {
+void ProxyValues(const SPropValue* prop, bool debugLog, std::string& joined, std::string& defSmtp, size_t& leftOut) {
   joined.clear();
   defSmtp.clear();
   if (prop == nullptr || prop->Value.MVszA.lppszA == nullptr) return;
@@ -112,14 +112,15 @@ void ProxyValues(const SPropValue* prop, bool debugLog, std::string& joined, std
   size_t joinedCharacters = 0;
   for (ULONG i = 0; i < prop->Value.MVszA.cValues; ++i) {
     const char* raw = prop->Value.MVszA.lppszA[i];
-    const std::string address = ToValidUtf8(raw != nullptr ? raw : "");
-    const size_t itemCharacters = CharacterCount(address) + kSeparator.size();
+    const std::string address = utf8::ToValidUtf8(raw != nullptr ? raw : "");
+    const size_t itemCharacters = utf8::CharacterCount(address) + kSeparator.size();
     if (joinedCharacters + itemCharacters <= kProxyAddressListLimit) {
       joined += address;
       joined += kSeparator;
       joinedCharacters += itemCharacters;
     } else {
       DebugLog(debugLog, "-");
+      ++leftOut;
     }
     if (address.starts_with(kPrimaryPrefix)) defSmtp = address.substr(kPrimaryPrefix.size());
   }
@@ -128,17 +129,19 @@ void ProxyValues(const SPropValue* prop, bool debugLog, std::string& joined, std
 
 }  // namespace
 
-GalRecord BuildGalRecord(const SRow& row, bool debugLog) {
+GalRecord BuildGalRecord(const SRow& row, bool debugLog, size_t* proxyAddressesLeftOut) {
   GalRecord record;
+  size_t leftOut = 0;
   for (size_t i = 0; i < kGalColumnCount; ++i) {
     const SPropValue* prop = ColumnValue(row, i);
     switch (i) {
       case kEntryIdValue: record[i] = HexValue(prop); break;
       case kDisplayTypeValue: record[i] = DisplayTypeValue(prop); break;
-      case kProxyAddressesValue: ProxyValues(prop, debugLog, record[i], record[kDefSmtpValue]); break;
+      case kProxyAddressesValue: ProxyValues(prop, debugLog, record[i], record[kDefSmtpValue], leftOut); break;
       default: record[i] = TextValue(prop); break;
     }
   }
+  if (proxyAddressesLeftOut != nullptr) *proxyAddressesLeftOut = leftOut;
   return record;
 }
 

@@ -15,7 +15,7 @@ void WriteLibraryLog(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
   // A file that cannot be opened is skipped; the text reached standard output.
-  logfile::AppendToLog(kLibraryLogName, text, 0666);
+  logfile::AppendToLog(kLibraryLogName, text, 0600);
 }
 
 std::string SystemMessageText(uint32_t hr) {

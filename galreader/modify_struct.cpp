@@ -72,11 +72,12 @@ void ConnectionLost(ado::Connection& connection, ExportReport& report) {
 // Counts of a batch's entries, added to the report once their rows are
 // committed: the report counts only rows that stay in the table.
 struct BatchCounts {
-  long read = 0, written = 0, leftOut = 0;
+  long read = 0, written = 0, leftOut = 0, shortened = 0;
   void AddTo(ExportReport& report) {
     report.read += read;
     report.written += written;
     report.leftOut += leftOut;
+    report.shortened += shortened;
     *this = {};
   }
 };
@@ -106,7 +107,14 @@ void ExportGalRows(GalSession& s, ado::Connection& connection, const std::string
       ado::Batch batch(connection);
       for (ULONG i = 0; i < rows; ++i) {
         if (ToDoCount > 0 && ToDoCount < 50) WriteLibraryLog("ToDoCount is being Used.\n");
-        const GalRecord record = BuildGalRecord(s.pRows->aRow[i], debugLog);
+        size_t addressesLeftOut = 0;
+        const GalRecord record = BuildGalRecord(s.pRows->aRow[i], debugLog, &addressesLeftOut);
+        if (addressesLeftOut > 0) {
+          ++counts.shortened;
+          DebugLog(debugLog, fmt::format("\nProxy addresses of \"{}\" ({}) cut at {} characters: {} left out\n",
+                                         record[kDisplayNameValue], record[kDefSmtpValue], kProxyAddressListLimit,
+                                         addressesLeftOut));
+        }
         const RowResult result = WriteGalRow(connection, tableName, record, debugLog);
         if (result == RowResult::ConnectionLost) {
           // The batch's uncommitted rows are gone with the connection.

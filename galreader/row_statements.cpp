@@ -5,7 +5,7 @@
 #include <array>
 
 #include "galreader/library_log.h"
-#include "galreader/utf8_text.h"
+#include "platform/utf8/utf8.h"
 
 namespace corvane::galreader {
 
@@ -174,7 +174,7 @@ RowResult WriteGalRow(ado::Connection& connection, const std::string& tableName,
                       bool debugLog) {
   const GalRecord escaped = EscapeGalRecord(record);
   const std::string statement = BuildCombinedInsert(tableName, escaped, debugLog);
-  const size_t length = CharacterCount(statement);
+  const size_t length = utf8::CharacterCount(statement);
   if (length > kMaxInsertLength) {
     DebugLog(debugLog, fmt::format("\nSQL statement is too long:\n{}\n", statement));
     DebugLog(debugLog, fmt::format("\nLength: {}\n", length));
@@ -197,7 +197,7 @@ RowResult RetryByColumn(ado::Connection& connection, const std::string& tableNam
   DumpComError(error);
   DebugLog(debugLog, fmt::format("Error:{}\n", failedStatement));
   DebugLog(debugLog, fmt::format("Too Long! {} is {} characters long.\n\n", failedStatement,
-                                 CharacterCount(failedStatement)));
+                                 utf8::CharacterCount(failedStatement)));
   DebugLog(debugLog, "Performing 2nd Attempt - line by line\n");
   RowResult result = RowResult::Written;
   for (size_t step = 0; step < kRetryStatementCount; ++step) {

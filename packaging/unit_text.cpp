@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
   try {
     const ntservice::SystemdServiceControl control{ntservice::SystemdSettings{}};
     const std::filesystem::path unit = std::filesystem::path(argv[4]) / ntservice::UnitFileName(control.ServiceName());
-    files::WriteFileAtomically(unit, ntservice::UnitFileText({control.DisplayName(), argv[1], argv[2], argv[3], true}));
+    files::WriteFileAtomically(unit, ntservice::UnitFileText({control.DisplayName(), argv[1], argv[2], argv[3], true}),
+                               {.mode = 0644});
     std::printf("%s\n", unit.c_str());
     return 0;
   } catch (const std::exception& e) {

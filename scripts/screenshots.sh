@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Opens the configuration wizard under a virtual X server (Xvfb) on a
-# sample configuration and saves one picture per page, at 100% scaling
-# into build/screenshots/ and at 200% into build/screenshots/200/. Fails
-# when a page cannot be shown (CI runs it after the tests).
+# sample configuration and saves one picture per page, the connection
+# dialog, and the window waiting for the service to start after Finish, at
+# 100% scaling into build/screenshots/ and at 200% into
+# build/screenshots/200/. Fails when a page cannot be shown (CI runs it
+# after the tests).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}

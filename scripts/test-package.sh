@@ -96,7 +96,7 @@ say "checking the unit"
 [ -f "$UNIT" ] || fail "$UNIT is missing"
 grep -qx 'User=corvane' "$UNIT" || fail "the unit does not run as corvane"
 grep -qx 'ExecStart="/usr/lib/corvane/CorvaneService"' "$UNIT" || fail "the unit does not start /usr/lib/corvane/CorvaneService"
-for line in NoNewPrivileges=yes ProtectSystem=strict "ReadWritePaths=\"$HOME_DIR\"" PrivateTmp=yes ProtectHome=yes; do
+for line in NoNewPrivileges=yes UMask=0077 ProtectSystem=strict "ReadWritePaths=\"$HOME_DIR\"" PrivateTmp=yes ProtectHome=yes; do
   grep -qx "$line" "$UNIT" || fail "the unit lacks $line"
 done
 output=$(systemd-analyze verify --man=no "$UNIT" 2>&1) || fail "systemd-analyze verify: $output"

@@ -37,11 +37,22 @@ class SvcUtil : public com::Object {
   // Service name (not display name) that the status, start, stop and
   // restart act on: "Corvane Service". Empty when created.
   std::string TargetService;
-  // Longest wait for one pending state (starting, stopping) to end.
+  // Longest wait for one pending state (starting, stopping) to end. Read
+  // at every poll, so setting it to zero during a wait (from
+  // ProcessPendingMessages) ends that wait at once: how a window cancels.
   std::chrono::milliseconds TimeLimit = std::chrono::seconds(120);
   // Called between two status polls of a wait (about ten times a second),
   // so a window can process its pending messages. May be empty.
   std::function<void()> ProcessPendingMessages;
+  // While a wait runs: the status text its last poll read
+  // ("SERVICE_START_PENDING", ...), for a window to show. Empty otherwise.
+  std::string WaitStatus;
+  // Why the last StartTargetService, StopTargetService or
+  // BounceTargetService did not get its request to the service: the Win32
+  // error of opening the manager or the service, or of the request itself
+  // (5 when polkit refused it, 1060 when there is no such service); 0 when
+  // every request was accepted. The methods' results do not change with it.
+  uint32_t LastRequestError = 0;
 
   // "All registered services:" and CR, then one line per service of the
   // host, each "<name> , <display name> , <stopped|started|paused|unknown>"

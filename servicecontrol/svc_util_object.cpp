@@ -93,6 +93,7 @@ com::Variant SvcUtilObject::StopTargetService() {
 
 com::Variant SvcUtilObject::BounceTargetService() {
   if (hostname.empty() || TargetService.empty()) return {};
+  LastRequestError = ERROR_SUCCESS;
   Target target = OpenTarget();
   ServiceStatus status;
   RequestAndWait(target, &ServiceHandle::ControlStop, SERVICE_STOP_PENDING, &status);
@@ -102,6 +103,7 @@ com::Variant SvcUtilObject::BounceTargetService() {
 
 com::Variant SvcUtilObject::ControlTarget(Win32Error (ServiceHandle::*request)(), uint32_t pendingState) {
   if (hostname.empty() || TargetService.empty()) return {};
+  LastRequestError = ERROR_SUCCESS;
   Target target = OpenTarget();
   ServiceStatus status;
   RequestAndWait(target, request, pendingState, &status);
@@ -110,8 +112,8 @@ com::Variant SvcUtilObject::ControlTarget(Win32Error (ServiceHandle::*request)()
 
 SvcUtilObject::Target SvcUtilObject::OpenTarget() {
   Target target;
-  if (manager_->OpenSCManager(hostname, &target.manager) == ERROR_SUCCESS)
-    target.manager->OpenService(TargetService, &target.service);
+  target.openError = manager_->OpenSCManager(hostname, &target.manager);
+  if (target.openError == ERROR_SUCCESS) target.openError = target.manager->OpenService(TargetService, &target.service);
   return target;
 }
 
@@ -121,19 +123,24 @@ bool SvcUtilObject::Query(Target& target, ServiceStatus* status) {
 
 void SvcUtilObject::RequestAndWait(Target& target, Win32Error (ServiceHandle::*request)(), uint32_t pendingState,
                                    ServiceStatus* status) {
-  // A refused request is not examined: it shows in the status that follows.
-  if (target.service) (target.service.get()->*request)();
+  // A refused request changes no result: it shows in the status that
+  // follows, and its reason in LastRequestError.
+  const Win32Error e = target.service ? (target.service.get()->*request)() : target.openError;
+  if (e != ERROR_SUCCESS) LastRequestError = e;
   Query(target, status);
   WaitWhile(target, pendingState, status);
 }
 
 void SvcUtilObject::WaitWhile(Target& target, uint32_t pendingState, ServiceStatus* status) {
-  const auto deadline = clock_.now() + TimeLimit;
-  while (status->currentState == pendingState && clock_.now() < deadline) {
+  const auto started = clock_.now();
+  // TimeLimit is read at every poll: a caller cancels by setting it to zero.
+  while (status->currentState == pendingState && clock_.now() - started < TimeLimit) {
+    WaitStatus = StatusText(status->currentState);
     if (ProcessPendingMessages) ProcessPendingMessages();
     clock_.sleep(kPollPause);
-    if (!Query(target, status)) return;
+    if (!Query(target, status)) break;
   }
+  WaitStatus.clear();
 }
 
 }  // namespace corvane::servicecontrol

@@ -36,10 +36,11 @@ class SvcUtilObject : public SvcUtil {
 
  private:
   // The manager and the target service, opened for one method; either is
-  // null when it could not be opened.
+  // null when it could not be opened, and `openError` says why.
   struct Target {
     std::unique_ptr<scm::ManagerHandle> manager;
     std::unique_ptr<scm::ServiceHandle> service;
+    scm::Win32Error openError = scm::ERROR_SUCCESS;
   };
   Target OpenTarget();
   // Start or Stop: opens the target, sends `request`, waits while it is in
@@ -48,11 +49,13 @@ class SvcUtilObject : public SvcUtil {
   // Reads the target's status into *status; false when it cannot.
   static bool Query(Target& target, scm::ServiceStatus* status);
   // Sends a start or stop request to the target (when it is open), reads
-  // its status and waits while it is in `pendingState`.
+  // its status and waits while it is in `pendingState`. A request that
+  // cannot be sent or is refused sets LastRequestError.
   void RequestAndWait(Target& target, scm::Win32Error (scm::ServiceHandle::*request)(), uint32_t pendingState,
                       scm::ServiceStatus* status);
   // Polls while the target is in `pendingState`, at most TimeLimit, letting
-  // the caller's messages run between polls. Ends early when a poll fails.
+  // the caller's messages run between polls (WaitStatus tells them the
+  // status). Ends early when a poll fails.
   void WaitWhile(Target& target, uint32_t pendingState, scm::ServiceStatus* status);
 
   std::shared_ptr<scm::ServiceControlManager> manager_;

@@ -87,7 +87,11 @@ void ConnectionDialog::BuildConnectionTab() {
   auto* fileRow = new QHBoxLayout;
   fileRow->addWidget(file_, 1);
   fileRow->addWidget(browse);
-  form_->addRow("Database &file:", fileRow);
+  // A row of a box and a button gets no buddy by itself: without one the
+  // label would show its "&" instead of underlining the mnemonic.
+  auto* fileLabel = new QLabel("Database &file:", page);
+  fileLabel->setBuddy(file_);
+  form_->addRow(fileLabel, fileRow);
   server_ = Box(page, "DataLinkServer");
   form_->addRow("&Server:", server_);
   port_ = Box(page, "DataLinkPort");

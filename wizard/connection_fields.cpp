@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include "platform/ado/ado.h"
-
 namespace corvane::wizard {
 
 namespace {
@@ -123,20 +121,6 @@ std::vector<Attribute> RecommendedAttributes(std::string_view driver) {
   if (IsFileDriver(driver)) return {{"JournalMode", "WAL"}, {"SyncPragma", "NORMAL"}};
   if (ContainsNoCase(driver, "postgres")) return {{"CommLog", "0"}};
   return {};
-}
-
-std::string TestConnection(const std::string& connectionString) {
-  auto connection = ado::CreateConnection();
-  try {
-    connection->Open(connectionString);
-    connection->Close();
-    return {};
-  } catch (const ado::AdoError& e) {
-    std::string words;
-    for (const ado::ErrorRecord& r : connection->Errors())
-      words += (words.empty() ? "" : "\n") + r.Description;
-    return words.empty() ? e.Description : words;
-  }
 }
 
 }  // namespace corvane::wizard

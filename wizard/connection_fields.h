@@ -38,8 +38,9 @@ bool IsFileDriver(std::string_view driver);
 // sync settings, psqlODBC's switched-off communication log.
 std::vector<Attribute> RecommendedAttributes(std::string_view driver);
 
-// Opens `connectionString` through the database layer and closes it again.
-// Empty when it opened; otherwise the driver's own words for why not.
+// Opens `connectionString` through the database layer and closes it again
+// (connection_test.cpp, in the machine part). Empty when it opened;
+// otherwise the driver's own words for why not.
 std::string TestConnection(const std::string& connectionString);
 
 }  // namespace corvane::wizard

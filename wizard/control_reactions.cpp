@@ -7,6 +7,7 @@
 
 #include "service/export/connection_string.h"
 #include "service/host/parameters/column_switches.h"
+#include "wizard/connection_fields.h"
 #include "wizard/form1_model.h"
 
 namespace corvane::wizard {
@@ -42,7 +43,7 @@ void Form1Model::Click(const std::string& button) {
   if (!c_[button].enabled) return;
   if (button == "cmdNext") Next();
   else if (button == "cmdback") Back();
-  else if (button == "cmdCancel") view_.End();
+  else if (button == "cmdCancel") Waiting() ? CancelWait() : view_.End();
   else if (button == "cmdHelp") {
     const int tab = c_["TabStrip1"].listIndex;
     view_.ShowHelp(tab >= 1 && tab <= 7 ? tab : 0);
@@ -129,9 +130,9 @@ void Form1Model::ExcludeCaption() {
 }
 
 void Form1Model::PickersToNow() {
-  const parameters::DateTime now = ports_.now();
-  SetValue("DTPDate", now);
-  SetValue("DTPTime", now);
+  pickersSetToNow_ = ports_.now();
+  SetValue("DTPDate", pickersSetToNow_);
+  SetValue("DTPTime", pickersSetToNow_);
 }
 
 // The lists only show the column boxes: selected columns on the right, the
@@ -173,7 +174,10 @@ void Form1Model::BuildConnectionString() {
   SetText("txtConnectionString", result);
   const std::string copy = service::PasswordFreeConnectionString(result);
   SetText("txtconnectionstringNoPass", copy);
-  if (copy == result && !result.empty() && !ContainsNoCase(result, "Integrated Security=SSPI"))
+  // Only a driver that takes a password can have lost one: a database file
+  // (SQLite) has none, and the builder asks for none.
+  const bool takesPassword = !IsFileDriver(ParseConnectionString(result).driver);
+  if (copy == result && !result.empty() && takesPassword && !ContainsNoCase(result, "Integrated Security=SSPI"))
     view_.MessageBox(kPasswordNotSaved, "Password not Saved!", MsgIcon::Information);
 }
 

@@ -55,7 +55,8 @@ void Form1Model::CreateControls() {
   c_.Add("cmdchangedb", Caption("Build"));
   c_.Add("chkexcludes", Caption("Exclude item from the table, if a matching item is found in the "));
   // Microsoft Exchange
-  for (const char* name : {"lblmail", "TxtMailbox", "txtServer", "txtmailprofile"}) c_.Add(name);
+  for (const char* name : {"lblmail", "TxtMailbox", "txtmailprofile"}) c_.Add(name);
+  c_.Add("txtServer").placeholder = "ldap://dc1.example.org/DC=example,DC=org??sub";
   // Fields
   c_.Add("lstexchangefields");
   c_.Add("lstselectedfields");
@@ -106,6 +107,8 @@ void Form1Model::CreateControls() {
   for (const char* name : {"txtbefore", "txtSQLBefore", "txtafter", "txtSQLAfter"}) c_.Add(name);
   // Finish
   c_.Add("txtsummary");
+  // Below the pages: what the wizard waits for while the service starts.
+  c_.Add("lblservicestatus").visible = false;
 }
 
 void Form1Model::FillFixedLists() {

@@ -22,6 +22,7 @@ namespace corvane::wizard {
 
 inline constexpr int kPageCount = 8;
 inline constexpr int kSchedulePage = 4;
+inline constexpr int kExportsPage = 5;
 inline constexpr int kFinishPage = 7;
 inline constexpr int kScheduleKinds = 7;  // Option1 elements: daily ... continuously
 inline constexpr const char* kNextCaption = "&Next >>";
@@ -64,6 +65,8 @@ class Form1Model {
   bool BuildSummary();
   // The page shown, 0 to 7.
   int VisiblePage() const;
+  // True while Finish waits for the service to start or restart.
+  bool Waiting() const { return waitingService_ != nullptr; }
 
  private:
   void CreateControls();
@@ -89,6 +92,7 @@ class Form1Model {
   void EnableWith(const std::string& checkBox, std::initializer_list<const char*> boxes);
   void ExcludeCaption();
   void PickersToNow();
+  void KeepOneTimeStartAhead();
 
   // Loading.
   std::string Param(const std::string& name) const;
@@ -106,6 +110,11 @@ class Form1Model {
   void SaveSchedule();
   bool CopyDateIntoTime();
   void Finish();
+  bool ProfileForContactsGiven();
+  void WarnWhatTheServiceLacks();
+  void StartOrRestart(SvcUtil& service, bool restart);
+  void ReportServiceNotRunning(SvcUtil& service, const std::string& status, bool restart);
+  void CancelWait();
   void ReportStoreFailure(const Failure& failure);
 
   // Pages.
@@ -127,6 +136,11 @@ class Form1Model {
   Controls c_;
   bool storeFailureShown_ = false;
   bool saveFailed_ = false;
+  // What the pickers were last set to by the wizard itself (not chosen).
+  parameters::DateTime pickersSetToNow_;
+  // The service Finish waits for, and whether Cancel ended that wait.
+  SvcUtil* waitingService_ = nullptr;
+  bool waitCancelled_ = false;
 };
 
 }  // namespace corvane::wizard

@@ -84,9 +84,17 @@ void Form1Window::BuildWindow() {
   buttons->addStretch(1);
   for (const char* name : {"cmdback", "cmdNext", "cmdCancel"}) buttons->addWidget(Named<QPushButton>(name));
 
+  // What Finish waits for while the service starts; hidden until then.
+  auto* status = Named<QLabel>("lblservicestatus");
+  status->setWordWrap(true);
+  QFont bold = status->font();
+  bold.setBold(true);
+  status->setFont(bold);
+
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(tabs);
   layout->addWidget(pages_, 1);
+  layout->addWidget(status);
   layout->addLayout(buttons);
 }
 
@@ -151,7 +159,6 @@ QWidget* Form1Window::ExchangePage() {
   auto* mailbox = Named<QLineEdit>("TxtMailbox");
   form->addRow(Label("&Mailbox:", mailbox), mailbox);
   auto* server = Named<QLineEdit>("txtServer");
-  server->setPlaceholderText("ldap://dc1.example.org/DC=example,DC=org??sub");
   form->addRow(Label("&Server (directory):", server), server);
   auto* profile = Named<QLineEdit>("txtmailprofile");
   form->addRow(Label("Mail &profile:", profile), profile);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QKeySequence>
@@ -118,10 +119,13 @@ void Form1Window::ConnectControls() {
   connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
           [this] { model_->HelpOn(FocusedControl()); });
   auto* tabs = qobject_cast<QTabBar*>(widgets_.at("TabStrip1"));
-  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown), this), &QShortcut::activated, this,
-          [tabs] { tabs->setCurrentIndex(std::min(tabs->currentIndex() + 1, kPageCount - 1)); });
-  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp), this), &QShortcut::activated, this,
-          [tabs] { tabs->setCurrentIndex(std::max(tabs->currentIndex() - 1, 0)); });
+  // Not while the tabs are disabled (Finish waiting for the service).
+  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown), this), &QShortcut::activated, this, [tabs] {
+    if (tabs->isEnabled()) tabs->setCurrentIndex(std::min(tabs->currentIndex() + 1, kPageCount - 1));
+  });
+  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp), this), &QShortcut::activated, this, [tabs] {
+    if (tabs->isEnabled()) tabs->setCurrentIndex(std::max(tabs->currentIndex() - 1, 0));
+  });
 }
 
 void Form1Window::ControlChanged(const std::string& name) {
@@ -210,6 +214,16 @@ void Form1Window::ShowHelp(int context) {
   help_->ShowTopic(HelpTopic(context));
 }
 
+void Form1Window::ShowBusy(bool busy) {
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    // Shown before the start request, which may itself wait for polkit.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
 void Form1Window::Focus(const std::string& name) {
   if (auto it = widgets_.find(name); it != widgets_.end()) it->second->setFocus();
 }
@@ -217,6 +231,15 @@ void Form1Window::Focus(const std::string& name) {
 void Form1Window::End() {
   ended_ = true;
   close();
+}
+
+void Form1Window::closeEvent(QCloseEvent* event) {
+  if (model_->Waiting()) {
+    event->ignore();
+    model_->Click("cmdCancel");
+    return;
+  }
+  QWidget::closeEvent(event);
 }
 
 void Form1Window::showEvent(QShowEvent* event) {

@@ -34,11 +34,14 @@ class Form1Window : public QWidget, public WizardView {
   bool AskYesNo(const std::string& text, const std::string& title, MsgIcon icon) override;
   std::string BuildConnectionString(const std::string& current) override;
   void ShowHelp(int context) override;
+  void ShowBusy(bool busy) override;
   void Focus(const std::string& name) override;
   void End() override;
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Closing the window while Finish waits for the service cancels the wait.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   // form1_pages.cpp: the widgets, one page at a time.

@@ -1,11 +1,14 @@
 // Moving between Form1's pages: the tab strip, Next, Back, Cancel and Help.
+#include <fmt/format.h>
+
 #include "wizard/form1_model.h"
 #include "wizard/help_topics.h"
 
 namespace corvane::wizard {
 
 void Form1Model::ClickTab(int tab) {
-  if (tab < 0 || tab >= kPageCount) return;
+  // While Finish waits for the service, the pages stay as they are.
+  if (tab < 0 || tab >= kPageCount || !c_["TabStrip1"].enabled) return;
   for (int i = 0; i < kPageCount; ++i) SetVisible(Indexed("frm", i), i == tab);
   SetListIndex("TabStrip1", tab);
   if (tab == kFinishPage) {
@@ -19,10 +22,30 @@ void Form1Model::ClickTab(int tab) {
     SetText("cmdNext", kNextCaption);
   }
   SetEnabled("cmdback", tab != 0);
-  // A one-time run must not start in the past; a moment still ahead is kept.
-  if (tab == kSchedulePage && Checked("Option1_3") &&
-      parameters::ToTimeT(c_["DTPTime"].value) < parameters::ToTimeT(ports_.now()))
-    PickersToNow();
+  if (tab == kSchedulePage && Checked("Option1_3")) KeepOneTimeStartAhead();
+}
+
+// A one-time run must not start in the past. The moment chosen is the date
+// field's day at the time field's time (the time picker's own date is only
+// brought in line when the summary is built); one still ahead is kept, one
+// that has passed becomes now, and the administrator is told so unless the
+// wizard itself had set it to an earlier now.
+void Form1Model::KeepOneTimeStartAhead() {
+  const parameters::DateTime date = c_["DTPDate"].value;
+  parameters::DateTime chosen = c_["DTPTime"].value;
+  chosen.year = date.year;
+  chosen.month = date.month;
+  chosen.day = date.day;
+  // An impossible date is left for the summary's "Invalid Date".
+  if (!parameters::IsValid(chosen) || parameters::ToTimeT(chosen) >= parameters::ToTimeT(ports_.now())) return;
+  const bool setByTheWizard = c_["DTPDate"].value == pickersSetToNow_ && c_["DTPTime"].value == pickersSetToNow_;
+  PickersToNow();
+  if (!setByTheWizard)
+    view_.MessageBox(fmt::format("The one-time start you chose, {}, has passed, so it is now {}: the export would run "
+                                 "at once.\r\n\r\nChoose a later date and time if it should run later.",
+                                 parameters::FormatDefaultDateTime(chosen),
+                                 parameters::FormatDefaultDateTime(pickersSetToNow_)),
+                     kWizardTitle, MsgIcon::Information);
 }
 
 void Form1Model::Next() {

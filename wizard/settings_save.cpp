@@ -138,12 +138,8 @@ void Form1Model::SaveSchedule() {
 }
 
 void Form1Model::Finish() {
-  // The contact jobs need a profile: offer the mail profile first.
-  if (Text("txtAltProfile").empty() && (Checked("chkContacts_0") || Checked("chkContacts_1"))) {
-    SetText("txtAltProfile", Text("txtmailprofile"));
-    BuildSummary();
-    return;
-  }
+  if (!ProfileForContactsGiven()) return;
+  WarnWhatTheServiceLacks();
   SetEnabled("cmdback", false);
   SetEnabled("cmdNext", false);
   saveFailed_ = false;
@@ -178,15 +174,102 @@ void Form1Model::Finish() {
           ? "The Corvane Service is currently RUNNING. Would you like to stop and re-start the Corvane Service Now?"
           : "The Corvane Service status is currently unknown. Would you like to attempt to start the Corvane Service "
             "Now?";
-  if (view_.AskYesNo(question, kWizardTitle, MsgIcon::Question)) {
-    if (service->GetTargetServiceStatus() == "SERVICE_RUNNING")
-      service->BounceTargetService();
-    else
-      service->StartTargetService();
-  } else {
+  if (view_.AskYesNo(question, kWizardTitle, MsgIcon::Question))
+    StartOrRestart(*service, service->GetTargetServiceStatus() == "SERVICE_RUNNING");
+  else
     view_.MessageBox(kTakesEffectLater, kWizardTitle, MsgIcon::Information);
-  }
   view_.End();
+}
+
+// The contact jobs need a profile: the mail profile is offered first, and
+// when there is none either, the administrator is told where to enter one.
+// False when nothing may be saved yet.
+bool Form1Model::ProfileForContactsGiven() {
+  if (!Text("txtAltProfile").empty() || !(Checked("chkContacts_0") || Checked("chkContacts_1"))) return true;
+  SetText("txtAltProfile", Text("txtmailprofile"));
+  if (!Text("txtAltProfile").empty()) {
+    BuildSummary();
+    return false;
+  }
+  ClickTab(kExportsPage);
+  view_.MessageBox(
+      "The contacts exports need a mail profile, and none is given: type one in \"Mail profile for contacts\" on "
+      "the Exports page, or tick \"Use the same Mail Profile created during the database import.\"",
+      kWizardTitle, MsgIcon::Exclamation);
+  view_.Focus("txtAltProfile");
+  return false;
+}
+
+// The service ends itself at its first run without a mailbox or a server:
+// say so before saving, and save all the same.
+void Form1Model::WarnWhatTheServiceLacks() {
+  std::vector<std::string> missing;
+  if (Text("TxtMailbox").empty()) missing.emplace_back("Mailbox");
+  if (Text("txtServer").empty()) missing.emplace_back("Server (directory)");
+  if (missing.empty()) return;
+  view_.MessageBox(fmt::format("Missing on the Microsoft Exchange page: {}.\r\n\r\nThe Corvane Service ends itself "
+                               "at its first run until this is filled in. The settings are saved as they are.",
+                               fmt::join(missing, ", ")),
+                   kWizardTitle, MsgIcon::Exclamation);
+}
+
+// Starts or restarts the service and waits for it, showing that the wizard
+// waits: a busy cursor, the service's status below the pages, and no other
+// page or Back meanwhile; Cancel ends the wait. Afterwards the status is
+// read again, and a service that does not run is said, with why.
+void Form1Model::StartOrRestart(SvcUtil& service, bool restart) {
+  const std::string doing = restart ? "Restarting the Corvane Service" : "Starting the Corvane Service";
+  auto showStatus = [this, doing](const std::string& status) {
+    if (!waitCancelled_)
+      SetText("lblservicestatus", doing + "... Status: " + (status.empty() ? "requested" : status) +
+                                      ". Cancel stops waiting.");
+  };
+  waitingService_ = &service;
+  waitCancelled_ = false;
+  SetEnabled("TabStrip1", false);
+  SetEnabled("cmdback", false);
+  showStatus("");
+  SetVisible("lblservicestatus", true);
+  view_.ShowBusy(true);
+  service.SetWaitObserver(showStatus);
+  if (restart)
+    service.BounceTargetService();
+  else
+    service.StartTargetService();
+  service.SetWaitObserver({});
+  view_.ShowBusy(false);
+  waitingService_ = nullptr;
+
+  if (waitCancelled_) {
+    view_.MessageBox("The wait for the Corvane Service was cancelled. The service is left in whatever state systemd "
+                     "brings it to.",
+                     kWizardTitle, MsgIcon::Information);
+    return;
+  }
+  const std::string status = service.GetTargetServiceStatus();
+  SetText("lblservicestatus", "The Corvane Service: " + status + ".");
+  if (status != "SERVICE_RUNNING") ReportServiceNotRunning(service, status, restart);
+}
+
+void Form1Model::ReportServiceNotRunning(SvcUtil& service, const std::string& status, bool restart) {
+  std::string why;
+  if (auto failure = service.RequestFailure())
+    why = fmt::format("{} (error {})", failure->text, failure->number);
+  else if (status == "SERVICE_START_PENDING")
+    why = "systemd is still starting it";
+  else
+    why = fmt::format("it stopped again after it was started; its log says why: journalctl -u '{}'", ports_.serviceUnit);
+  view_.MessageBox(fmt::format("The Corvane Service is not running after the {}: its status is {}.\r\n\r\nWhy: "
+                               "{}.\r\n\r\nThe settings are saved. To start the service, run:\r\n"
+                               "sudo systemctl start '{}'",
+                               restart ? "restart" : "start", status, why, ports_.serviceUnit),
+                   kWizardTitle, MsgIcon::Exclamation);
+}
+
+void Form1Model::CancelWait() {
+  waitCancelled_ = true;
+  SetText("lblservicestatus", "Cancelling the wait...");
+  waitingService_->CancelWait();
 }
 
 }  // namespace corvane::wizard

@@ -16,9 +16,9 @@ PublicFolderListing ListPublicFolders();
 // Everything for the program: the machine's hive, the two components, the
 // clock, the service's logon account from its installed unit ("LocalSystem"
 // for a unit without User=, empty when not installed), COMPUTERNAME (the
-// host name where it is not set), and the default import-file path (beside
-// the program, or in the Corvane home when the program's folder cannot be
-// written). `store` must outlive the ports. `processPendingMessages` lets
+// host name where it is not set), the service's unit name, and the default
+// import-file path (dstemp.csv in the Corvane home, which the service's user
+// can write). `store` must outlive the ports. `processPendingMessages` lets
 // the window process its pending messages during the service's waits.
 WizardPorts MachinePorts(ParameterStore& store, std::function<void()> processPendingMessages = {});
 

@@ -5,7 +5,6 @@
 
 #include "platform/ntservice/systemd_service_control.h"
 #include "platform/ntservice/unit_file.h"
-#include "service/export/gal_library.h"
 #include "wizard/wizard_adapters.h"
 
 namespace corvane::wizard {
@@ -18,11 +17,10 @@ std::string ComputerName() {
   return ::gethostname(host, sizeof host - 1) == 0 ? host : "";
 }
 
-std::string DistListFileDefault() {
-  std::filesystem::path folder = service::ProgramFolder();
-  if (::access(folder.c_str(), W_OK) != 0) folder = registry::CorvaneHome();
-  return (folder / "dstemp.csv").string();
-}
+// The service's user writes the import file at every run, so it lives in
+// the Corvane home: the program's folder is writable to root only, also
+// when the wizard itself runs as root.
+std::string DistListFileDefault() { return (registry::CorvaneHome() / "dstemp.csv").string(); }
 
 }  // namespace
 
@@ -41,6 +39,7 @@ WizardPorts MachinePorts(ParameterStore& store, std::function<void()> processPen
   if (ports.serviceAccount.empty() && std::getenv("CORVANE_UNIT_DIR") == nullptr)
     ports.serviceAccount = ntservice::ServiceLogonAccount(std::filesystem::path(ntservice::kPackagedUnitDir) / unitName);
   ports.computerName = ComputerName();
+  ports.serviceUnit = unitName;
   ports.distListFileDefault = DistListFileDefault();
   ports.versionMajor = CORVANE_VERSION_MAJOR;
   ports.versionMinor = CORVANE_VERSION_MINOR;

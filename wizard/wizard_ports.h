@@ -51,6 +51,16 @@ class SvcUtil {
   virtual bool StartTargetService() = 0;
   // Stops and starts the service again.
   virtual void BounceTargetService() = 0;
+  // Called between the status polls while a start or restart waits for
+  // the service, with the status text the last poll read; may be empty.
+  virtual void SetWaitObserver(std::function<void(const std::string& status)> observer) = 0;
+  // Ends the running wait at its next poll, leaving the service to systemd
+  // (call it from the observer, or from what the observer lets run).
+  virtual void CancelWait() = 0;
+  // Why the last start or restart request did not reach the service (the
+  // request refused, or the service not found); nullopt when it was
+  // accepted.
+  virtual std::optional<Failure> RequestFailure() = 0;
 };
 
 // Folders directly under the public folder tree, in the store's order;
@@ -72,6 +82,7 @@ struct WizardPorts {
   // a user, or "domain\user"); empty when unknown.
   std::string serviceAccount;
   std::string computerName;      // COMPUTERNAME
+  std::string serviceUnit;       // the service's systemd unit, for the commands the wizard names
   std::string distListFileDefault;  // the default path of the distribution-list import file
   int versionMajor = 0;
   int versionMinor = 0;

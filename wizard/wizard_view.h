@@ -25,6 +25,9 @@ class WizardView {
   virtual std::string BuildConnectionString(const std::string& current) = 0;
   // Opens the help at a context number (see help_topics.h).
   virtual void ShowHelp(int context) = 0;
+  // Shows that the wizard waits for the service (a busy cursor), or that
+  // it no longer does; the window stays responsive either way.
+  virtual void ShowBusy(bool busy) = 0;
   // Moves the keyboard focus to the control `name`.
   virtual void Focus(const std::string& name) = 0;
   // Ends the program.

@@ -1,12 +1,55 @@
 #include "platform/ado/odbc_connection.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <string_view>
 
 #include "platform/ado/odbc_recordset.h"
 
 namespace corvane::ado::odbc {
+
+namespace {
+
+// The value of `name` in an ODBC connection string, empty when absent.
+std::string AttributeOf(const std::string& connectionString, std::string_view name) {
+  size_t pos = 0;
+  while (pos < connectionString.size()) {
+    size_t end = connectionString.find(';', pos);
+    if (end == std::string::npos) end = connectionString.size();
+    const std::string_view item = std::string_view(connectionString).substr(pos, end - pos);
+    const size_t eq = item.find('=');
+    if (eq != std::string_view::npos && eq == name.size() &&
+        std::equal(name.begin(), name.end(), item.begin(),
+                   [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); }))
+      return std::string(item.substr(eq + 1));
+    pos = end + 1;
+  }
+  return {};
+}
+
+// A SQLite database file the driver is about to create is made first, empty
+// (SQLite takes it for an empty database) and readable by its owner only:
+// it holds the address list, and SQLite gives its journal files the same
+// mode. An existing file keeps its mode.
+void CreateSqliteFilePrivately(const std::string& connectionString) {
+  std::string driver = AttributeOf(connectionString, "Driver");
+  std::transform(driver.begin(), driver.end(), driver.begin(), [](unsigned char c) { return std::tolower(c); });
+  const std::string file = AttributeOf(connectionString, "Database");
+  if (driver.find("sqlite") == std::string::npos || file.empty() || file == ":memory:" ||
+      AttributeOf(connectionString, "NoCreat") == "1")
+    return;
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return;  // there already, or not to be made: the driver says why
+  ::fchmod(fd, 0600);
+  ::close(fd);
+}
+
+}  // namespace
 
 OdbcConnection::~OdbcConnection() { Close(); }
 
@@ -18,6 +61,7 @@ void OdbcConnection::Open(const std::string& connectionString, const std::string
   if (!user.empty()) text += ";UID=" + user;
   if (!password.empty()) text += ";PWD=" + password;
 
+  CreateSqliteFilePrivately(connectionString);
   Handle dbc(SQL_HANDLE_DBC, Environment());
   SQLSetConnectAttr(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
   SQLCHAR completed[2048];

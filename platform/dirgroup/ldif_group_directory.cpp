@@ -14,8 +14,11 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <system_error>
 #include <sstream>
 
+#include "platform/atomicfile/dead_leftovers.h"
+#include "platform/atomicfile/atomic_file.h"
 #include "platform/dirgroup/backends.h"
 #include "platform/dirgroup/ldif_text.h"
 #include "platform/mapi/base64.h"
@@ -27,6 +30,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The file is written as "<file>.dsimport.<process id>" first.
+constexpr const char* kTemporaryTag = ".dsimport.";
+
 [[noreturn]] void ThrowLastError() { throw DirectoryError(MAPIGetLastErrorText()); }
 
 std::string Errno(const std::string& what, const fs::path& file) {
@@ -35,28 +41,18 @@ std::string Errno(const std::string& what, const fs::path& file) {
 
 // Replaces `file` (the target, where it is a symbolic link) with `text`:
 // a temporary file beside it with the same mode, fsync, rename, fsync of
-// the folder. Readers see the old file or the new one, never a mix.
+// the folder. Readers see the old file or the new one, never a mix. What
+// a killed dsimport left there (possibly as large as the file) goes first.
 void ReplaceFile(const fs::path& named, const std::string& text) {
-  fs::path file = fs::is_symlink(named) ? fs::canonical(named) : named;
-  struct stat st {};
-  if (::stat(file.c_str(), &st) != 0) throw DirectoryError(Errno("read", file));
-  fs::path tmp = file;
-  tmp += fmt::format(".dsimport.{}", ::getpid());
-  std::unique_ptr<FILE, int (*)(FILE*)> out(std::fopen(tmp.c_str(), "wbe"), std::fclose);
-  if (!out) throw DirectoryError(Errno("create", tmp));
-  bool ok = ::fchmod(fileno(out.get()), st.st_mode & 07777) == 0 &&
-            std::fwrite(text.data(), 1, text.size(), out.get()) == text.size() && std::fflush(out.get()) == 0 &&
-            ::fsync(fileno(out.get())) == 0;
-  ok = std::fclose(out.release()) == 0 && ok;
-  if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
-    std::string error = Errno(ok ? "replace" : "write", ok ? file : tmp);
-    ::unlink(tmp.c_str());
-    throw DirectoryError(error);
-  }
-  int dir = ::open(file.parent_path().empty() ? "." : file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
+  files::AtomicWrite how;
+  how.keepMode = true;
+  how.throughSymlink = true;
+  how.temporaryTag = kTemporaryTag;
+  try {
+    files::RemoveDeadLeftovers(files::LinkTarget(named), kTemporaryTag);
+    files::WriteFileAtomically(named, text, how);
+  } catch (const std::system_error& e) {
+    throw DirectoryError(e.what());
   }
 }
 

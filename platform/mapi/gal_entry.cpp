@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "platform/mapi/last_error.h"
+#include "platform/utf8/utf8.h"
 
 namespace corvane::mapi {
 namespace {
@@ -75,72 +76,6 @@ const TextMapping kTextMappings[] = {
     {PR_COMMENT, {"info", "description"}},
     {PR_PERSONAL_HOME_PAGE, {"url", "labeleduri"}},
 };
-
-// Length of the well-formed UTF-8 character at p[i], or 0 when the byte
-// there does not start one (RFC 3629: no overlong forms, no surrogates,
-// nothing above U+10FFFF). NUL counts as bad: a text property ends there.
-size_t CharLength(const unsigned char* p, size_t i, size_t size) {
-  const unsigned char c = p[i];
-  if (c == 0) return 0;
-  if (c < 0x80) return 1;
-  size_t n;
-  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) low = 0xA0;
-    if (c == 0xED) high = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + n > size || p[i + 1] < low || p[i + 1] > high) return 0;
-  for (size_t k = 2; k < n; ++k)
-    if ((p[i + k] & 0xC0) != 0x80) return 0;
-  return n;
-}
-
-// Where the first byte that is not part of well-formed UTF-8 (or a NUL)
-// stands; s.size() when there is none.
-size_t FirstBadByte(std::string_view s) {
-  size_t i = 0;
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  // Plain ASCII without NUL, eight bytes at a time.
-  constexpr uint64_t kHigh = 0x8080808080808080ull, kOnes = 0x0101010101010101ull;
-  while (i + 8 <= s.size()) {
-    uint64_t v;
-    std::memcpy(&v, p + i, 8);
-    if ((v & kHigh) || ((v - kOnes) & ~v & kHigh)) break;
-    i += 8;
-  }
-  while (i < s.size()) {
-    const size_t n = CharLength(p, i, s.size());
-    if (n == 0) return i;
-    i += n;
-  }
-  return i;
-}
-
-// Replaces each bad byte from `from` on by U+FFFD.
-void RepairFrom(std::string& s, size_t from) {
-  std::string out(s, 0, from);
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  for (size_t i = from; i < s.size();) {
-    const size_t n = CharLength(p, i, s.size());
-    if (n == 0) {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    } else {
-      out.append(s, i, n);
-      i += n;
-    }
-  }
-  s.swap(out);
-}
 
 // Splits a DN into RDNs at unescaped commas.
 std::vector<std::string_view> SplitDn(std::string_view dn) {
@@ -332,26 +267,20 @@ const std::string* DisplayNameOf(const DirEntry& e) {
   return e.First("cn");
 }
 
-std::string RepairedUtf8(std::string_view text) {
-  std::string s(text);
-  if (size_t bad = FirstBadByte(s); bad < s.size()) RepairFrom(s, bad);
-  return s;
-}
-
 void RepairTextAttributes(DirEntry& e, bool report) {
   for (size_t i = 0; i < e.size(); ++i) {
     if (e.attrs[i].name == "objectguid") continue;  // 16 bytes, never shown as text
     bool repaired = false;
     for (auto& v : e.attrs[i].values) {
-      if (size_t bad = FirstBadByte(v); bad < v.size()) {
-        RepairFrom(v, bad);
+      if (utf8::FirstInvalidByte(v) < v.size()) {
+        v = utf8::ToValidUtf8(v);
         repaired = true;
       }
     }
     if (repaired && report)
       Warn(fmt::format("entry \"{}\": attribute {} holds binary data or text that is not UTF-8; "
                        "each such byte reads as U+FFFD",
-                       RepairedUtf8(e.dn), e.attrs[i].name));
+                       utf8::ToValidUtf8(e.dn), e.attrs[i].name));
   }
 }
 

@@ -77,12 +77,12 @@ class NameIndex {
 
 // Every attribute read is text, except objectGUID (16 bytes, kept as
 // they are). A value holding bytes that are not well-formed UTF-8 (another
-// code page, binary data, NUL) has each such byte replaced by U+FFFD, so
+// code page, binary data, NUL) has each such byte replaced by U+FFFD
+// (utf8::ToValidUtf8), so
 // one damaged value costs its bad bytes, not the entry or the whole
 // address list; where `report`, each repaired attribute is named (entry
 // and attribute) on standard error.
 void RepairTextAttributes(DirEntry& e, bool report);
-std::string RepairedUtf8(std::string_view text);
 
 // The entry's row: every property the address book serves; the ones the
 // entry lacks are left out (they read back as MAPI_E_NOT_FOUND). Text

@@ -1,5 +1,7 @@
 #include "platform/ntservice/signal_bridge.h"
 
+#include "platform/ntservice/stop_relay.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -16,23 +18,9 @@ namespace {
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGUSR1, SIGUSR2};
 volatile int g_writeFd = -1;
-// The stop note, set before the handlers are installed (the handler may
-// only use what needs no allocation).
-char g_stopFile[4096] = {};
-char g_stopNote[64] = {};
-size_t g_stopNoteLength = 0;
-
-void WriteStopNote() {
-  if (g_stopFile[0] == '\0') return;
-  const int fd = ::open(g_stopFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return;
-  [[maybe_unused]] ssize_t n = ::write(fd, g_stopNote, g_stopNoteLength);
-  ::close(fd);
-}
-
 extern "C" void OnSignal(int signal) {
   int saved = errno;
-  if (signal == SIGTERM || signal == SIGINT) WriteStopNote();
+  if (signal == SIGTERM || signal == SIGINT) RecordStopSignal();
   unsigned char byte = static_cast<unsigned char>(signal);
   if (g_writeFd >= 0) {
     // A full pipe only drops a repeated request; nothing to do about it here.
@@ -50,15 +38,8 @@ struct SignalBridge::Impl {
   struct sigaction previous[std::size(kSignals)] = {};
 };
 
-SignalBridge::SignalBridge(std::function<void(int)> handler, const std::filesystem::path& stopFile,
-                           const std::string& stopNote)
-    : impl_(std::make_unique<Impl>()) {
+SignalBridge::SignalBridge(std::function<void(int)> handler) : impl_(std::make_unique<Impl>()) {
   if (g_writeFd >= 0) throw std::logic_error("only one signal bridge may exist");
-  if (stopFile.native().size() >= sizeof g_stopFile || stopNote.size() > sizeof g_stopNote)
-    throw std::invalid_argument("stop file name or note too long");
-  std::memcpy(g_stopFile, stopFile.c_str(), stopFile.native().size() + 1);
-  std::memcpy(g_stopNote, stopNote.data(), stopNote.size());
-  g_stopNoteLength = stopNote.size();
   if (::pipe2(impl_->fds, O_CLOEXEC | O_NONBLOCK) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
   impl_->handler = std::move(handler);
   impl_->notifier = std::make_unique<QSocketNotifier>(impl_->fds[0], QSocketNotifier::Read);
@@ -82,7 +63,6 @@ SignalBridge::SignalBridge(std::function<void(int)> handler, const std::filesyst
 SignalBridge::~SignalBridge() {
   for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &impl_->previous[i], nullptr);
   g_writeFd = -1;
-  g_stopFile[0] = '\0';
   impl_->notifier.reset();
   ::close(impl_->fds[0]);
   ::close(impl_->fds[1]);

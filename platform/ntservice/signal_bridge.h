@@ -5,24 +5,20 @@
 // write, a log line) and arrives in order with the other messages.
 //
 // Work that runs for long without the event loop (a library call) cannot
-// hear a stop through the pipe. For it the handler also writes a stop note
-// into a file named at construction, at the moment the stop arrives.
+// hear a stop through the pipe. For it the handler also records the stop
+// (RecordStopSignal), which a StopRelay around that work passes on; the
+// handler itself writes no file.
 #pragma once
 
-#include <filesystem>
 #include <functional>
 #include <memory>
-#include <string>
 
 namespace corvane::ntservice {
 
 class SignalBridge {
  public:
   // Requires the event loop to exist. Only one bridge may exist at a time.
-  // On SIGTERM and SIGINT the handler writes `stopNote` into `stopFile`
-  // (created or emptied first) when a file is named.
-  explicit SignalBridge(std::function<void(int signal)> handler, const std::filesystem::path& stopFile = {},
-                        const std::string& stopNote = {});
+  explicit SignalBridge(std::function<void(int signal)> handler);
   ~SignalBridge();
   SignalBridge(const SignalBridge&) = delete;
   SignalBridge& operator=(const SignalBridge&) = delete;

@@ -80,7 +80,8 @@ bool SystemdServiceControl::Install() {
   try {
     std::error_code ec;
     fs::create_directories(settings_.home, ec);
-    files::WriteFileAtomically(unit, UnitFileText({DisplayName(), settings_.program, settings_.home, user}));
+    files::WriteFileAtomically(unit, UnitFileText({DisplayName(), settings_.program, settings_.home, user}),
+                               {.mode = 0644});  // systemd and administrators read it
   } catch (const std::exception& e) {
     lastError_ = e.what();
     return false;
@@ -143,8 +144,7 @@ void SystemdServiceControl::ReloadSystemd() {
 
 void SystemdServiceControl::StartService() {
   if (signals_ || QCoreApplication::instance() == nullptr) return;
-  signals_ = std::make_unique<SignalBridge>([this](int signal) { OnSignal(signal); }, settings_.stopFile,
-                                            settings_.stopNote);
+  signals_ = std::make_unique<SignalBridge>([this](int signal) { OnSignal(signal); });
 }
 
 void SystemdServiceControl::OnSignal(int signal) {

@@ -11,7 +11,7 @@
 //   Uninstall keeps the parameters key, so the configuration survives a
 //   reinstall.
 // - Requests: after StartService, SIGTERM/SIGINT call OnStop and end the
-//   event loop (and write the stop note, when one is set), SIGUSR1 calls
+//   event loop (and record the stop for a StopRelay), SIGUSR1 calls
 //   OnPause and SIGUSR2 OnContinue.
 // - Message boxes: standard error, and an error event as well when no
 //   terminal is attached (nobody would see the text otherwise).
@@ -39,10 +39,6 @@ struct SystemdSettings {
   std::filesystem::path program;  // the service program the unit starts
   bool journal = false;           // write events to the journal too
   bool systemdRunning = false;    // reload systemd after install/uninstall
-  // Written with stopNote by the signal handler when a stop arrives (see
-  // SignalBridge); empty for none.
-  std::filesystem::path stopFile;
-  std::string stopNote;
 
   // From $CORVANE_HOME, $CORVANE_UNIT_DIR, /proc/self/exe, /run/systemd/journal
   // and /run/systemd/system.

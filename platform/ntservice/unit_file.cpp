@@ -46,6 +46,8 @@ std::string Hardening(const UnitSettings& s) {
       "# The service writes only in its home; keep the SQLite database and the\n"
       "# distribution list file there (or add ReadWritePaths= with systemctl edit).\n"
       "NoNewPrivileges=yes\n"
+      "# What it writes is its user's only, unless it sets a mode itself.\n"
+      "UMask=0077\n"
       "ProtectSystem=strict\n"
       "ReadWritePaths={}\n",
       Quoted(s.home.string()));

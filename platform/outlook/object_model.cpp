@@ -149,6 +149,12 @@ void ContactItem::Delete() {
   deleted_ = true;
 }
 
+Folder ContactItem::Parent() const {
+  auto name = storage_->FolderName(folderId_);
+  if (!name) throw FolderGone();
+  return Folder(storage_, folderId_, *name);
+}
+
 // -- item collections ------------------------------------------------------
 
 Items::Items(std::shared_ptr<Storage> storage, std::string folderId, std::optional<std::string> messageClass)

@@ -71,6 +71,7 @@ class StoreError : public std::runtime_error {
 inline StoreError FolderGone() { return StoreError(kErrOperationFailed, std::string(kOperationFailedText)); }
 
 class ContactItem;
+class Folder;
 
 // A text user property of one contact item; writes go to the item (and to
 // the store at the item's next Save).
@@ -110,6 +111,8 @@ class ContactItem {
   void Save();
   // Removes the item from its folder; the object is dead afterwards.
   void Delete();
+  // The folder the item is in; kErrOperationFailed when it is gone.
+  Folder Parent() const;
 
   const ContactRecord& record() const { return record_; }
 

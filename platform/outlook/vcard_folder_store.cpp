@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/atomicfile/atomic_file.h"
 #include "platform/mapi/profile_store.h"
 #include "platform/outlook/outlook.h"
 #include "platform/outlook/vcard.h"
@@ -56,27 +57,28 @@ std::optional<std::string> ReadFile(const fs::path& path) {
   return out;
 }
 
-// Replaces the file at once: a temporary file beside it, then a rename.
+// Replaces the file at once: a hidden temporary file beside it
+// (".<name>.tmp-<random>"), then a rename. Contacts are personal data: the
+// store's files are the owner's only (0600), its folders too (0700).
 void WriteFileAtomically(const fs::path& path, const std::string& bytes) {
-  fs::path temp = path.parent_path() / fmt::format(".{}.tmp-{}", path.filename().string(), NewFolderId().substr(0, 8));
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) throw DiskFailure(temp, std::strerror(errno));
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int err = errno;
-      ::close(fd);
-      ::unlink(temp.c_str());
-      throw DiskFailure(temp, std::strerror(err));
-    }
-    done += static_cast<size_t>(n);
+  files::AtomicWrite how;
+  how.mode = 0600;
+  how.temporaryTag = ".tmp-";
+  how.randomTemporary = true;
+  how.hiddenTemporary = true;
+  how.syncFile = how.syncFolder = false;  // a rerun writes every file again
+  try {
+    files::WriteFileAtomically(path, bytes, how);
+  } catch (const std::system_error& e) {
+    throw DiskFailure(path, e.code().message());
   }
-  if (::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    ::unlink(temp.c_str());
-    throw DiskFailure(path, std::strerror(err));
+}
+
+void MakeFolders(const fs::path& path) {
+  try {
+    files::MakeFolders(path, 0700);
+  } catch (const std::system_error& e) {
+    throw DiskFailure(path, e.code().message());
   }
 }
 
@@ -91,9 +93,33 @@ bool IsStaleTemporary(const fs::directory_entry& entry) {
   return !ec && fs::file_time_type::clock::now() - written > std::chrono::minutes(10);
 }
 
+// A folder directory that a process left on its way: ".new-<id>" (a
+// folder being created) and ".deleted-<id>" (a folder being removed).
+std::optional<std::string> LeftoverFolderId(const std::string& dir, const char* prefix) {
+  const std::string p = prefix;
+  if (dir.size() != p.size() + 16 || dir.compare(0, p.size(), p) != 0) return std::nullopt;
+  std::string id = dir.substr(p.size());
+  return IsFolderId(id) ? std::optional<std::string>(id) : std::nullopt;
+}
+
+bool OlderThanTenMinutes(const fs::path& path) {
+  std::error_code ec;
+  auto written = fs::last_write_time(path, ec);
+  return !ec && fs::file_time_type::clock::now() - written > std::chrono::minutes(10);
+}
+
 class VCardFolderStorage : public Storage {
  public:
   VCardFolderStorage(fs::path root, std::string mailbox) : root_(std::move(root)), mailbox_(std::move(mailbox)) {}
+  VCardFolderStorage(const VCardFolderStorage&) = delete;
+  VCardFolderStorage& operator=(const VCardFolderStorage&) = delete;
+  // Folders deleted in this session leave the disk now: the deletion only
+  // hid them, so that a delete followed by a rename (the local export's
+  // swap) takes two renames and no more.
+  ~VCardFolderStorage() override {
+    std::error_code ec;
+    for (const auto& hidden : hidden_) fs::remove_all(hidden, ec);
+  }
 
   std::string PublicRootId() override { return TopFolder("Public Folders"); }
   std::string MailboxRootId() override {
@@ -128,9 +154,17 @@ class VCardFolderStorage : public Storage {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(parent, ec)) {
       std::string dir = entry.path().filename().string();
-      if (dir.empty() || dir[0] == '.' || !entry.is_directory(ec)) continue;
+      if (!entry.is_directory(ec)) continue;
+      if (dir.empty() || dir[0] == '.') {
+        RemoveLeftover(entry.path());
+        continue;
+      }
       std::string childId = MarkerAt(entry.path());
-      if (!IsFolderId(childId)) childId = Adopt(id, entry.path());
+      if (!IsFolderId(childId)) {
+        childId = Adopt(id, entry.path());
+      } else if (!ReadEntry(childId)) {
+        WriteEntry(childId, id, dir);  // the store's records were lost (restored without dot files)
+      }
       found.emplace_back(dir, FolderEntry{childId, NameAt(entry.path())});
     }
     if (ec) throw DiskFailure(parent, ec.message());
@@ -145,8 +179,7 @@ class VCardFolderStorage : public Storage {
     std::string id = NewFolderId();
     fs::path temp = parent / (".new-" + id);
     std::error_code ec;
-    fs::create_directory(temp, ec);
-    if (ec) throw DiskFailure(temp, ec.message());
+    MakeFolders(temp);
     WriteFileAtomically(temp / kMarkerFile, id + "\n");
     WriteFileAtomically(temp / kDisplayNameFile, name);
     std::string dir = FreeDirectoryName(parent, name, id);
@@ -193,7 +226,7 @@ class VCardFolderStorage : public Storage {
       ::unlink(EntryPath(gone).c_str());
       cache_.erase(gone);
     }
-    fs::remove_all(hidden, ec);
+    hidden_.push_back(hidden);  // removed when the session ends
   }
 
   std::vector<std::string> ItemKeys(const std::string& folderId) override {
@@ -218,7 +251,10 @@ class VCardFolderStorage : public Storage {
     if (!IsItemKey(key)) return std::nullopt;
     auto text = ReadFile(Existing(folderId) / (key + ".vcf"));
     if (!text) return std::nullopt;
-    return ReadVCard(*text, key);
+    // A damaged file (empty, not a vCard, cut short) is an empty contact:
+    // its next save replaces it in place, under the same UID, and a
+    // deletion removes it.
+    return ReadVCard(*text, key).value_or(ContactRecord{});
   }
 
   void SaveItem(const std::string& folderId, const std::string& key, const ContactRecord& record) override {
@@ -248,9 +284,7 @@ class VCardFolderStorage : public Storage {
     return std::make_pair(text->substr(0, nl), FirstLine(text->substr(nl + 1)));
   }
   void WriteEntry(const std::string& id, const std::string& parentId, const std::string& dir) {
-    std::error_code ec;
-    fs::create_directories(EntryPath(id).parent_path(), ec);
-    if (ec) throw DiskFailure(EntryPath(id).parent_path(), ec.message());
+    MakeFolders(EntryPath(id).parent_path());
     WriteFileAtomically(EntryPath(id), parentId + "\n" + dir + "\n");
   }
 
@@ -263,14 +297,63 @@ class VCardFolderStorage : public Storage {
     return text ? *text : NameFromDirectory(dir.filename().string());
   }
 
-  // Gives a directory made by hand (an address book a person created) an
-  // identity, so it is a folder like the others.
+  // Gives a directory without a folder marker its identity: the one the
+  // store records for it (its marker was lost, say by a restore that skips
+  // dot files), else a new one (an address book a person made by hand).
   std::string Adopt(const std::string& parentId, const fs::path& dir) {
+    if (auto recorded = RecordedFolderId(parentId, dir)) return *recorded;
     std::string id = NewFolderId();
     if (!fs::exists(dir / kDisplayNameFile)) WriteFileAtomically(dir / kDisplayNameFile, NameAt(dir));
     WriteFileAtomically(dir / kMarkerFile, id + "\n");
     WriteEntry(id, parentId, dir.filename().string());
     return id;
+  }
+
+  // The folder the store records at directory `dir` of `parentId` (the
+  // marker is written back by Resolve); nullopt when there is none.
+  std::optional<std::string> RecordedFolderId(const std::string& parentId, const fs::path& dir) {
+    std::error_code ec;
+    for (const auto& file : fs::directory_iterator(root_ / ".corvane-store" / "folders", ec)) {
+      const std::string id = file.path().filename().string();
+      auto entry = ReadEntry(id);
+      if (!entry || entry->first != parentId || entry->second != dir.filename().string()) continue;
+      if (auto at = Resolve(id); at && *at == dir) return id;
+    }
+    return std::nullopt;
+  }
+
+  // Writes the missing records of the folders under `dir` (whose folder is
+  // `dirId`) from their markers: the store's records were lost (a restore
+  // that skips dot files), its folders were not. Once per session.
+  void RecordAll(const fs::path& dir, const std::string& dirId) {
+    recordedAll_ = true;
+    std::error_code ec;
+    for (const auto& child : fs::directory_iterator(dir, ec)) {
+      const std::string name = child.path().filename().string();
+      if (name.empty() || name[0] == '.' || !child.is_directory(ec)) continue;
+      const std::string id = MarkerAt(child.path());
+      if (!IsFolderId(id)) continue;
+      if (!ReadEntry(id)) WriteEntry(id, dirId, name);
+      RecordAll(child.path(), id);
+    }
+  }
+
+  // Removes what a process left when it died: a hidden folder of a
+  // deletion (at once: nobody needs it) or a creation (after ten minutes:
+  // it may be another process's creation in progress), with the records
+  // of the folders in it.
+  void RemoveLeftover(const fs::path& path) {
+    const std::string dir = path.filename().string();
+    if (std::find(hidden_.begin(), hidden_.end(), path) != hidden_.end()) return;
+    if (!LeftoverFolderId(dir, ".deleted-") && !(LeftoverFolderId(dir, ".new-") && OlderThanTenMinutes(path))) return;
+    std::vector<std::string> ids;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+      if (it->path().filename() == kMarkerFile) ids.push_back(MarkerAt(it->path().parent_path()));
+    fs::remove_all(path, ec);
+    for (const auto& id : ids)
+      if (IsFolderId(id) && !Resolve(id)) ::unlink(EntryPath(id).c_str());
   }
 
   // A directory name for `name` under `parent` that no other folder uses.
@@ -291,15 +374,25 @@ class VCardFolderStorage : public Storage {
       cache_.erase(it);
     }
     auto entry = ReadEntry(id);
+    if (!entry && !recordedAll_) {
+      RecordAll(root_, kRootParent);
+      entry = ReadEntry(id);
+    }
     if (!entry) return std::nullopt;
     std::optional<fs::path> parent = entry->first == kRootParent ? std::optional<fs::path>(root_) : Resolve(entry->first);
     if (!parent) return std::nullopt;
     fs::path path = *parent / entry->second;
-    if (MarkerAt(path) != id) {
+    std::error_code ec;
+    const std::string marker = MarkerAt(path);
+    if (!IsFolderId(marker) && !entry->second.empty() && fs::is_directory(path, ec)) {
+      // The recorded directory lost its marker: it is still this folder.
+      WriteFileAtomically(path / kMarkerFile, id + "\n");
+    } else if (marker != id) {
       std::optional<fs::path> moved;
-      std::error_code ec;
-      for (const auto& child : fs::directory_iterator(*parent, ec))
-        if (child.is_directory(ec) && MarkerAt(child.path()) == id) moved = child.path();
+      for (const auto& child : fs::directory_iterator(*parent, ec)) {
+        const std::string dir = child.path().filename().string();
+        if (!dir.empty() && dir[0] != '.' && child.is_directory(ec) && MarkerAt(child.path()) == id) moved = child.path();
+      }
       if (!moved) return std::nullopt;
       path = *moved;
       WriteEntry(id, entry->first, path.filename().string());
@@ -319,11 +412,9 @@ class VCardFolderStorage : public Storage {
     if (auto it = topFolders_.find(name); it != topFolders_.end()) return it->second;
     fs::path dir = root_ / SafeDirectoryName(name);
     std::string id = MarkerAt(dir);
-    std::error_code ec;
     if (!IsFolderId(id)) {
-      fs::create_directories(dir, ec);
-      if (ec) throw DiskFailure(dir, ec.message());
-      id = NewFolderId();
+      MakeFolders(dir);
+      id = RecordedFolderId(kRootParent, dir).value_or(NewFolderId());
       WriteFileAtomically(dir / kDisplayNameFile, name);
       WriteFileAtomically(dir / kMarkerFile, id + "\n");
     }
@@ -336,6 +427,8 @@ class VCardFolderStorage : public Storage {
   std::string mailbox_;
   std::map<std::string, fs::path> cache_;
   std::map<std::string, std::string> topFolders_;
+  std::vector<fs::path> hidden_;  // deleted in this session, still on disk
+  bool recordedAll_ = false;      // RecordAll ran in this session
 };
 
 std::string ProfileKey(const std::string& profile) { return std::string(mapi::kProfilesKey) + "\\" + profile; }

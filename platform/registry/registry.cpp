@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <fmt/format.h>
 
+#include "platform/atomicfile/atomic_file.h"
 #include "platform/registry/hive_format.h"
 
 namespace corvane::registry {
@@ -72,31 +74,15 @@ HiveContents Load(const std::filesystem::path& file) {
   return ParseHive(text, file.string());
 }
 
-void WriteAll(int fd, const std::string& text, const std::filesystem::path& file) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw RegistryError(Errno(file, "cannot write"));
-    }
-    done += static_cast<size_t>(n);
-  }
-}
-
 // The file a write replaces: a hive path that is a symbolic link stands for
 // the file it names (an administrator may keep the hive elsewhere), so the
 // link stays and its target gets the new contents.
 std::filesystem::path WriteTarget(const std::filesystem::path& file) {
-  std::filesystem::path target = file;
-  for (int hops = 0; hops < 40; ++hops) {
-    std::error_code ec;
-    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(target, ec))) return target;
-    const std::filesystem::path next = std::filesystem::read_symlink(target, ec);
-    if (ec) throw RegistryError(fmt::format("{}: cannot read the symbolic link: {}", target.string(), ec.message()));
-    target = next.is_absolute() ? next : target.parent_path() / next;
+  try {
+    return files::LinkTarget(file);
+  } catch (const std::system_error& e) {
+    throw RegistryError(e.what());
   }
-  throw RegistryError(fmt::format("{}: too many levels of symbolic links", file.string()));
 }
 
 // Removes "<hive>.tmp.<pid>" files that a writer killed in the middle of a
@@ -118,10 +104,11 @@ void RemoveStaleTemporaries(const std::filesystem::path& file) {
   }
 }
 
-// A file root makes for the hive (its replacement, its lock) belongs to the
-// hive's owner, or for a new hive to the owner of the folder (the service's
-// user, whose home it is). Otherwise an administrator's `sudo corvane-reg
-// add ...` would leave a hive the service cannot read.
+// The lock file root makes for the hive belongs to the hive's owner, or for
+// a new hive to the owner of the folder (the service's user, whose home it
+// is); the hive itself keeps its owner the same way (AtomicWrite::keepOwner).
+// Otherwise an administrator's `sudo corvane-reg add ...` would leave a hive
+// the service cannot read.
 void KeepOwner(int fd, const std::filesystem::path& file) {
   if (::geteuid() != 0) return;
   struct stat st {};
@@ -130,27 +117,19 @@ void KeepOwner(int fd, const std::filesystem::path& file) {
   if (::fchown(fd, st.st_uid, st.st_gid) != 0) throw RegistryError(Errno(file, "cannot keep the owner of"));
 }
 
-// Replaces the hive atomically: temporary file beside it, fsync, rename,
-// fsync of the folder. The hive is mode 0600 (it holds a password).
+// Replaces the hive atomically: temporary file "<hive>.tmp.<pid>" beside it,
+// fsync, rename, fsync of the folder. The hive is mode 0600 (it holds a
+// password) and keeps its owner.
 void Store(const std::filesystem::path& file, const HiveContents& contents) {
   RemoveStaleTemporaries(file);
-  std::filesystem::path tmp = file;
-  tmp += fmt::format(".tmp.{}", ::getpid());
-  Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  if (fd.get() < 0) throw RegistryError(Errno(tmp, "cannot create"));
-  KeepOwner(fd.get(), file);
+  files::AtomicWrite how;
+  how.mode = 0600;
+  how.keepOwner = true;
   try {
-    WriteAll(fd.get(), FormatHive(contents), tmp);
-    if (::fsync(fd.get()) != 0) throw RegistryError(Errno(tmp, "cannot flush"));
-    if (::close(fd.release()) != 0) throw RegistryError(Errno(tmp, "cannot close"));
-    if (::rename(tmp.c_str(), file.c_str()) != 0) throw RegistryError(Errno(file, "cannot replace"));
-  } catch (...) {
-    ::unlink(tmp.c_str());
-    throw;
+    files::WriteFileAtomically(file, FormatHive(contents), how);
+  } catch (const std::system_error& e) {
+    throw RegistryError(e.what());
   }
-  std::filesystem::path dir = file.parent_path().empty() ? "." : file.parent_path();
-  Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dirFd.get() >= 0) ::fsync(dirFd.get());
 }
 
 // Holds the exclusive writer lock of a hive for one read-modify-write.

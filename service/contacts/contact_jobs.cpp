@@ -38,26 +38,49 @@ ProfileChoice ChooseProfile(ServiceMain& w, const registry::Hive& hive) {
   return choice;
 }
 
-namespace {
-
-// Runs a job; a failure that ends it is written to the run log before it
-// goes on to the update run, so the log says why the job stopped.
-template <class Job>
-void RunLogged(ServiceMain& w, Job&& job) {
+void RunContactJob(ServiceMain& w, ContactJobEnvironment& env, const std::string& jobName,
+                   void (*job)(ServiceMain&, ContactJobEnvironment&)) {
+  constexpr int32_t kEventError = 109;
+  env.shortfall = {};
+  FollowOnOutcome outcome{jobName, FollowOnOutcome::Kind::Completed, ""};
+  auto report = [&](const std::string& text) {
+    // A monitor learns of it from the journal and the events, not only
+    // from the run log.
+    w.WriteLog(text, LogPriority::Error);
+    try {
+      w.LogEvent(ntservice::EVENTLOG_ERROR_TYPE, kEventError, text);
+    } catch (const std::exception&) {
+    }
+    w.FollowOnOutcomes.push_back(outcome);
+  };
   try {
-    job(w, DefaultContactJobEnvironment());
+    job(w, env);
   } catch (const std::exception& e) {
     JobFailure failure = FailureOf(e);
     w.WriteLog(fmt::format("{}  {}", failure.number, failure.description));
+    outcome.kind = FollowOnOutcome::Kind::Failed;
+    outcome.detail = fmt::format("{}  {}", failure.number, failure.description);
+    if (env.shortfall.failures > 0) outcome.detail += fmt::format(" (and {} failures before)", env.shortfall.failures);
+    report(fmt::format("The {} failed: {}", jobName, outcome.detail));
     throw;
   }
+  if (env.shortfall.failures == 0) {
+    w.FollowOnOutcomes.push_back(outcome);
+    return;
+  }
+  outcome.kind = FollowOnOutcome::Kind::Partial;
+  outcome.detail = fmt::format("{} failure{}, the first: {}", env.shortfall.failures,
+                               env.shortfall.failures == 1 ? "" : "s", env.shortfall.first);
+  report(fmt::format("The {} completed only in part: {}", jobName, outcome.detail));
 }
 
-}  // namespace
+void SyncPublicFolderContactsJob(ServiceMain& w) {
+  RunContactJob(w, DefaultContactJobEnvironment(), "public-folder contact sync", CreatePublicFolderContacts);
+}
 
-void SyncPublicFolderContactsJob(ServiceMain& w) { RunLogged(w, CreatePublicFolderContacts); }
-
-void ExportLocalContactsJob(ServiceMain& w) { RunLogged(w, ExportAccessContactsToOutlook); }
+void ExportLocalContactsJob(ServiceMain& w) {
+  RunContactJob(w, DefaultContactJobEnvironment(), "local contacts export", ExportAccessContactsToOutlook);
+}
 
 void InstallContactJobs(UpdateRunHooks& hooks) {
   hooks.ExportLocalContacts = ExportLocalContactsJob;

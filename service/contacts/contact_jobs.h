@@ -14,9 +14,17 @@
 
 namespace corvane::service::contacts {
 
+// What a job could not do while it went on to its end: contacts it could
+// not save or remove, sync rows it could not write.
+struct JobShortfall {
+  long failures = 0;
+  std::string first;  // the first of them: number, two blanks, description
+};
+
 struct ContactJobEnvironment {
   outlook::StoreBackend& store;
   registry::Hive hive;
+  JobShortfall shortfall{};  // of the job in progress
 };
 
 // The vCard folder store under $CORVANE_HOME and the machine's hive.
@@ -46,8 +54,15 @@ void CreatePublicFolderContacts(ServiceMain& w, ContactJobEnvironment& env);
 // when every row was written. Any failure is thrown.
 void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env);
 
-// The update run's hooks: each job on the default environment; a failure
-// that ends a job is logged (number, two blanks, description) and passed on.
+// Runs a contact job as the update run's hooks do: a failure that ends it
+// is logged (number, two blanks, description) and passed on. A job that
+// failed or did only part of its work writes an error event (109) and a
+// run-log line at error priority; every job's ending is added to
+// w.FollowOnOutcomes under `jobName`.
+void RunContactJob(ServiceMain& w, ContactJobEnvironment& env, const std::string& jobName,
+                   void (*job)(ServiceMain&, ContactJobEnvironment&));
+
+// The update run's hooks: each job on the default environment.
 void SyncPublicFolderContactsJob(ServiceMain& w);
 void ExportLocalContactsJob(ServiceMain& w);
 

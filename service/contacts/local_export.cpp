@@ -23,6 +23,9 @@ std::vector<Folder> SubFoldersNamed(const Folder& parent, const std::string& nam
   return found;
 }
 
+// Steps 7 and 8: a contact for every row of the final table.
+void FillWorkFolder(ServiceMain& w, const Folder& work);
+
 }  // namespace
 
 void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env) {
@@ -46,7 +49,32 @@ void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env) {
     if (f->Name() == workName) work = f;
   if (!work) throw outlook::StoreError(outlook::kErrNotFound, "The work folder " + workName + " could not be found.");
 
-  // 7-8: every row of the final table.
+  // 7-8: every row of the final table. A failure removes the partly filled
+  // work folder before it is passed on, so that it holds no disk space
+  // (and no personal data) until the next run.
+  try {
+    FillWorkFolder(w, *work);
+  } catch (const std::exception&) {
+    try {
+      work->Delete();
+    } catch (const std::exception&) {
+      // The store that failed may refuse this as well; the next run deletes it.
+    }
+    throw;
+  }
+
+  // 9-10: the swap. The old folder is only hidden by its deletion (it leaves
+  // the disk when the session ends), so the address book is missing only
+  // between two renames.
+  contacts = ns.GetDefaultFolder(outlook::olFolderContacts);
+  for (Folder& old : SubFoldersNamed(contacts, name)) old.Delete();
+  for (Folder& fresh : SubFoldersNamed(contacts, workName)) fresh.SetName(name);
+  ns.Logoff();
+}
+
+namespace {
+
+void FillWorkFolder(ServiceMain& w, const Folder& work) {
   std::string cs = w.GetSetting("connectionstring", "");
   if (cs.empty()) cs = "Need Connection String";
   auto conn = w.NewConnection();
@@ -60,7 +88,7 @@ void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env) {
                         "Either BOF or EOF is True, or the current record has been deleted. Requested operation "
                         "requires a current record.");
   rs->MoveFirst();
-  outlook::Items items = work->GetItems();
+  outlook::Items items = work.GetItems();
   while (!rs->IsEOF()) {
     outlook::ContactItem contact = items.Add(outlook::olContactItem);
     contact.SetMessageClass(std::string(outlook::kContactMessageClass));
@@ -68,14 +96,10 @@ void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env) {
     contact.Save();
     rs->MoveNext();
   }
-
-  // 9-10: the swap.
-  contacts = ns.GetDefaultFolder(outlook::olFolderContacts);
-  for (Folder& old : SubFoldersNamed(contacts, name)) old.Delete();
-  for (Folder& fresh : SubFoldersNamed(contacts, workName)) fresh.SetName(name);
-  ns.Logoff();
   rs->Close();
   conn->Close();
 }
+
+}  // namespace
 
 }  // namespace corvane::service::contacts

@@ -1,8 +1,13 @@
 // The public-folder contact sync: one contact per row of the final GAL
 // table in a public contacts folder, kept in step through the sync table
 // TableName_PFC_SyncData (contact EntryID, GAL entry_id).
+#include <fmt/format.h>
+
 #include <exception>
+#include <map>
 #include <optional>
+#include <set>
+#include <vector>
 
 #include "platform/outlook/outlook.h"
 #include "service/contacts/contact_jobs.h"
@@ -41,7 +46,8 @@ class Sync {
   void Run() {
     // 1-3
     w_.WriteLog("Start Sync of GAL Contacts with PF Contacts");
-    const std::string folderName = w_.GetSetting("cmbsubs", "");
+    folderName_ = w_.GetSetting("cmbsubs", "");
+    const std::string& folderName = folderName_;
     w_.WriteLog("PFCFolder:" + folderName);
     if (folderName.empty()) {
       w_.WriteLog("Public Contacts folder name is blank, exiting");
@@ -165,17 +171,80 @@ class Sync {
     if (type_ == "ORACLE") Execute(statement);
   }
 
-  // Runs op; a failure is skipped when `trap` is set, else passed on.
+  // Runs op; a failure is skipped when `trap` is set, and counted as work
+  // the sync could not do; else it is passed on.
   template <class Op>
-  static void Step(bool trap, Op&& op) {
+  void Step(bool trap, Op&& op) {
     if (!trap) {
       op();
       return;
     }
     try {
       op();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+      Shortfall(e);
     }
+  }
+  void Shortfall(const std::exception& e) {
+    const JobFailure failure = FailureOf(e);
+    if (env_.shortfall.failures++ == 0) env_.shortfall.first = fmt::format("{}  {}", failure.number, failure.description);
+  }
+  // A contact that could not be made or saved, logged before the line of
+  // its row so that the run log does not read as if it had been added.
+  void NotSaved(long row, const std::exception& e) {
+    Shortfall(e);
+    const JobFailure failure = FailureOf(e);
+    w_.WriteLog(fmt::format("Contact {} was not saved: {}  {}", row, failure.number, failure.description),
+                LogPriority::Warning);
+  }
+
+  // The contact a sync row names, when it is in the target folder. One in
+  // another folder (the folder "cmbsubs" named before) is left as it is:
+  // the row gets a contact in the target folder.
+  std::optional<ContactItem> InTarget(const std::string& entryId) {
+    std::optional<ContactItem> contact;
+    std::optional<Folder> folder;
+    try {
+      contact.emplace(ns_->GetItemFromID(entryId));
+      if (contact->EntryID().empty()) return std::nullopt;
+      folder.emplace(contact->Parent());
+    } catch (const std::exception&) {
+      return std::nullopt;
+    }
+    if (folder->EntryID() != targetId_) {
+      if (leftBehind_.insert(folder->EntryID()).second)
+        w_.WriteLog("The contacts in folder " + folder->Name() + " are no longer kept in step: they stay as they are, "
+                    "and the contacts now go to " + folderName_, LogPriority::Warning);
+      return std::nullopt;
+    }
+    taken_.insert(contact->EntryID());
+    return contact;
+  }
+
+  // A contact of the target folder that stands for GAL row `galId` and
+  // that no sync row found: the folder lost its identity (restored without
+  // the store's hidden records), and its contacts are taken up again with
+  // their UIDs instead of being made anew.
+  std::optional<ContactItem> Readopt(outlook::Items& items, const std::string& galId) {
+    if (!unclaimed_) {
+      unclaimed_.emplace();
+      try {
+        for (auto c = items.GetFirst(); c; c = items.GetNext())
+          if (auto gal = c->UserPropertyValue("EntryID"); gal && !taken_.count(c->EntryID()))
+            (*unclaimed_)[*gal].push_back(c->EntryID());
+      } catch (const std::exception&) {
+      }
+    }
+    for (auto& ids = (*unclaimed_)[galId]; !ids.empty();) {
+      const std::string id = ids.back();
+      ids.pop_back();
+      if (!taken_.insert(id).second) continue;
+      try {
+        return ns_->GetItemFromID(id);
+      } catch (const std::exception&) {
+      }
+    }
+    return std::nullopt;
   }
 
   // Step 10. Returns true when the store's "operation failed" recovery ran
@@ -200,23 +269,25 @@ class Sync {
     long row = 0;
     while (!rs_->IsEOF()) {
       ++row;
-      std::optional<ContactItem> contact;
-      Step(true, [&] { contact.emplace(ns_->GetItemFromID(Text(*rs_, "pfc_entry_id"))); });
-      const bool isNew = !contact || contact->EntryID().empty();
+      const std::string galId = Text(*rs_, "entry_id");
+      std::optional<ContactItem> contact = InTarget(Text(*rs_, "pfc_entry_id"));
+      const bool readopted = !contact && (contact = Readopt(*items, galId)).has_value();
+      const bool isNew = !contact;
       if (isNew) {
-        contact.reset();
-        Step(true, [&] { contact.emplace(items->Add(outlook::olContactItem)); });
+        try {
+          contact.emplace(items->Add(outlook::olContactItem));
+        } catch (const std::exception& e) {
+          NotSaved(row, e);
+        }
       }
-      if (contact) WriteContact(*contact, MappingPlace::UpdatePhase, true);
-      if (isNew) {
+      if (contact) WriteContact(*contact, MappingPlace::UpdatePhase, true, row);
+      if (isNew || readopted) {
         const std::string entryId = contact ? contact->EntryID() : "";
         Execute("update " + sync_ + " set PFC_entry_id='" + Quoted(entryId) + "' where GAL_entry_id= '" +
-                Quoted(Text(*rs_, "entry_id")) + "'");
+                Quoted(galId) + "'");
         CommitOnOracle();
-        w_.WriteLog("Add contact #:" + std::to_string(row));
-      } else {
-        w_.WriteLog("Sync contact #:" + std::to_string(row));
       }
+      w_.WriteLog((isNew ? "Add contact #:" : "Sync contact #:") + std::to_string(row));
       rs_->MoveNext();
     }
     rs_->Close();
@@ -224,12 +295,18 @@ class Sync {
     return false;
   }
 
-  // Message class, the mapped fields and the save.
-  void WriteContact(ContactItem& contact, MappingPlace place, bool trap) {
+  // Message class, the mapped fields and the save; a failed save is
+  // logged for `row` (and passed on unless `trap`).
+  void WriteContact(ContactItem& contact, MappingPlace place, bool trap, long row) {
     Step(trap, [&] { contact.SetMessageClass(std::string(outlook::kContactMessageClass)); });
     MappingHooks hooks{w_.DoEvents, [this] { return ReadParametersKey(env_.hive, "NoParse"); }};
     WriteContactFields(contact, *rs_, place, hooks);
-    Step(trap, [&] { contact.Save(); });
+    try {
+      contact.Save();
+    } catch (const std::exception& e) {
+      NotSaved(row, e);
+      if (!trap) throw;
+    }
   }
 
   // Step 11: a contact and a sync row for each GAL row the sync table
@@ -247,11 +324,14 @@ class Sync {
     while (opened && !rs_->IsEOF()) {
       ++row;
       std::optional<ContactItem> contact;
-      Step(trap, [&] {
+      try {
         if (!items) throw outlook::StoreError(outlook::kErrNotFound, "The target folder could not be opened.");
         contact.emplace(items->Add(outlook::olContactItem));
-      });
-      if (contact) WriteContact(*contact, MappingPlace::AddPhase, trap);
+      } catch (const std::exception& e) {
+        NotSaved(row, e);
+        if (!trap) throw;
+      }
+      if (contact) WriteContact(*contact, MappingPlace::AddPhase, trap, row);
       Step(trap, [&] {
         Execute("insert into " + T_ + "_PFC_SyncData (PFC_entry_id, GAL_entry_id) values ('" +
                 Quoted(contact ? contact->EntryID() : "") + "','" + Quoted(Text(*rs_, "entry_id")) + "')");
@@ -318,7 +398,11 @@ class Sync {
   ContactJobEnvironment& env_;
   const std::string T_, sync_;
   std::optional<outlook::Namespace> ns_;
+  std::string folderName_;
   std::string targetId_;
+  std::set<std::string> taken_;       // contacts of the target folder a sync row has
+  std::set<std::string> leftBehind_;  // folders the sync kept before, named in the run log once
+  std::optional<std::map<std::string, std::vector<std::string>>> unclaimed_;  // GAL entry_id -> contacts
   std::unique_ptr<ado::Connection> conn_;
   std::unique_ptr<ado::Recordset> rs_;
   std::string type_;

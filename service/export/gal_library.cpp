@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "galreader/corvane_exports.h"
+#include "platform/ntservice/stop_relay.h"
 
 namespace corvane::service {
 namespace {
@@ -160,7 +161,12 @@ std::optional<galreader::ExportReport> DynamicGalLibrary::ModifyStruct(const std
   auto fn = reinterpret_cast<ModifyStructFn>(Symbol("ModifyStruct"));
   const std::filesystem::path control = galreader::ExportControlFile();
   galreader::ClearExportControl(control);
-  fn(connectionString.c_str(), profileName.c_str(), tableName.c_str(), quiet.c_str(), ToDoCount);
+  {
+    // A stop this process receives during the call reaches the library
+    // through the control file; another process's stop never does.
+    const ntservice::StopRelay relay(control, std::string(galreader::kExportStopRequest));
+    fn(connectionString.c_str(), profileName.c_str(), tableName.c_str(), quiet.c_str(), ToDoCount);
+  }
   return galreader::ReadExportReport(control);
 }
 

@@ -49,8 +49,9 @@ class GalLibrary {
 // libCorvane.so, opened at the first call and kept for the life of the
 // process. Every call throws GalLibraryError while the library cannot be
 // bound; the next call tries again. ModifyStruct clears the export's control
-// file (galreader::ExportControlFile) before the call and reads the
-// library's report from it afterwards.
+// file (galreader::ExportControlFile) before the call, passes a stop request
+// of this process on to it during the call (ntservice::StopRelay), and reads
+// the library's report from it afterwards.
 class DynamicGalLibrary : public GalLibrary {
  public:
   // `folder`: where to look first; empty means the running program's folder.

@@ -26,7 +26,10 @@ std::vector<std::string> DistListToolArguments(const std::string& file, const st
 std::string DistListCommandLine(const std::filesystem::path& tool, const std::vector<std::string>& arguments);
 
 // Runs the import on w with the parameters read afresh. A missing file
-// name writes an event and switches w.DistList off. Any other failure
+// name writes an event and switches w.DistList off. The list file is
+// written under "<file>.importdl.<pid>" and renamed over the file when
+// complete (mode 0600), so the tool never reads half a list; after a
+// failure it is the header alone. What a killed run left is removed. Any other failure
 // (file, database, a final table without EMS_AB_PROXY_ADDRESSES, a tool
 // that cannot be started) throws and ends the import at that step; the
 // service connection is released either way.

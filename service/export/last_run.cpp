@@ -44,6 +44,9 @@ std::optional<std::time_t> ParseIsoTime(const std::string& text) {
   return timegm(&tm) - offset;
 }
 
+constexpr FollowOnOutcome::Kind kJobKinds[] = {FollowOnOutcome::Kind::Completed, FollowOnOutcome::Kind::Partial,
+                                               FollowOnOutcome::Kind::Failed};
+
 Json Rows(long rows) { return rows < 0 ? Json(nullptr) : Json(rows); }
 long RowsOf(const Json& value) { return value.is_null() ? -1 : value.get<long>(); }
 
@@ -57,6 +60,15 @@ int RunExitStatus(const RunOutcome& outcome) {
     case Kind::Ended: return outcome.exitCode;
   }
   return 2;
+}
+
+const char* FollowOnOutcomeName(FollowOnOutcome::Kind kind) {
+  switch (kind) {
+    case FollowOnOutcome::Kind::Completed: return "completed";
+    case FollowOnOutcome::Kind::Partial: return "partly completed";
+    case FollowOnOutcome::Kind::Failed: return "failed";
+  }
+  return "failed";
 }
 
 const char* OutcomeName(Kind kind) {
@@ -84,6 +96,10 @@ std::string LastRunJson(const LastRunRecord& r) {
   j["cause"] = r.outcome.cause.empty() ? Json(nullptr) : Json(r.outcome.cause);
   j["next_due"] = r.nextDue ? Json(IsoTime(*r.nextDue)) : Json(nullptr);
   j["next_due_text"] = r.nextDueText;
+  j["follow_on_jobs"] = Json::array();
+  for (const auto& job : r.outcome.followOn)
+    j["follow_on_jobs"].push_back(
+        {{"job", job.job}, {"outcome", FollowOnOutcomeName(job.kind)}, {"detail", job.detail}});
   return j.dump(2) + "\n";
 }
 
@@ -115,6 +131,15 @@ std::optional<LastRunRecord> ParseLastRun(const std::string& text, std::string& 
     if (!j.at("cause").is_null()) r.outcome.cause = j.at("cause").get<std::string>();
     if (!j.at("next_due").is_null()) r.nextDue = ParseIsoTime(j.at("next_due").get<std::string>());
     r.nextDueText = j.at("next_due_text").get<std::string>();
+    // Records written before the contact jobs were recorded have none.
+    for (const auto& job : j.value("follow_on_jobs", Json::array())) {
+      FollowOnOutcome o{job.at("job").get<std::string>(), FollowOnOutcome::Kind::Failed,
+                        job.at("detail").get<std::string>()};
+      const std::string name = job.at("outcome").get<std::string>();
+      for (auto kind : kJobKinds)
+        if (name == FollowOnOutcomeName(kind)) o.kind = kind;
+      r.outcome.followOn.push_back(o);
+    }
     return r;
   } catch (const std::exception& e) {
     error = e.what();
@@ -123,7 +148,9 @@ std::optional<LastRunRecord> ParseLastRun(const std::string& text, std::string& 
 }
 
 void WriteLastRun(const std::filesystem::path& file, const LastRunRecord& record) {
-  files::WriteFileAtomically(file, LastRunJson(record), 0644);
+  // For monitoring: the home's owner writes it, the home's group may read it
+  // (a root run leaves it to the home's owner and group as well).
+  files::WriteFileAtomically(file, LastRunJson(record), {.mode = 0640, .keepOwner = true});
 }
 
 std::optional<LastRunRecord> ReadLastRun(const std::filesystem::path& file, std::string& error) {

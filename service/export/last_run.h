@@ -34,15 +34,19 @@ int RunExitStatus(const RunOutcome& outcome);
 
 // "completed", "failed", "stopped", "ended".
 const char* OutcomeName(RunOutcome::Kind kind);
+// A follow-on job's ending: "completed", "partly completed", "failed".
+const char* FollowOnOutcomeName(FollowOnOutcome::Kind kind);
 
 // The record as JSON; times in local time with their UTC offset
-// ("2026-06-15T02:04:11+02:00"), row counts that were not taken as null.
+// ("2026-06-15T02:04:11+02:00"), row counts that were not taken as null,
+// the contact jobs that ran as "follow_on_jobs" (job, outcome, detail).
 std::string LastRunJson(const LastRunRecord& record);
 // The record from its JSON; nullopt, with the reason in `error`, when the
 // text is not such a record.
 std::optional<LastRunRecord> ParseLastRun(const std::string& json, std::string& error);
 
-// Writes the record to `file` atomically (mode 0644: it holds no secret).
+// Writes the record to `file` atomically (mode 0640: the home's group, a
+// monitoring user among it, may read it; others not).
 // Throws std::exception naming the file when it cannot be written.
 void WriteLastRun(const std::filesystem::path& file, const LastRunRecord& record);
 // Reads it back; nullopt with the reason in `error` (missing, unreadable,

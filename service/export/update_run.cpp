@@ -126,6 +126,7 @@ class Run : public Recovery {
     }
     w_.isrunning = true;
     started_ = true;
+    w_.FollowOnOutcomes.clear();
     w_.WriteLog("isrunning = true");
 
     // 3: the column boxes.
@@ -430,6 +431,13 @@ class Run : public Recovery {
                           outcome_.temporaryRows, report->written));
     w_.WriteLog(fmt::format("GAL export: {} of {} entries read, {} rows written, {} left out by the row rules",
                             report->read, report->count, report->written, report->leftOut));
+    outcome_.shortenedProxyLists = report->shortened;
+    if (report->shortened > 0)
+      w_.WriteLog(fmt::format("GAL export: {} {} more proxy addresses than fit in {} characters; the addresses past "
+                              "the bound are not in EMS_AB_PROXY_ADDRESSES nor the distribution list (the library's "
+                              "debug log names the entries)",
+                              report->shortened, report->shortened == 1 ? "entry has" : "entries have",
+                              galreader::kProxyAddressListLimit));
   }
 
   // "PublishMode": an unknown text keeps the table's rebuild in place, and says so.
@@ -510,6 +518,7 @@ class Run : public Recovery {
   void Report(RunOutcome::Kind kind) {
     outcome_.kind = kind;
     if (kind == RunOutcome::Kind::Completed) outcome_.cause.clear();
+    outcome_.followOn = w_.FollowOnOutcomes;
     if (hooks_.OnOutcome) hooks_.OnOutcome(outcome_);
   }
 

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "service/host/service_main.h"
 
@@ -29,7 +30,9 @@ struct RunOutcome {
   long temporaryRows = -1;  // rows in the temporary table after the export; -1 when not counted
   long finalRows = -1;      // rows in the final table after its build; -1 when not counted
   int failures = 0;         // failures the recovery handler dealt with
+  long shortenedProxyLists = 0;  // rows whose proxy-address list was cut at its bound
   int exitCode = 0;         // Ended: the exit status the process ends with
+  std::vector<FollowOnOutcome> followOn;  // the contact jobs that ran, and how they ended
 };
 
 // The lock file in the Corvane home that a run holds from start to end

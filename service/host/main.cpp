@@ -7,7 +7,6 @@
 
 #include <fmt/format.h>
 
-#include "galreader/export_control.h"
 #include "platform/ntservice/event_loop.h"
 #include "platform/ntservice/standard_error.h"
 #include "platform/ntservice/lock_file.h"
@@ -103,9 +102,6 @@ int main(int argc, char** argv) {
     ntservice::WriteStandardError(static_cast<int>(priority), message);
   };
   auto settings = ntservice::SystemdSettings::FromEnvironment();
-  // A stop during the library's export reaches it through its control file.
-  settings.stopFile = galreader::ExportControlFile();
-  settings.stopNote = galreader::kExportStopRequest;
   ntservice::SystemdServiceControl control(settings);
   service::ServiceMain w(runLog, control, clock, {});
   auto timer = loop.CreateTimer(service::kBuiltTimerInterval);

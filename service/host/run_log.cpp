@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/atomicfile/atomic_file.h"
 #include "service/host/parameters/parameters.h"
 
 namespace corvane::service {
@@ -64,6 +65,8 @@ void RunLog::Alert(LogPriority priority, const std::string& text) {
 
 bool RunLog::OpenFile(const std::filesystem::path& path) {
   CloseFile();
+  // The log names people and addresses: its owner's only, whatever the umask.
+  files::EnsureFileMode(path, 0600);
   file_ = std::fopen(path.c_str(), "we");
   return file_ != nullptr;
 }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/ado/ado.h"
 #include "platform/ntservice/service_control.h"
@@ -29,6 +30,15 @@ inline constexpr int kExitEndedByDesign = 69;   // EX_UNAVAILABLE: a GAL count o
 struct EndServiceProcess {
   std::string reason;
   int exitCode = 1;
+};
+
+// How a follow-on job of the run in progress ended, for the record of the
+// run (last-run.json) and `corvane-run --status`.
+struct FollowOnOutcome {
+  enum class Kind { Completed, Partial, Failed };
+  std::string job;  // "local contacts export", "public-folder contact sync"
+  Kind kind = Kind::Completed;
+  std::string detail;  // what went wrong; empty when it completed
 };
 
 struct ServiceMain {
@@ -62,6 +72,9 @@ struct ServiceMain {
   std::string TempTableName = "TEMP_GAL";
   std::string TableName = "GAL";
   std::string DistListFile;
+  // The follow-on jobs that ran in the run in progress (the jobs add to
+  // it, the update run empties it when it starts).
+  std::vector<FollowOnOutcome> FollowOnOutcomes;
 
   // Database state (set by the update run).
   std::unique_ptr<ado::Connection> ServiceConnection;

@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -93,6 +96,7 @@ class ContactsEndToEnd : public ::testing::Test {
     Set("localcontactname", "GAL");
   }
   void TearDown() override {
+    if (!mounted.empty()) umount(mounted.c_str());
     if (radicale > 0) {
       kill(radicale, SIGTERM);
       waitpid(radicale, nullptr, 0);
@@ -134,7 +138,7 @@ class ContactsEndToEnd : public ::testing::Test {
     }
   }
 
-  fs::path home;
+  fs::path home, mounted;
   std::string oldHome, connectionString;
   pid_t radicale = -1;
 };
@@ -265,6 +269,30 @@ TEST_F(ContactsEndToEnd, ARunKilledDuringTheSyncLeavesWholeFilesAndTheNextRunMen
   outlook::Namespace ns = outlook::Application(store).GetNamespace("MAPI");
   ns.Logon("TWCorvane");
   for (const auto& row : sync) EXPECT_NO_THROW(ns.GetItemFromID(*row.at("PFC_ENTRY_ID")));
+}
+
+// A mail store on a file system that fills up (a small tmpfs; root only):
+// the local export fails and leaves no work folder holding the space, the
+// sync saves what fits and logs every contact it could not save as such,
+// and --status warns, naming both jobs.
+TEST_F(ContactsEndToEnd, AFullStoreIsReportedAndLeavesNoWorkFolder) {
+  fs::create_directories(home / "mailstore");
+  if (mount("tmpfs", (home / "mailstore").c_str(), "tmpfs", 0, "size=400k") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  mounted = home / "mailstore";
+  Output run = Shell(RunCommand());
+  EXPECT_EQ(run.status, 0) << run.text;
+  EXPECT_FALSE(fs::exists(home / "mailstore" / "corvane.service" / "Contacts" / "GAL_TMP"));
+  const size_t failed = run.text.find("Contact 250 was not saved: "), added = run.text.find("Added contact 250\n");
+  EXPECT_NE(failed, std::string::npos) << run.text;
+  EXPECT_LT(failed, added) << run.text;
+  EXPECT_LT(Files(PublicFolder()).size(), 250u);
+
+  Output status = Shell("CORVANE_HOME=" + Quote(home) + " " + Quote(BinDir() / "corvane-run") + " --status");
+  EXPECT_EQ(status.status, 1) << status.text;
+  EXPECT_THAT(status.text, ::testing::HasSubstr("; the local contacts export failed; the public-folder contact sync "
+                                                "completed only in part\n"));
+  EXPECT_THAT(status.text, ::testing::HasSubstr("No space left on device"));
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ TEST_P(ContactJobTest, LocalExportKeepsTheOldFolderWhenItFails) {
   h->Export();
   EXPECT_TRUE(h->failure);
   EXPECT_THAT(FullNames(*h, "Contacts/Local"), ElementsAre("Ann O'Neil"));
-  EXPECT_TRUE(FullNames(*h, "Contacts/Local_TMP").empty());
+  EXPECT_THAT(SubFolderNames(*h), ElementsAre("Local"));  // the failed export removed its work folder
   // No connection string: it fails after making the work folder.
   h->control.settings["connectionstring"] = "";
   h->Export();
@@ -60,9 +60,13 @@ TEST_P(ContactJobTest, LocalExportKeepsTheOldFolderWhenItFails) {
   h->control.settings["connectionstring"] = h->db->connectionString;
   h->SetGal({Person("E2", "Bo", "Li")});
   h->store.FailSaves(1);
-  h->Export();
-  EXPECT_TRUE(h->failure);
+  EXPECT_ANY_THROW(service::contacts::RunContactJob(h->w, h->env, "local contacts export",
+                                                    service::contacts::ExportAccessContactsToOutlook));
+  ASSERT_EQ(h->w.FollowOnOutcomes.size(), 1u);
+  EXPECT_EQ(h->w.FollowOnOutcomes[0].kind, service::FollowOnOutcome::Kind::Failed);
+  EXPECT_THAT(h->control.events.back().text, ::testing::StartsWith("The local contacts export failed: -2147221227  "));
   EXPECT_THAT(FullNames(*h, "Contacts/Local"), ElementsAre("Ann O'Neil"));
+  EXPECT_THAT(SubFolderNames(*h), ElementsAre("Local"));
   // The next run deletes the leftover work folder and rebuilds.
   h->Export();
   ASSERT_FALSE(h->failure) << *h->failure;

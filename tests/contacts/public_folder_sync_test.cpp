@@ -2,6 +2,12 @@
 // PostgreSQL.
 #include <gmock/gmock.h>
 
+#include <filesystem>
+#include <fstream>
+
+#include "platform/outlook/vcard.h"
+#include "platform/outlook/vcard_folder_store.h"
+
 #include "tests/contacts/contacts_fixture.h"
 
 namespace corvane::testing {
@@ -93,13 +99,82 @@ TEST_P(ContactJobTest, AnUnreadableTargetFolderStartsAfresh) {
 TEST_P(ContactJobTest, AFailedSaveIsMadeGoodByTheNextRun) {
   h->SetGal({Person("E1", "Ann", "O'Neil"), Person("E2", "Bo", "Li")});
   h->store.FailSaves(1);
-  h->Sync();
+  service::contacts::RunContactJob(h->w, h->env, "public-folder contact sync",
+                                   service::contacts::CreatePublicFolderContacts);
+  // The failed save is logged as such before its row's line, and the job
+  // that did part of its work says so in an error event and its outcome.
+  auto at = [&](const std::string& prefix) {
+    return std::find_if(h->entries.begin(), h->entries.end(), [&](const auto& e) { return e.starts_with(prefix); });
+  };
+  ASSERT_NE(at("Contact 1 was not saved: "), h->entries.end());
+  EXPECT_LT(at("Contact 1 was not saved: "), at("Added contact 1"));
+  ASSERT_EQ(h->control.events.size(), 1u);
+  EXPECT_EQ(h->control.events[0].id, 109);
+  EXPECT_THAT(h->control.events[0].text, ::testing::StartsWith("The public-folder contact sync completed only in part: 1 failure"));
+  ASSERT_EQ(h->w.FollowOnOutcomes.size(), 1u);
+  EXPECT_EQ(h->w.FollowOnOutcomes[0].kind, service::FollowOnOutcome::Kind::Partial);
   EXPECT_EQ(h->ContactsIn(kFolder).size(), 1u);
   EXPECT_EQ(h->SyncRows().count(""), 1u);  // the row is there, without a contact
   h->Sync();
   EXPECT_EQ(h->ContactsIn(kFolder).size(), 2u);
   EXPECT_EQ(h->SyncRows().count(""), 0u);
   EXPECT_TRUE(h->Logged("Add contact #:1") || h->Logged("Add contact #:2"));
+}
+
+// A new "cmbsubs": the new folder gets every contact; the old one is left
+// as it was, and the run log says it is no longer kept in step.
+TEST_P(ContactJobTest, AChangedFolderIsFilledAndTheOldOneLeftAsItIs) {
+  h->SetGal({Person("E1", "Ann", "O'Neil"), Person("E2", "Bo", "Li")});
+  h->Sync();
+  h->SetGal({Person("E1", "Ann", "Okafor"), Person("E2", "Bo", "Li")});
+  h->control.settings["cmbsubs"] = "Staff";
+  h->Sync();
+  ASSERT_FALSE(h->failure) << *h->failure;
+  EXPECT_EQ(Named(h->ContactsIn(kFolder)), (std::map<std::string, std::string>{{"E1", "Ann O'Neil"}, {"E2", "Bo Li"}}));
+  auto staff = h->ContactsIn("Public Folders/Staff");
+  EXPECT_EQ(Named(staff), (std::map<std::string, std::string>{{"E1", "Ann Okafor"}, {"E2", "Bo Li"}}));
+  for (const auto& c : staff) EXPECT_EQ(h->SyncRows().count(c.EntryID()), 1u);
+  EXPECT_TRUE(h->Logged("The contacts in folder Corvane Contacts are no longer kept in step: they stay as they are, "
+                        "and the contacts now go to Staff"));
+}
+
+// On the vCard store: a folder restored without its hidden marker (and
+// then without the store's records too), and damaged cards, keep the same
+// files, so a CardDAV client sees no address book rewritten.
+TEST_P(ContactJobTest, AFolderRestoredWithoutDotFilesKeepsItsCards) {
+  namespace fs = std::filesystem;
+  TempHome::AddProfile("TWCorvane", "corvane.service");
+  outlook::VCardFolderStore vcards;
+  service::contacts::ContactJobEnvironment env{vcards, registry::Hive::Machine()};
+  const fs::path root = h->home.dir() / "mailstore", dir = root / "Public Folders" / "Corvane Contacts";
+  auto cards = [&] {
+    std::map<std::string, std::string> out;  // file -> its full name
+    for (const auto& e : fs::directory_iterator(dir)) {
+      if (e.path().extension() != ".vcf") continue;
+      std::ifstream in(e.path(), std::ios::binary);
+      auto card = outlook::ReadVCard(std::string(std::istreambuf_iterator<char>(in), {}), e.path().stem());
+      out[e.path().filename()] = card ? card->Get(ContactProperty::FullName) : "<damaged>";
+    }
+    return out;
+  };
+  h->SetGal({Person("E1", "Ann", "O'Neil"), Person("E2", "Bo", "Li"), Person("E3", "Cy", "Ng")});
+  service::contacts::CreatePublicFolderContacts(h->w, env);
+  const auto before = cards();
+  ASSERT_EQ(before.size(), 3u);
+
+  fs::remove(dir / ".corvane-folder");
+  std::ofstream(dir / before.begin()->first, std::ios::trunc) << "BEGIN:VCARD\r\nFN:Ann O";
+  std::ofstream(dir / std::next(before.begin())->first, std::ios::trunc).flush();
+  service::contacts::CreatePublicFolderContacts(h->w, env);
+  EXPECT_EQ(cards(), before);
+
+  fs::remove(dir / ".corvane-folder");
+  fs::remove_all(root / ".corvane-store");
+  h->entries.clear();
+  service::contacts::CreatePublicFolderContacts(h->w, env);
+  EXPECT_EQ(cards(), before);
+  EXPECT_TRUE(h->Logged("Sync contact #:3"));
+  EXPECT_EQ(h->SyncRows().size(), 3u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, ContactJobTest, ::testing::Values("sqlite", "postgres"),

@@ -4,6 +4,8 @@
 #include "service/export/import_dl.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -76,6 +78,7 @@ TEST_P(ImportDL, WritesEveryProxyListAsAMemberAndStartsTheTool) {
     if (v && !v->empty()) expected += "DL,All \"Staff\"; O'Hara," + *v + "\r\n";
   }
   EXPECT_EQ(ReadFile(file), expected);
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);  // whatever the umask
   EXPECT_NE(expected.find("DL,All \"Staff\"; O'Hara,SMTP:ann.o'hara@example.org{;},smtp:ann@example.org{;},"
                           "X400:c=US;a= ;p=Org{;}\r\n"),
             std::string::npos);
@@ -97,6 +100,28 @@ TEST_P(ImportDL, WritesEveryProxyListAsAMemberAndStartsTheTool) {
   EXPECT_EQ(h->shell.started.size(), 2u);
   EXPECT_EQ(ListEvents().size(), 1u);
   EXPECT_EQ(h->w.lblstatus, "Not Running");
+}
+
+TEST_P(ImportDL, TheListIsReplacedWholeSoAnImportReadingTheOldOneReadsItWhole) {
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  waitpid(child, nullptr, 0);
+  const fs::path dead = file.string() + ".importdl." + std::to_string(child);
+  std::ofstream(dead) << "DL,half a list";
+  const std::string old_list = "Obj-Class, Directory Name, members\r\nDL,Old,SMTP:old@example.org{;}\r\n";
+  std::ofstream(file, std::ios::binary) << old_list;
+  std::ifstream reading(file, std::ios::binary);  // dsimport, still reading the last run's list
+  ASSERT_EQ(h->Run(), true);
+  std::stringstream seen;
+  seen << reading.rdbuf();
+  EXPECT_EQ(seen.str(), old_list);
+  EXPECT_NE(ReadFile(file).find("DL,All \"Staff\"; O'Hara,SMTP:ann.o'hara@example.org{;}"), std::string::npos);
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(file.parent_path()))
+    if (e.path().filename().string().rfind(file.filename().string(), 0) == 0) names.push_back(e.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{file.filename().string()});  // no temporary file, none left by the dead
 }
 
 TEST_P(ImportDL, MissingFileNameSwitchesTheImportOffForTheProcess) {

@@ -14,7 +14,9 @@ TEST(ExportReport, IsOneLineThatReadsBackAsWritten) {
   const ExportReport cut{State::CutShort, 120, 50, 50, 0, "lpContents->QueryRows failed:\nline 7"};
   EXPECT_EQ(FormatExportReport(cut),
             "cut-short count=120 read=50 written=50 left-out=0 cause=lpContents->QueryRows failed: line 7\n");
-  for (const auto& report : {complete, cut, ExportReport{State::Stopped, 9, 0, 0, 0, ""}}) {
+  const ExportReport shortened{State::Complete, 3, 3, 3, 0, "", 2};
+  EXPECT_EQ(FormatExportReport(shortened), "complete count=3 read=3 written=3 left-out=0 shortened=2\n");
+  for (const auto& report : {complete, cut, shortened, ExportReport{State::Stopped, 9, 0, 0, 0, ""}}) {
     auto expected = report;
     for (char& c : expected.cause) c = c == '\n' ? ' ' : c;
     EXPECT_EQ(ParseExportReport(FormatExportReport(report)), expected);

@@ -280,6 +280,28 @@ TEST_F(GalReaderTest, OverlongStatementIsSkipped) {
   EXPECT_EQ(db->ReadRows().size(), 1u);
 }
 
+// An entry whose proxy addresses do not all fit within the bound is counted
+// in the report, and named in the debug log.
+TEST_F(GalReaderTest, ProxyListsCutAtTheirBoundAreCountedAndNamed) {
+  auto people = People(3);
+  for (int i = 0; i < 40; ++i)  // 34 characters each with the separator: 29 fit after the primary
+    people[1].attributes.emplace_back("proxyAddresses", fmt::format("smtp:alias{:02}@example.org.xxxxx", i));
+  CreateProfileFor(people);
+  auto db = SqliteDatabase(dir.Path());
+  db->CreateTempTable();
+  lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "TRUE", 0);
+  EXPECT_EQ(dir.Log(), "");
+  EXPECT_EQ(Report(), (ExportReport{State::Complete, 3, 3, 3, 0, "", 1}));
+
+  db->CreateTempTable();
+  lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "FALSE", 0);
+  const std::string log = dir.Log();
+  EXPECT_EQ(Count(log, "Proxy addresses of "), 1u) << log;
+  EXPECT_NE(log.find("\nProxy addresses of \"User 1\" (user001@example.org) cut at 1023 characters: 11 left out\n"),
+            std::string::npos)
+      << log;
+}
+
 // A value the database refuses costs its column only: the second attempt
 // writes the key and every other column, and the entries before and after
 // it in the same batch stay written.

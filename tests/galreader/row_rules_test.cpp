@@ -8,7 +8,6 @@
 #include "galreader/gal_record.h"
 #include "galreader/gal_session.h"
 #include "galreader/row_statements.h"
-#include "galreader/utf8_text.h"
 #include "tests/galreader/log_dir.h"
 
 namespace corvane::galreader {
@@ -58,18 +57,6 @@ TEST(EscapeCountryText, DoublesOnlyTheApostrophe) {
   EXPECT_EQ(EscapeCountryText("Cote d'Ivoire"), "Cote d''Ivoire");
   EXPECT_EQ(EscapeCountryText("it''s"), "it''''s");
   EXPECT_EQ(EscapeCountryText("a`b" + kRightQuote + "c" + kAcute), "a`b" + kRightQuote + "c" + kAcute);
-}
-
-TEST(ToValidUtf8, ReplacesEachInvalidByteAndKeepsWellFormedText) {
-  const std::string fffd = "\xEF\xBF\xBD";
-  EXPECT_EQ(ToValidUtf8("plain " + kOCircumflex + " \xF0\x9F\x98\x80"), "plain " + kOCircumflex + " \xF0\x9F\x98\x80");
-  EXPECT_EQ(ToValidUtf8("a\xB4z"), "a" + fffd + "z");                  // lone continuation byte
-  EXPECT_EQ(ToValidUtf8("\x92quote"), fffd + "quote");                 // a Windows-1252 quote byte
-  EXPECT_EQ(ToValidUtf8("\xC3"), fffd);                                // cut-off character
-  EXPECT_EQ(ToValidUtf8("\xC0\xAF"), fffd + fffd);                     // overlong
-  EXPECT_EQ(ToValidUtf8("\xED\xA0\x80"), fffd + fffd + fffd);          // surrogate
-  EXPECT_EQ(ToValidUtf8("\xF4\x90\x80\x80"), fffd + fffd + fffd + fffd);  // above U+10FFFF
-  EXPECT_EQ(ToValidUtf8("x\xE2\x80'"), "x" + fffd + fffd + "'");
 }
 
 // A contents-table row built in memory, with every column missing unless set.

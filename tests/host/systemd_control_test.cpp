@@ -145,7 +145,7 @@ TEST(SystemdControl, TheUnitIsHardenedAroundItsHome) {
     std::vector<std::string> present, absent;
   } cases[] = {
       {{"D", "/usr/lib/corvane/CorvaneService", "/var/lib/corvane", "corvane"},
-       {"User=corvane\n", "NoNewPrivileges=yes\n", "ProtectSystem=strict\n", "ReadWritePaths=\"/var/lib/corvane\"\n",
+       {"User=corvane\n", "NoNewPrivileges=yes\n", "UMask=0077\n", "ProtectSystem=strict\n", "ReadWritePaths=\"/var/lib/corvane\"\n",
         "PrivateTmp=yes\n", "ProtectHome=yes\n"},
        {}},
       {{"D", "/home/ann/build/bin/CorvaneService", "/var/lib/corvane", ""},

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <chrono>
+#include <fstream>
 #include <set>
 
 #include "tests/outlook/store_fixture.h"
@@ -72,6 +74,12 @@ TEST_P(StoreContract, FolderNamesAreAnyTextAndStayInsideTheStore) {
     for (const auto& e : std::filesystem::directory_iterator(store.root() / "Public Folders"))
       dirs += e.is_directory() ? 1 : 0;
     EXPECT_EQ(dirs, static_cast<int>(names.size()));
+    // Personal data: the store's folders and files are their owner's only.
+    for (const auto& e : std::filesystem::recursive_directory_iterator(store.root()))
+      EXPECT_EQ(e.status().permissions(), e.is_directory() ? std::filesystem::perms::owner_all
+                                                           : std::filesystem::perms::owner_read |
+                                                                 std::filesystem::perms::owner_write)
+          << e.path();
   }
 }
 
@@ -194,6 +202,83 @@ TEST_P(StoreContract, SessionListsThePublicFolderTree) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, StoreContract, ::testing::Values("memory", "vcard"),
                          [](const auto& info) { return info.param; });
+
+// The vCard folder store after what a restore that skips dot files, damage
+// or a killed process leaves: folders keep their identifiers (so every
+// EntryID the sync table holds stays good), a damaged card reads as an
+// empty contact whose save replaces it in place, and leftovers of dead
+// processes go when their parent folder is listed.
+TEST(VCardFolderStore, RecoversFromLostMarkersDamageAndLeftovers) {
+  namespace fs = std::filesystem;
+  TestStore store("vcard");
+  auto logon = [&] {
+    Namespace ns = Application(*store.backend).GetNamespace("MAPI");
+    ns.Logon("TWCorvane");
+    return ns;
+  };
+  auto listed = [&](Namespace& ns) {
+    std::vector<std::string> ids;
+    Folders folders = ns.GetDefaultFolder(olPublicFoldersAllPublicFolders).GetFolders();
+    for (auto f = folders.GetFirst(); f; f = folders.GetNext()) ids.push_back(f->EntryID());
+    return ids;
+  };
+  Namespace first = logon();
+  Folder staff = first.GetDefaultFolder(olPublicFoldersAllPublicFolders).GetFolders().Add("Staff", olFolderContacts);
+  std::vector<std::string> items;
+  for (const char* name : {"Ann", "Bo", "Cy"}) {
+    ContactItem c = staff.GetItems().Add(olContactItem);
+    c.Set(ContactProperty::FullName, name);
+    c.Save();
+    items.push_back(c.EntryID());
+  }
+  const fs::path publicDir = store.root() / "Public Folders", dir = publicDir / "Staff";
+  for (const auto& lost : {std::vector<fs::path>{dir / ".corvane-folder"},
+                           std::vector<fs::path>{dir / ".corvane-folder", publicDir / ".corvane-folder"},
+                           std::vector<fs::path>{store.root() / ".corvane-store"}}) {
+    for (const auto& path : lost) fs::remove_all(path);
+    Namespace ns = logon();
+    EXPECT_EQ(ns.GetItemFromID(items[0]).Get(ContactProperty::FullName), "Ann") << lost.front();
+    EXPECT_THAT(listed(ns), ElementsAre(staff.EntryID())) << lost.front();
+    EXPECT_EQ(ns.GetItemFromID(items[1]).Get(ContactProperty::FullName), "Bo") << lost.front();
+  }
+
+  // Damaged cards: empty, garbage, cut short.
+  std::vector<fs::path> files;
+  for (const auto& e : fs::directory_iterator(dir))
+    if (e.path().extension() == ".vcf") files.push_back(e.path());
+  ASSERT_EQ(files.size(), 3u);
+  std::ofstream(files[0], std::ios::trunc).flush();
+  std::ofstream(files[1], std::ios::trunc) << "\x01\x02 not a card";
+  std::string card;
+  std::getline(std::ifstream(files[2]), card, '\0');
+  std::ofstream(files[2], std::ios::trunc) << card.substr(0, card.size() / 2);
+  Namespace ns = logon();
+  for (const auto& id : items) {
+    ContactItem c = ns.GetItemFromID(id);
+    EXPECT_EQ(c.Get(ContactProperty::FullName), "");
+    c.Set(ContactProperty::FullName, "Mended");
+    c.Save();
+  }
+  std::set<fs::path> after;
+  for (const auto& e : fs::directory_iterator(dir))
+    if (e.path().extension() == ".vcf") after.insert(e.path());
+  EXPECT_EQ(after, std::set<fs::path>(files.begin(), files.end()));  // the same files, now whole
+  EXPECT_EQ(logon().GetItemFromID(items[2]).Get(ContactProperty::FullName), "Mended");
+
+  // Leftovers: a deletion and a creation cut short long ago, a creation in progress.
+  const fs::path deleted = publicDir / ".deleted-0123456789abcdef", oldNew = publicDir / ".new-0123456789abcdee",
+                 freshNew = publicDir / ".new-0123456789abcded";
+  for (const auto& d : {deleted, oldNew, freshNew}) {
+    fs::create_directories(d);
+    std::ofstream(d / "x.vcf") << "BEGIN:VCARD\r\nEND:VCARD\r\n";
+  }
+  fs::last_write_time(oldNew, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  Namespace later = logon();
+  listed(later);
+  EXPECT_FALSE(fs::exists(deleted));
+  EXPECT_FALSE(fs::exists(oldNew));
+  EXPECT_TRUE(fs::exists(freshNew));
+}
 
 }  // namespace
 }  // namespace corvane::testing

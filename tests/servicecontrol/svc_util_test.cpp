@@ -66,5 +66,27 @@ TEST(SvcUtil, APendingStartIsLeftAfterTheDefaultTwoMinutes) {
   EXPECT_EQ(svc.GetTargetServiceStatus().Text(), "SERVICE_START_PENDING");
 }
 
+TEST(SvcUtil, ARequestThatCannotReachTheServiceSaysWhyAndACancelledWaitEndsAtOnce) {
+  auto manager = std::make_shared<FakeServiceControlManager>();
+  manager->services["Corvane Service"] = {"Tarnwick Corvane Service", scm::SERVICE_STOPPED, scm::SERVICE_START_PENDING};
+  std::chrono::steady_clock::time_point now{};
+  SvcUtilObject svc(manager, {[&] { return now; }, [&](std::chrono::milliseconds pause) { now += pause; }});
+  svc.hostname = "TESTHOST";
+  svc.TargetService = "Nowhere";
+  EXPECT_EQ(svc.StartTargetService(), com::Variant(false));
+  EXPECT_EQ(svc.LastRequestError, scm::ERROR_SERVICE_DOES_NOT_EXIST);
+
+  svc.TargetService = "Corvane Service";
+  std::vector<std::string> seen;
+  svc.ProcessPendingMessages = [&] {
+    seen.push_back(svc.WaitStatus);
+    svc.TimeLimit = std::chrono::milliseconds(0);
+  };
+  EXPECT_EQ(svc.StartTargetService(), com::Variant(true));
+  EXPECT_EQ(svc.LastRequestError, 0u);
+  EXPECT_EQ(seen, std::vector<std::string>{"SERVICE_START_PENDING"});
+  EXPECT_EQ(svc.WaitStatus, "");
+}
+
 }  // namespace
 }  // namespace corvane::servicecontrol

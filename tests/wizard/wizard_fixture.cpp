@@ -54,12 +54,33 @@ class FakeSvcUtil : public SvcUtil {
   }
   bool StartTargetService() override {
     h_.serviceCalls.push_back("StartTargetService");
+    Wait();
     return true;
   }
-  void BounceTargetService() override { h_.serviceCalls.push_back("BounceTargetService"); }
+  void BounceTargetService() override {
+    h_.serviceCalls.push_back("BounceTargetService");
+    Wait();
+  }
+  void SetWaitObserver(std::function<void(const std::string&)> observer) override { observer_ = std::move(observer); }
+  void CancelWait() override {
+    h_.serviceCalls.push_back("CancelWait");
+    cancelled_ = true;
+  }
+  std::optional<Failure> RequestFailure() override { return h_.requestFailure; }
 
  private:
+  void Wait() {
+    cancelled_ = false;
+    for (const std::string& status : h_.waitStatuses) {
+      if (cancelled_) return;
+      if (observer_) observer_(status);
+      if (h_.duringWait) h_.duringWait();
+    }
+  }
+
   WizardHarness& h_;
+  std::function<void(const std::string&)> observer_;
+  bool cancelled_ = false;
 };
 
 }  // namespace
@@ -86,6 +107,7 @@ WizardPorts WizardHarness::Ports(const std::string& serviceAccount) {
   ports.now = [] { return kNow; };
   ports.serviceAccount = serviceAccount;
   ports.computerName = "gal-host";
+  ports.serviceUnit = "Corvane\\x20Service.service";
   ports.distListFileDefault = "/opt/corvane/dstemp.csv";
   ports.versionMajor = 4;
   ports.versionMinor = 1;

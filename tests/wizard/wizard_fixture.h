@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -41,6 +42,7 @@ class RecordingView : public WizardView {
   bool AskYesNo(const std::string& text, const std::string& title, MsgIcon icon) override;
   std::string BuildConnectionString(const std::string& current) override;
   void ShowHelp(int context) override { helpContexts.push_back(context); }
+  void ShowBusy(bool on) override { busy.push_back(on); }
   void Focus(const std::string& name) override { focus = name; }
   void End() override { ended = true; }
 
@@ -49,6 +51,7 @@ class RecordingView : public WizardView {
   std::optional<std::string> built;  // what the builder returns; nullopt: Cancel
   std::vector<int> helpContexts;
   std::string focus;
+  std::vector<bool> busy;  // every ShowBusy, in order
   bool ended = false;
 };
 
@@ -95,6 +98,12 @@ class WizardHarness {
   std::deque<std::string> statuses;
   std::vector<std::string> serviceCalls;
   bool serviceCreatable = true;
+  // A start or restart waits through these status texts, calling
+  // `duringWait` after each (a test looks at the controls, or cancels);
+  // a CancelWait ends the wait. `requestFailure` is why the request failed.
+  std::vector<std::string> waitStatuses;
+  std::function<void()> duringWait;
+  std::optional<Failure> requestFailure;
   PublicFolderListing folders;
   RecordingStore* recording() { return recording_.get(); }
 

@@ -228,6 +228,7 @@ TEST_F(WizardWindowTest, EachScheduleKindShowsItsFrameAndTheRightPickers) {
 
 TEST_F(WizardWindowTest, HelpOpensAtTheFocusedSettingOrThePage) {
   window_->model().ClickTab(2);
+  EXPECT_EQ(Find<QLineEdit>("txtServer")->placeholderText(), "ldap://dc1.example.org/DC=example,DC=org??sub");
   Find("txtServer")->setFocus();
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
   auto* help = window_->findChild<HelpWindow*>("HelpWindow");
@@ -240,6 +241,37 @@ TEST_F(WizardWindowTest, HelpOpensAtTheFocusedSettingOrThePage) {
               ::testing::HasSubstr("ldap://dc1.example.org/DC=example,DC=org??sub"));
 }
 
+// After Yes: a busy cursor and the service's status below the pages, no
+// other page meanwhile, and Cancel ends the wait, not the program.
+TEST_F(WizardWindowTest, TheWaitForTheServiceShowsItselfAndCancelEndsIt) {
+  Form1Model& m = window_->model();
+  m.Type("txtConnectionString", "DSN=gal");
+  m.Type("txtServer", "dc1");
+  m.ClickTab(7);
+  harness_.statuses = {"SERVICE_STOPPED", "SERVICE_STOPPED"};
+  harness_.waitStatuses = {"SERVICE_START_PENDING", "SERVICE_START_PENDING"};
+  int rounds = 0;
+  harness_.duringWait = [&] {
+    ++rounds;
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
+    EXPECT_FALSE(Find("TabStrip1")->isEnabled());
+    EXPECT_FALSE(Find("cmdback")->isEnabled());
+    EXPECT_TRUE(Find("lblservicestatus")->isVisible());
+    EXPECT_EQ(Find<QLabel>("lblservicestatus")->text(),
+              "Starting the Corvane Service... Status: SERVICE_START_PENDING. Cancel stops waiting.");
+    Click("cmdCancel");
+    EXPECT_TRUE(window_->isVisible());
+  };
+  BoxAnswerer answerer({QMessageBox::Yes, QMessageBox::Ok});
+  Click("cmdNext");
+  EXPECT_EQ(rounds, 1);
+  ASSERT_EQ(answerer.texts.size(), 2u);
+  EXPECT_THAT(answerer.texts[1], ::testing::HasSubstr("left in whatever state systemd brings it to"));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(window_->ended());
+}
+
 TEST(WizardConnectionDialog, BuildsASqliteStringFromTheDriverListAndTestsIt) {
   TempFolder folder;
   ConnectionDialog dialog("", nullptr);
@@ -250,6 +282,12 @@ TEST(WizardConnectionDialog, BuildsASqliteStringFromTheDriverListAndTestsIt) {
   providers->setCurrentItem(found[0]);
   dialog.findChild<QTabWidget*>()->setCurrentIndex(1);
   EXPECT_FALSE(dialog.findChild<QLineEdit*>("DataLinkServer")->isVisible());
+  // The file's label underlines its mnemonic (Alt+F) instead of showing "&".
+  QLabel* fileLabel = nullptr;
+  for (QLabel* label : dialog.findChildren<QLabel*>())
+    if (label->text() == "Database &file:") fileLabel = label;
+  ASSERT_NE(fileLabel, nullptr);
+  EXPECT_EQ(fileLabel->buddy(), dialog.findChild<QLineEdit*>("DataLinkFile"));
   const std::string file = (folder.path() / "gal.db").string();
   QTest::keyClicks(dialog.findChild<QLineEdit*>("DataLinkFile"), QString::fromStdString(file));
   QTest::mouseClick(dialog.findChild<QPushButton*>("DataLinkTest"), Qt::LeftButton);

@@ -44,7 +44,20 @@ TEST(WizardMachine, CreatesTheRegisteredServiceControlComponentOrSays429) {
   Failure failure;
   ::setenv("CORVANE_HOME", CORVANE_TEST_HOME, 1);
   auto svc = CreateSvcUtil(failure, [] {});
-  EXPECT_NE(svc, nullptr) << failure.number << " " << failure.text;
+  ASSERT_NE(svc, nullptr) << failure.number << " " << failure.text;
+  // A start that cannot reach systemd: the component's result as ever, and
+  // why through the adapter.
+  const char* bus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+  const std::string restoreBus = bus != nullptr ? bus : "";
+  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/corvane-test-bus", 1);
+  svc->SetHostname("localhost");
+  svc->SetTargetService("Corvane Service");
+  EXPECT_FALSE(svc->StartTargetService());
+  const auto why = svc->RequestFailure();
+  ASSERT_TRUE(why.has_value());
+  EXPECT_EQ(why->number, 1722);
+  EXPECT_EQ(why->text, "systemd cannot be reached");
+  if (bus != nullptr) ::setenv("DBUS_SYSTEM_BUS_ADDRESS", restoreBus.c_str(), 1); else ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 
   TempFolder empty;
   ::setenv("CORVANE_HOME", empty.path().c_str(), 1);
@@ -52,6 +65,21 @@ TEST(WizardMachine, CreatesTheRegisteredServiceControlComponentOrSays429) {
   EXPECT_EQ(CreateSvcUtil(failure, [] {}), nullptr);
   EXPECT_EQ(failure.number, 429);
   EXPECT_THAT(failure.text, HasSubstr("Tarnwick.SvcUtil"));
+  if (saved != nullptr) ::setenv("CORVANE_HOME", restore.c_str(), 1); else ::unsetenv("CORVANE_HOME");
+}
+
+// The distribution-list file the service's user writes at every run: in
+// the Corvane home, also where the program's folder (here the build's) could
+// be written, as it can by root.
+TEST(WizardMachine, TheDefaultImportFileAndTheUnitAreTheServicesOwn) {
+  const char* saved = std::getenv("CORVANE_HOME");
+  const std::string restore = saved != nullptr ? saved : "";
+  TempFolder home;
+  ::setenv("CORVANE_HOME", home.path().c_str(), 1);
+  HiveParameterStore store(registry::Hive::Machine());
+  const WizardPorts ports = MachinePorts(store);
+  EXPECT_EQ(ports.distListFileDefault, (home.path() / "dstemp.csv").string());
+  EXPECT_EQ(ports.serviceUnit, "Corvane\\x20Service.service");
   if (saved != nullptr) ::setenv("CORVANE_HOME", restore.c_str(), 1); else ::unsetenv("CORVANE_HOME");
 }
 

@@ -254,7 +254,10 @@ TEST(WizardConnectionString, TheShownCopyHidesThePasswordAndAStringWithoutOneIsQ
       {"Driver=FreeTDS;Server=h;password=a1", "Driver=FreeTDS;Server=h;password=EXISTS", false},
       {"Driver={PostgreSQL Unicode};Server=h;Uid=u;Pwd={se;cret};CommLog=0",
        "Driver={PostgreSQL Unicode};Server=h;Uid=u;Pwd=EXISTS;CommLog=0", false},
-      {"Driver=SQLite3;Database=/var/lib/corvane/gal.db", "Driver=SQLite3;Database=/var/lib/corvane/gal.db", true},
+      // Only a driver that takes a password is questioned: not SQLite's database file.
+      {"Driver=SQLite3;Database=/var/lib/corvane/gal.db", "Driver=SQLite3;Database=/var/lib/corvane/gal.db", false},
+      {"Driver={PostgreSQL Unicode};Server=h;Uid=u", "Driver={PostgreSQL Unicode};Server=h;Uid=u", true},
+      {"DSN=gal", "DSN=gal", true},
       {"Provider=SQLOLEDB;Integrated Security=SSPI;Data Source=h", "Provider=SQLOLEDB;Integrated Security=SSPI;Data Source=h",
        false},
   };
@@ -353,16 +356,28 @@ TEST(WizardPages, AnInvalidStartDateReturnsToTheSchedulePage) {
   EXPECT_EQ(m.Get("cmdNext").text, "&Next >>");
 }
 
-TEST(WizardPages, TheSchedulePageKeepsAOneTimeStartThatIsStillAhead) {
+TEST(WizardPages, TheSchedulePageKeepsAOneTimeStartThatIsStillAheadAndSaysWhenOneHasPassed) {
   WizardHarness h;
   Form1Model& m = h.Open();
+  m.Type("txtServer", "dc1");
   m.Choose("Option1_3");
-  m.Pick("DTPTime", {2024, 3, 9, 6, 0, 0});
+  // As the window picks: the date field's day, the time field's time of day.
+  m.Pick("DTPDate", {2024, 3, 6, 14, 30, 0});  // tomorrow
+  m.Pick("DTPTime", {2024, 3, 5, 6, 0, 0});    // earlier in the day than now
+  m.ClickTab(5);
+  m.Click("cmdback");
+  EXPECT_EQ(m.Get("DTPDate").value, (parameters::DateTime{2024, 3, 6, 14, 30, 0}));
+  EXPECT_EQ(m.Get("DTPTime").value, (parameters::DateTime{2024, 3, 5, 6, 0, 0}));
+  EXPECT_TRUE(h.view.messages.empty());
+  m.SaveStuff();
+  EXPECT_EQ(h.Stored("StartTime"), "3-6-2024 6:0:0 AM");
+
+  m.Pick("DTPDate", {2024, 3, 5, 14, 30, 0});  // today, 6 AM: passed
   m.ClickTab(4);
-  EXPECT_EQ(m.Get("DTPTime").value, (parameters::DateTime{2024, 3, 9, 6, 0, 0}));
-  m.Pick("DTPTime", {2024, 3, 1, 6, 0, 0});
-  m.ClickTab(4);
+  EXPECT_EQ(m.Get("DTPDate").value, kNow);
   EXPECT_EQ(m.Get("DTPTime").value, kNow);
+  ASSERT_EQ(h.view.messages.size(), 1u);
+  EXPECT_THAT(h.view.messages[0].text, HasSubstr("3/5/2024 6:00:00 AM, has passed, so it is now 3/5/2024 2:30:00 PM"));
 }
 
 // --- Control reactions ------------------------------------------------------------
@@ -403,15 +418,15 @@ TEST(WizardFinish, OffersToStartOrRestartTheServiceByItsStatus) {
     std::vector<std::string> calls;  // after the first status query
   };
   const Case cases[] = {
-      {{"SERVICE_STOPPED", "SERVICE_STOPPED"}, true,
+      {{"SERVICE_STOPPED", "SERVICE_STOPPED", "SERVICE_RUNNING"}, true,
        "The Corvane Service is currently stopped. Would you like to start the Corvane Service Now?",
-       {"GetTargetServiceStatus", "StartTargetService"}},
-      {{"SERVICE_RUNNING", "SERVICE_RUNNING"}, true,
+       {"GetTargetServiceStatus", "StartTargetService", "GetTargetServiceStatus"}},
+      {{"SERVICE_RUNNING", "SERVICE_RUNNING", "SERVICE_RUNNING"}, true,
        "The Corvane Service is currently RUNNING. Would you like to stop and re-start the Corvane Service Now?",
-       {"GetTargetServiceStatus", "BounceTargetService"}},
-      {{"SERVICE_STATUS_UNKNOWN", "SERVICE_START_PENDING"}, true,
+       {"GetTargetServiceStatus", "BounceTargetService", "GetTargetServiceStatus"}},
+      {{"SERVICE_STATUS_UNKNOWN", "SERVICE_START_PENDING", "SERVICE_RUNNING"}, true,
        "The Corvane Service status is currently unknown. Would you like to attempt to start the Corvane Service Now?",
-       {"GetTargetServiceStatus", "StartTargetService"}},
+       {"GetTargetServiceStatus", "StartTargetService", "GetTargetServiceStatus"}},
       {{"SERVICE_RUNNING"}, false,
        "The Corvane Service is currently RUNNING. Would you like to stop and re-start the Corvane Service Now?", {}},
   };
@@ -419,6 +434,7 @@ TEST(WizardFinish, OffersToStartOrRestartTheServiceByItsStatus) {
     WizardHarness h;
     Form1Model& m = h.Open();
     m.Type("txtConnectionString", "DSN=gal");
+    m.Type("txtServer", "dc1");
     m.ClickTab(7);
     h.statuses.assign(c.statuses.begin(), c.statuses.end());
     h.view.answers = {c.yes};
@@ -427,7 +443,7 @@ TEST(WizardFinish, OffersToStartOrRestartTheServiceByItsStatus) {
                                          "GetTargetServiceStatus"};
     expected.insert(expected.end(), c.calls.begin(), c.calls.end());
     EXPECT_EQ(h.serviceCalls, expected) << c.question;
-    ASSERT_GE(h.view.messages.size(), 1u);
+    ASSERT_EQ(h.view.messages.size(), c.yes ? 1u : 2u);
     EXPECT_EQ(h.view.messages[0].text, c.question);
     if (!c.yes) {
       ASSERT_EQ(h.view.messages.size(), 2u);
@@ -445,6 +461,7 @@ TEST(WizardFinish, ContactJobsGetTheMailProfileFirstAndAMissingComponentIsSaid) 
   WizardHarness h;
   Form1Model& m = h.Open();
   m.Type("txtConnectionString", "DSN=gal");
+  m.Type("txtServer", "dc1");
   m.Tick("ChkDynamicProfile", false);
   m.Type("txtAltProfile", "");
   m.Tick("chkContacts_0", true);
@@ -468,6 +485,7 @@ TEST(WizardFinish, ASettingsFileThatCannotBeWrittenIsSaidOnceAndTheWizardStays) 
   WizardHarness h(folder.path() / "not-a-folder" / "registry.hive");
   Form1Model& m = h.Open();
   m.Type("txtConnectionString", "DSN=gal");
+  m.Type("txtServer", "dc1");
   m.ClickTab(7);
   m.Click("cmdNext");
   ASSERT_EQ(h.view.messages.size(), 2u);
@@ -483,6 +501,105 @@ TEST(WizardFinish, ASettingsFileThatCannotBeWrittenIsSaidOnceAndTheWizardStays) 
   damaged.Open();
   ASSERT_EQ(damaged.view.messages.size(), 1u);
   EXPECT_THAT(damaged.view.messages[0].text, HasSubstr("registry.hive:2"));
+}
+
+TEST(WizardFinish, WhatTheServiceLacksIsSaidWhereItIsEntered) {
+  // No mailbox and no server: warned, and saved all the same.
+  WizardHarness h;
+  Form1Model& m = h.Open("");
+  m.Type("txtConnectionString", "DSN=gal");
+  m.ClickTab(7);
+  h.view.answers = {false};
+  m.Click("cmdNext");
+  ASSERT_EQ(h.view.messages.size(), 3u);
+  EXPECT_THAT(h.view.messages[0].text, StartsWith("Missing on the Microsoft Exchange page: Mailbox, Server (directory)."));
+  EXPECT_EQ(h.Stored("Mailbox"), "");
+  EXPECT_TRUE(h.view.ended);
+
+  // Contacts exports without any mail profile: said, on the Exports page, and nothing saved.
+  WizardHarness p;
+  Form1Model& n = p.Open();
+  n.Type("txtConnectionString", "DSN=gal");
+  n.Tick("ChkDynamicProfile", false);
+  n.Type("txtAltProfile", "");
+  n.Type("txtmailprofile", "");
+  n.Tick("chkContacts_1", true);
+  n.ClickTab(6);
+  n.Click("cmdNext");  // the required-fields message, then the summary
+  n.Click("cmdNext");
+  ASSERT_EQ(p.view.messages.size(), 2u);
+  EXPECT_THAT(p.view.messages[1].text, HasSubstr("\"Mail profile for contacts\" on the Exports page"));
+  EXPECT_EQ(n.VisiblePage(), 5);
+  EXPECT_EQ(p.view.focus, "txtAltProfile");
+  EXPECT_EQ(p.Stored("ConnectionString"), std::nullopt);
+  EXPECT_FALSE(p.view.ended);
+}
+
+// After Yes the wizard reads the status again; a service that does not run
+// is said, with why and the command that starts it.
+TEST(WizardFinish, AServiceThatDoesNotRunAfterTheStartIsSaidWithWhy) {
+  struct Case {
+    std::optional<Failure> failure;
+    std::string status, why;
+  };
+  const Case cases[] = {
+      {Failure{5, "access denied"}, "SERVICE_STOPPED", "Why: access denied (error 5)."},
+      {std::nullopt, "SERVICE_STOPPED",
+       "Why: it stopped again after it was started; its log says why: journalctl -u 'Corvane\\x20Service.service'."},
+      {std::nullopt, "SERVICE_START_PENDING", "Why: systemd is still starting it."},
+  };
+  for (const Case& c : cases) {
+    WizardHarness h;
+    Form1Model& m = h.Open();
+    m.Type("txtConnectionString", "DSN=gal");
+    m.Type("txtServer", "dc1");
+    m.ClickTab(7);
+    h.statuses = {"SERVICE_STOPPED", "SERVICE_STOPPED", c.status};
+    h.requestFailure = c.failure;
+    h.view.answers = {true};
+    m.Click("cmdNext");
+    ASSERT_EQ(h.view.messages.size(), 2u);
+    EXPECT_THAT(h.view.messages[1].text, StartsWith("The Corvane Service is not running after the start: its status is " +
+                                                    c.status + ".\r\n\r\n" + c.why));
+    EXPECT_THAT(h.view.messages[1].text, HasSubstr("sudo systemctl start 'Corvane\\x20Service.service'"));
+    EXPECT_TRUE(h.view.ended);
+  }
+}
+
+TEST(WizardFinish, TheWaitForTheServiceShowsItselfKeepsThePagesAndCancelEndsIt) {
+  WizardHarness h;
+  Form1Model& m = h.Open();
+  m.Type("txtConnectionString", "DSN=gal");
+  m.Type("txtServer", "dc1");
+  m.ClickTab(7);
+  h.statuses = {"SERVICE_RUNNING", "SERVICE_RUNNING"};
+  h.view.answers = {true};
+  h.waitStatuses = {"SERVICE_STOP_PENDING", "SERVICE_START_PENDING", "SERVICE_START_PENDING"};
+  int rounds = 0;
+  h.duringWait = [&] {
+    ++rounds;
+    EXPECT_EQ(h.view.busy, std::vector<bool>{true});
+    EXPECT_TRUE(m.Get("lblservicestatus").visible);
+    EXPECT_FALSE(m.Get("TabStrip1").enabled);
+    m.ClickTab(3);
+    m.Click("cmdback");
+    EXPECT_EQ(m.VisiblePage(), 7);
+    EXPECT_FALSE(m.Get("cmdback").enabled);
+    if (rounds == 2) {
+      EXPECT_EQ(m.Get("lblservicestatus").text,
+                "Restarting the Corvane Service... Status: SERVICE_START_PENDING. Cancel stops waiting.");
+      m.Click("cmdCancel");
+      EXPECT_FALSE(h.view.ended);
+    }
+  };
+  m.Click("cmdNext");
+  EXPECT_EQ(rounds, 2);
+  EXPECT_EQ(h.serviceCalls.back(), "CancelWait");  // no status read after it
+  EXPECT_EQ(h.view.busy, (std::vector<bool>{true, false}));
+  EXPECT_EQ(h.view.messages.back().text,
+            "The wait for the Corvane Service was cancelled. The service is left in whatever state systemd brings it "
+            "to.");
+  EXPECT_TRUE(h.view.ended);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "platform/mapi/profile_store.h"
 #include "platform/registry/hive_format.h"
 #include "service/export/connection_string.h"
+#include "service/export/import_dl_record.h"
 #include "service/export/profile_check.h"
 #include "service/export/schema.h"
 #include "service/host/parameters/parameter_reference.h"
@@ -250,6 +251,29 @@ class Check {
     }
     if (Get("EMS_AB_PROXY_ADDRESSES") != "1")
       Warning("DistList is on but EMS_AB_PROXY_ADDRESSES is not 1: the list file stays empty");
+    // The list file separates its columns with commas and cannot quote them.
+    if (const std::string name = Get("DistListName"); name.find(',') != std::string::npos)
+      Error(fmt::format("DistListName: \"{}\" holds a comma, which the list file cannot carry: every run's "
+                        "dsimport would refuse the list; choose a name without one",
+                        name));
+    LastImport();
+  }
+
+  // The outcome dsimport left of its last import (the run does not wait for it).
+  void LastImport() {
+    const fs::path file = hive_.file().parent_path() / service::kImportRecordFileName;
+    std::string error;
+    bool missing = false;
+    const auto record = service::ReadImportRecord(file, error, missing);
+    if (missing) {
+      Ok(fmt::format("distribution list: no dsimport has finished in this home yet ({})", file.string()));
+    } else if (!record) {
+      Warning("distribution list: " + error);
+    } else if (record->failed) {
+      Warning("distribution list: the last dsimport " + service::DescribeImport(*record));
+    } else {
+      Ok("distribution list: the last dsimport " + service::DescribeImport(*record));
+    }
   }
 
   const registry::Hive& hive_;

@@ -57,7 +57,8 @@ class CorvaneRun : public ::testing::Test {
     return v ? v->text : "";
   }
   Outcome Run(const std::string& arguments = "") {
-    std::string command = "cd '" + home.string() + "' && CORVANE_HOME='" + home.string() + "' TZ=UTC '" +
+    // The usual umask, which would leave files 0644: modes are the program's.
+    std::string command = "umask 022 && cd '" + home.string() + "' && CORVANE_HOME='" + home.string() + "' TZ=UTC '" +
                           (BinDir() / "corvane-run").string() + "' " + arguments + " 2>&1";
     Outcome o;
     FILE* p = popen(command.c_str(), "r");
@@ -85,6 +86,10 @@ TEST_F(CorvaneRun, ExportsTheSampleDirectoryAndSaysSo) {
   std::stringstream text;
   text << events.rdbuf();
   EXPECT_NE(text.str().find("UpdateGAL process finished."), std::string::npos);
+  // The address list is its owner's only; the record of the run is for the home's group too.
+  EXPECT_EQ(fs::status(home / "gal.db").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(home / "last-run.json").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 TEST_F(CorvaneRun, QuietSqlLeavesOutStatementsButNotFailures) {
@@ -165,7 +170,10 @@ TEST_F(CorvaneRun, EveryPhaseShowsItsFinalCountAndTheRunItsTableRows) {
   Outcome o = Run("--quiet-sql");
   EXPECT_EQ(o.status, 0) << o.output;
   for (const char* text : {"   GAL read: 2000 entries in the temporary table\n", "   address parse: 2000 rows\n",
-                           "   final table: 2000 rows\n", "; final table GAL: 2000 rows\n"})
+                           "   final table: 2000 rows\n", "; final table GAL: 2000 rows\n",
+                           // the generator's entry with forty long addresses
+                           "GAL export: 1 entry has more proxy addresses than fit in 1023 characters;",
+                           "corvane-run: 1 entry's proxy-address list was cut at 1023 characters;"})
     EXPECT_NE(o.output.find(text), std::string::npos) << text << o.output;
 }
 
@@ -233,6 +241,15 @@ TEST_F(CorvaneRun, CheckJudgesTheConfigurationAndChangesNothing) {
     Set(c.name, before);
   }
 
+  // A list name that every run's dsimport would refuse is an error.
+  Set("DistList", "1");
+  Set("DistListName", "Sales, Berlin");
+  const Outcome comma = Run("--check");
+  EXPECT_EQ(comma.status, 2) << comma.output;
+  EXPECT_NE(comma.output.find("error: DistListName: \"Sales, Berlin\" holds a comma"), std::string::npos)
+      << comma.output;
+  Set("DistList", "0");
+
   // A stored profile that no longer matches Server is a warning.
   ASSERT_EQ(Run("--quiet-sql").status, 0);
   const fs::path moved = home / "moved.ldif";
@@ -269,6 +286,20 @@ TEST_F(CorvaneRun, StatusJudgesTheLastRun) {
   EXPECT_NE(stale.output.find("; that is more than 1 d 2 h ago"), std::string::npos) << stale.output;
   EXPECT_EQ(Run("--status").status, 0);  // no age given, no age judged
 
+  // A contact job that did only part of its work: a warning naming it.
+  record->end += 30 * 3600;
+  record->outcome.followOn = {{"local contacts export", corvane::service::FollowOnOutcome::Kind::Completed, ""},
+                              {"public-folder contact sync", corvane::service::FollowOnOutcome::Kind::Partial,
+                               "3 failures, the first: -2147221227  No space left on device"}};
+  corvane::service::WriteLastRun(home / "last-run.json", *record);
+  Outcome partial = Run("--status");
+  EXPECT_EQ(partial.status, 1) << partial.output;
+  EXPECT_NE(partial.output.find("CORVANE WARNING: the last run completed"), std::string::npos) << partial.output;
+  EXPECT_NE(partial.output.find("; the public-folder contact sync completed only in part\n"), std::string::npos);
+  EXPECT_NE(partial.output.find("  follow-on    public-folder contact sync: partly completed: 3 failures, the first: "
+                                "-2147221227  No space left on device\n"),
+            std::string::npos) << partial.output;
+
   Set("ConnectionString", "Driver=NoSuchDriver;Database=x");
   ASSERT_EQ(Run().status, corvane::runtool::kRunRecovered);
   Outcome failed = Run("--status");
@@ -276,6 +307,58 @@ TEST_F(CorvaneRun, StatusJudgesTheLastRun) {
   EXPECT_NE(failed.output.find("CORVANE CRITICAL: the last run failed "), std::string::npos) << failed.output;
   EXPECT_NE(failed.output.find("outcome      failed (exit status 2), run by corvane-run"), std::string::npos);
   EXPECT_EQ(Run("--status --max-age soon").status, corvane::runtool::kUsage);
+}
+
+// The import the run starts and does not wait for leaves its own record,
+// which --status and --check report: a failed import, or none after a
+// completed run within the margin, is a warning.
+TEST_F(CorvaneRun, StatusAndCheckReportTheLastDistributionListImport) {
+  ASSERT_EQ(Run("--quiet-sql").status, 0);
+  std::string error;
+  auto run = corvane::service::ReadLastRun(home / "last-run.json", error);
+  ASSERT_TRUE(run) << error;
+  run->start -= 2 * 3600;  // the run ended two hours ago
+  run->end -= 2 * 3600;
+  corvane::service::WriteLastRun(home / "last-run.json", *run);
+  const fs::path record = home / "last-dsimport.json";
+  // An import that ended after the run, as dsimport records it.
+  auto import = [&](const std::string& result, const std::string& cause) {
+    std::ofstream(record) << R"({"program": "dsimport", "start": "2099-01-01T00:00:00Z", "end": "2099-01-01T00:01:00Z", )"
+                          << R"("result": ")" << result << R"(", "outcome": "updated", "list": "Staff", "file": null, )"
+                          << R"("directory": null, "group": "CN=Staff,OU=Groups", "members": 3, "added": 1, )"
+                          << R"("removed": 0, "unchanged": 2, "unresolved": 0, "kept_ambiguous": 0, "cause": )"
+                          << (cause.empty() ? "null" : "\"" + cause + "\"") << R"(, "margin_minutes": null})";
+  };
+  const struct {
+    std::string distList, margin, result, cause;
+    int status;
+    std::string line;
+  } cases[] = {
+      {"True", "", "", "", 1, "; no distribution-list import followed the run that completed "},
+      {"True", "180", "", "", 0, "CORVANE OK: "},
+      {"True", "", "completed", "", 0, "  dsimport     completed 1/1/2099 12:01:00 AM: updated CN=Staff,OU=Groups: 3 "
+                                       "members; added 1, removed 0, unchanged 2, unresolved 0\n"},
+      {"True", "", "failed", "Insufficient access", 1, "; the last distribution-list import failed 1/1/2099 12:01:00 AM "
+                                                       "(list \"Staff\"): Insufficient access\n"},
+      {"False", "", "failed", "Insufficient access", 0, "  dsimport     failed 1/1/2099"},
+  };
+  for (const auto& c : cases) {
+    Set("DistList", c.distList);
+    Set("DistListImportMargin", c.margin);
+    fs::remove(record);
+    if (!c.result.empty()) import(c.result, c.cause);
+    Outcome o = Run("--status");
+    EXPECT_EQ(o.status, c.status) << o.output;
+    EXPECT_NE(o.output.find(c.line), std::string::npos) << c.line << "\n" << o.output;
+  }
+  Set("DistList", "True");
+  Set("EMS_AB_PROXY_ADDRESSES", "1");
+  Set("DistListFile", (home / "distlist.csv").string());
+  Outcome check = Run("--check");
+  EXPECT_NE(check.output.find("warning: distribution list: the last dsimport failed 1/1/2099 12:01:00 AM (list "
+                              "\"Staff\"): Insufficient access\n"),
+            std::string::npos)
+      << check.output;
 }
 
 TEST(IsStatementEntry, OnlyXsqlEntries) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "galreader/export_control.h"
 #include "platform/ado/ado.h"
 #include "platform/ntservice/standard_error.h"
 #include "service/export/address_parse.h"
@@ -138,6 +139,15 @@ int RunOnce(ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out, cons
   poller.Stop();
   if (ended) service::RecordRun(w, "corvane-run", startedAt, outcome, false);
   double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  if (ended && outcome.shortenedProxyLists > 0) {
+    const long n = outcome.shortenedProxyLists;
+    std::fprintf(out, "%s\n",
+                 fmt::format("corvane-run: {} {} cut at {} characters; the addresses past it are not in the table "
+                             "(see the run log)",
+                             n, n == 1 ? "entry's proxy-address list was" : "entries' proxy-address lists were",
+                             galreader::kProxyAddressListLimit)
+                     .c_str());
+  }
   if (status == kRunCompleted)
     std::fprintf(out, "corvane-run: the run reached its end in %.1f s; final table %s: %s\n", seconds,
                  w.TableName.c_str(), FinalTableRows(w).c_str());

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "galreader/export_control.h"
 #include "platform/ntservice/event_loop.h"
 #include "platform/ntservice/lock_file.h"
 #include "platform/ntservice/standard_error.h"
@@ -80,9 +79,11 @@ constexpr const char* kUsageText =
     "               values, the database, the directory and mailbox, the mail\n"
     "               profile, the schedule and the final table's columns; exit\n"
     "               status 0 all good, 1 warnings, 2 errors\n"
-    "  --status     show the last run (last-run.json in the home); exit status 0 OK,\n"
-    "               1 stopped, 2 failed or ended the service or older than\n"
-    "               --max-age (e.g. 26h, 90m, 2d), 3 no record\n"
+    "  --status     show the last run (last-run.json in the home) and the last\n"
+    "               dsimport (last-dsimport.json); exit status 0 OK, 1 stopped,\n"
+    "               a contact job failed or did part of its work, or the dsimport\n"
+    "               failed or is overdue, 2 failed or ended the service or older\n"
+    "               than --max-age (e.g. 26h, 90m, 2d), 3 no record\n"
     "Exit status of a run (the service's own for the same endings):\n"
     "  0   the run reached its end\n"
     "  2   the run failed: a database failure, an export cut short, a final table\n"
@@ -162,9 +163,6 @@ int main(int argc, char** argv) {
       };
     }
     auto settings = ntservice::SystemdSettings::FromEnvironment();
-    // A stop during the library's export reaches it through its control file.
-    settings.stopFile = galreader::ExportControlFile();
-    settings.stopNote = galreader::kExportStopRequest;
     ntservice::SystemdServiceControl systemd(settings);
     ForegroundControl control(systemd);
     service::ServiceMain w(log, control, clock, {});

@@ -1,10 +1,14 @@
 #include "tools/corvane-run/status_report.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string>
 
 #include <fmt/format.h>
 
+#include "platform/registry/hive_format.h"
+#include "platform/registry/registry.h"
+#include "service/export/import_dl_record.h"
 #include "service/export/last_run.h"
 #include "service/host/parameters/parameters.h"
 
@@ -26,6 +30,56 @@ std::string Age(int64_t seconds) {
 
 std::string Rows(const std::string& table, long rows) {
   return rows < 0 ? table + ": not counted" : fmt::format("{}: {} rows", table, rows);
+}
+
+// What --status says of the distribution-list import: a detail line, and
+// a warning when the last import failed or none followed the last
+// completed run within the margin.
+struct ImportFindings {
+  std::string detail;   // empty: nothing to show
+  std::string warning;  // empty: nothing to warn of
+};
+
+ImportFindings JudgeLastImport(const std::filesystem::path& home, const service::LastRunRecord& run, std::time_t now) {
+  std::string error;
+  bool missing = false;
+  const auto record = service::ReadImportRecord(home / service::kImportRecordFileName, error, missing);
+  // The settings, where this user may read them (the hive is the service
+  // user's alone); else an import record tells that the list is kept, and
+  // carries the margin dsimport read.
+  std::optional<bool> distList;
+  long margin = -1;
+  try {
+    for (const auto& v : registry::Hive(home / "registry.hive").List(registry::kParametersKeyPath)) {
+      if (registry::EqualsNoCase(v.name, "DistList")) distList = parameters::BooleanOn(v.value.AsText());
+      if (registry::EqualsNoCase(v.name, "DistListImportMargin"))
+        margin = parameters::ToInt32(v.value.AsText()).value_or(-1);
+    }
+    if (!distList) distList = false;
+  } catch (const std::exception&) {
+    if (record) margin = record->marginMinutes;
+  }
+  if (margin < 0) margin = service::kDefaultImportMarginMinutes;
+  const bool kept = distList.value_or(!missing);
+
+  ImportFindings f;
+  if (record) {
+    f.detail = service::DescribeImport(*record);
+  } else if (!missing || kept) {
+    f.detail = error;
+  }
+  if (!kept) return f;
+  if (record && record->failed) {
+    f.warning = "the last distribution-list import " + service::DescribeImport(*record);
+  } else if (!record && !missing) {
+    f.warning = "the record of the last distribution-list import cannot be read: " + error;
+  } else if (run.outcome.kind == service::RunOutcome::Kind::Completed && (!record || record->start < run.start) &&
+             now - run.end > margin * 60) {
+    f.warning = fmt::format("no distribution-list import followed the run that completed {} within {} min "
+                            "(DistListImportMargin); see dsimport.log",
+                            When(run.end), margin);
+  }
+  return f;
 }
 
 }  // namespace
@@ -77,9 +131,22 @@ int ReportLastRun(const std::filesystem::path& file, std::optional<int64_t> maxA
                             Age(age), o.cause.empty() ? "see the run log and events" : o.cause);
       break;
   }
+  // A contact job that failed or did only part of its work leaves the
+  // address books behind the table: a warning that names the job.
+  for (const auto& job : o.followOn) {
+    if (job.kind == service::FollowOnOutcome::Kind::Completed) continue;
+    status = std::max(status, kStatusWarning);
+    summary += fmt::format("; the {} {}", job.job,
+                           job.kind == service::FollowOnOutcome::Kind::Failed ? "failed" : "completed only in part");
+  }
   if (stale) {
     status = kStatusCritical;
     summary += fmt::format("; that is more than {} ago", Age(*maxAgeSeconds));
+  }
+  const ImportFindings import = JudgeLastImport(file.parent_path(), *record, now);
+  if (!import.warning.empty()) {
+    status = std::max(status, kStatusWarning);
+    summary += "; " + import.warning;
   }
   constexpr const char* kNames[] = {"OK", "WARNING", "CRITICAL"};
   fmt::print(out, "CORVANE {}: {}\n", kNames[status], summary);
@@ -91,7 +158,11 @@ int ReportLastRun(const std::filesystem::path& file, std::optional<int64_t> maxA
   fmt::print(out, "  temporary    {}\n", Rows(record->temporaryTable, o.temporaryRows));
   fmt::print(out, "  failures     {}\n", o.failures);
   if (!o.cause.empty()) fmt::print(out, "  cause        {}\n", o.cause);
+  for (const auto& job : o.followOn)
+    fmt::print(out, "  follow-on    {}: {}{}\n", job.job, service::FollowOnOutcomeName(job.kind),
+               job.detail.empty() ? "" : ": " + job.detail);
   fmt::print(out, "  next run     {}\n", record->nextDueText);
+  if (!import.detail.empty()) fmt::print(out, "  dsimport     {}\n", import.detail);
   return status;
 }
 

@@ -1,6 +1,7 @@
 #include "tools/dsimport/dsimport.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <strings.h>
 
 #include <tuple>
@@ -25,34 +26,54 @@ const char* KindName(GroupKind kind) {
 struct Members {
   std::vector<std::string> dns;  // each once, in the file's order
   size_t unresolved = 0;
+  size_t kept = 0;      // members kept although their line is ambiguous
   size_t repeated = 0;  // lines naming a member an earlier line named
 };
 
 // Resolves the file's lines in one pass over the directory, reporting
-// each line that finds no entry.
-Members ResolveMembers(const DistListFile& list, GroupDirectory& dir, const ImportOutput& out) {
+// each line that finds no entry. A line whose addresses name several
+// entries keeps those of them that are members of the group already:
+// an ambiguity in the directory is no reason to remove a member.
+Members ResolveMembers(const DistListFile& list, GroupDirectory& dir, const dirgroup::GroupEntry& current,
+                       const ImportOutput& out) {
   MemberResolver resolver(list.members);
   dir.ScanAddresses([&](const mapi::DirEntry& e) { resolver.Offer(e); });
+  std::unordered_set<std::string> members_now;
+  for (const auto& m : current.members) members_now.insert(dirgroup::DnKey(m));
   Members m;
   std::unordered_set<std::string> seen;
-  auto results = resolver.Results();
-  for (size_t i = 0; i < results.size(); ++i) {
-    const MemberLine& line = list.members[i];
-    if (results[i].dn.empty()) {
-      ++m.unresolved;
-      out.report(fmt::format("unresolved: line {}: {}: {}", line.line, line.addresses.front(), results[i].reason));
-    } else if (seen.insert(dirgroup::DnKey(results[i].dn)).second) {
-      m.dns.push_back(results[i].dn);
+  auto take = [&](const std::string& dn) {
+    if (seen.insert(dirgroup::DnKey(dn)).second) {
+      m.dns.push_back(dn);
     } else {
       ++m.repeated;
     }
+  };
+  auto results = resolver.Results();
+  for (size_t i = 0; i < results.size(); ++i) {
+    const MemberLine& line = list.members[i];
+    const Resolution& r = results[i];
+    if (!r.dn.empty()) {
+      take(r.dn);
+      continue;
+    }
+    ++m.unresolved;
+    std::vector<std::string> kept;
+    for (const auto& dn : r.candidates)
+      if (members_now.count(dirgroup::DnKey(dn))) kept.push_back(dn);
+    out.report(fmt::format("unresolved: line {}: {}: {}{}", line.line, line.addresses.front(), r.reason,
+                           kept.empty() ? "" : fmt::format("; kept the member {}", fmt::join(kept, "; "))));
+    for (const auto& dn : kept) take(dn);
+    m.kept += kept.size();
   }
   return m;
 }
 
 }  // namespace
 
-void RunImport(const ImportOptions& o, const ImportOutput& out) {
+void RunImport(const ImportOptions& o, const ImportOutput& out, ImportSummary* summary) {
+  ImportSummary local;
+  ImportSummary& sum = summary ? *summary : local;
   for (const auto& [value, option, parameter] :
        {std::tuple{&o.file, "/FILE=", "DistListFile"}, std::tuple{&o.dsa, "/DSA=", "DistListServer"},
         std::tuple{&o.base_point, "/BASEPOINT=", "DistListOrg"}, std::tuple{&o.container, "/CONTAINER=", "DistListCon"}})
@@ -64,8 +85,10 @@ void RunImport(const ImportOptions& o, const ImportOutput& out) {
     DistListFile list = ReadDistList(o.file);
     if (list.members.empty()) {
       out.report(fmt::format("{} lists no member, and so names no list: nothing to do", o.file));
+      sum.outcome = "nothing to do";
       return;
     }
+    sum.list = list.list_name;
     out.report(fmt::format("list \"{}\": {} member lines in {}", list.list_name, list.members.size(), o.file));
 
     auto dir = GroupDirectory::Open(o.dsa);
@@ -76,12 +99,13 @@ void RunImport(const ImportOptions& o, const ImportOutput& out) {
                                       "nothing was changed",
                                       o.container, o.base_point, dir->Describe()));
     std::string dn = dirgroup::ChildDn("CN", list.list_name, container);
+    sum.group = dn;
     dirgroup::GroupEntry current = dir->ReadGroup(dn);
     GroupKind kind = current.exists ? current.kind : dir->NewGroupKind();
     out.report(current.exists ? fmt::format("group: {} ({}, {} members)", dn, KindName(kind), current.members.size())
                               : fmt::format("group: {} (new, {})", dn, KindName(kind)));
 
-    Members members = ResolveMembers(list, *dir, out);
+    Members members = ResolveMembers(list, *dir, current, out);
     // A file none of whose members is found here was meant for another
     // directory: emptying the group would be the wrong answer.
     if (members.dns.empty())
@@ -96,12 +120,22 @@ void RunImport(const ImportOptions& o, const ImportOutput& out) {
       ApplyGroupChanges(*dir, changes);
     }
     std::string outcome = changes.create ? "created" : changes.records.empty() ? "unchanged" : "updated";
+    std::string notes;
+    if (members.kept) notes += fmt::format(" ({} kept as members though their lines are ambiguous)", members.kept);
+    if (members.repeated) notes += fmt::format(" ({} lines named a member already listed)", members.repeated);
     out.report(fmt::format("{}{}: {}: {} members; added {}, removed {}, unchanged {}, unresolved {}{}",
                            o.dry_run ? "dry run, nothing changed; would be " : "", outcome, dn, members.dns.size(),
                            changes.added.size(), changes.removed.size(), changes.unchanged, members.unresolved,
-                           members.repeated
-                               ? fmt::format(" ({} lines named a member already listed)", members.repeated)
-                               : ""));
+                           notes));
+    sum = {list.list_name,
+           dn,
+           outcome,
+           static_cast<long>(members.dns.size()),
+           static_cast<long>(changes.added.size()),
+           static_cast<long>(changes.removed.size()),
+           static_cast<long>(changes.unchanged),
+           static_cast<long>(members.unresolved),
+           static_cast<long>(members.kept)};
   } catch (const CsvError& e) {
     throw ImportFailure(std::string(e.what()) + "; nothing was changed");
   } catch (const DirectoryError& e) {

@@ -35,10 +35,21 @@ struct ImportOutput {
   std::function<void(const std::string&)> ldif;
 };
 
+// What an import found and did, as far as it got.
+struct ImportSummary {
+  std::string list;     // the list's name
+  std::string group;    // the group's DN
+  std::string outcome;  // "created", "updated", "unchanged", "nothing to do"
+  // Counts; -1 until known.
+  long members = -1, added = -1, removed = -1, unchanged = -1, unresolved = -1, kept = -1;
+};
+
 // Runs one import. Returns when the group is as the file says (members
 // that could not be resolved are reported, not a failure); throws
-// ImportFailure otherwise.
-void RunImport(const ImportOptions& options, const ImportOutput& out);
+// ImportFailure otherwise. A line whose addresses name several entries
+// is unresolved, but an entry of them that is a member already stays one.
+// `summary`, when given, is filled as far as the import gets.
+void RunImport(const ImportOptions& options, const ImportOutput& out, ImportSummary* summary = nullptr);
 
 // The command line: "/FILE=", "/DSA=", "/BASEPOINT=", "/CONTAINER=" (any
 // case, any order, each once and all four), "--dry-run". nullopt with

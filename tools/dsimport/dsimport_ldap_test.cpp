@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -24,6 +25,7 @@
 #include "platform/mapi/ldif_reader.h"
 #include "platform/registry/registry.h"
 #include "tests/support/test_slapd.h"
+#include "tools/dsimport/import_lock.h"
 #include "tools/dsimport/test_support.h"
 
 extern char** environ;
@@ -39,9 +41,9 @@ using testing::ImportReport;
 fs::path SourceDir() { return std::getenv("CORVANE_SOURCE_DIR"); }
 fs::path SamplePath() { return SourceDir() / "samples" / "directory.ldif"; }
 
-// Runs a program (in `dir` when given) with its standard output in `out`;
-// its exit status.
-int RunProgram(std::vector<std::string> args, const fs::path& out, const fs::path& dir = {}) {
+// Starts a program (in `dir` when given) with its standard output in
+// `out`; its process id, or 0.
+pid_t StartProgram(std::vector<std::string> args, const fs::path& out, const fs::path& dir = {}) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -51,10 +53,20 @@ int RunProgram(std::vector<std::string> args, const fs::path& out, const fs::pat
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = 0;
-  int status = -1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) waitpid(pid, &status, 0);
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = 0;
   posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// Its exit status; -1 when it did not exit.
+int WaitFor(pid_t pid) {
+  int status = -1;
+  if (pid > 0) waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int RunProgram(std::vector<std::string> args, const fs::path& out, const fs::path& dir = {}) {
+  return WaitFor(StartProgram(std::move(args), out, dir));
 }
 
 class DsImportLdap : public ::testing::Test {
@@ -234,6 +246,54 @@ TEST_F(DsImportLdap, HostileNamesAndAddressesAreEscapedInDistinguishedNames) {
   ldap_dnfree(dn);
   EXPECT_EQ(Members(*slapd, created->dn), Dns(Search(*slapd, base, "sub", "(|(sn=O'Neil)(sn=Z))", {"sn"})));
   EXPECT_NE(ImportReport(options).find("unchanged: "), std::string::npos);
+}
+
+// A second import waits for the first and then reads the list as it is by
+// then; each import leaves its outcome for monitoring, also a failure.
+TEST_F(DsImportLdap, ImportsOfOneTargetTakeTurnsTheNewestListWinsAndEachLeavesItsOutcome) {
+  CORVANE_START_SLAPD(slapd, SamplePath().string(), SlapdOptions{});
+  UseSlapd(*slapd, slapd->root_password());
+  auto recipients = Search(*slapd, slapd->base_dn(), "sub", "(proxyAddresses=*)", {"proxyAddresses"});
+  ASSERT_GT(recipients.size(), 20u);
+  const std::vector<mapi::DirEntry> older(recipients.begin(), recipients.begin() + 10);
+  const std::vector<mapi::DirEntry> newer(recipients.begin() + 10, recipients.begin() + 20);
+  const fs::path bin = std::getenv("CORVANE_BIN_DIR");
+  const std::vector<std::string> command = {(bin / "dsimport").string(), "/FILE=" + options.file, "/DSA=" + options.dsa,
+                                            "/BASEPOINT=" + options.base_point, "/CONTAINER=" + options.container};
+
+  // Another import holds the target while the older list is written.
+  std::optional<TargetLock> other(TargetLock::Acquire(
+      TargetLock::FileFor(home, options.dsa, options.base_point, options.container), {}));
+  WriteList("Staff", older);
+  pid_t waiting = StartProgram(command, home / "out.txt");
+  ASSERT_GT(waiting, 0);
+  std::string log;
+  for (int i = 0; i < 300 && log.find("waiting for the import of process") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    log = testing::ReadFile(home / "dsimport.log");
+  }
+  ASSERT_NE(log.find(fmt::format("waiting for the import of process {} that holds ", getpid())), std::string::npos)
+      << log;
+  // The next run replaces the list (a new file renamed over it) before the first import ends.
+  const std::string list = options.file;
+  options.file += ".next";
+  WriteList("Staff", newer);
+  fs::rename(options.file, list);
+  other.reset();
+  EXPECT_EQ(WaitFor(waiting), 0) << testing::ReadFile(home / "dsimport.log");
+  EXPECT_EQ(Members(*slapd, "CN=Staff,OU=Groups," + slapd->base_dn()), Dns(newer));
+
+  const fs::path record = home / "last-dsimport.json";
+  std::string text = testing::ReadFile(record);
+  for (const char* field : {"\"result\": \"completed\"", "\"outcome\": \"created\"", "\"members\": 10,"})
+    EXPECT_NE(text.find(field), std::string::npos) << field << "\n" << text;
+  UseSlapd(*slapd, "wrong");
+  EXPECT_EQ(RunProgram(command, home / "out.txt"), 1);
+  text = testing::ReadFile(record);
+  EXPECT_NE(text.find("\"result\": \"failed\""), std::string::npos) << text;
+  EXPECT_NE(text.find("Invalid credentials"), std::string::npos) << text;
+  EXPECT_EQ(fs::status(record).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 TEST_F(DsImportLdap, CorvaneRunExportsAndTheServiceJobBuildsTheGroup) {

@@ -4,6 +4,7 @@
 #include "tools/dsimport/dsimport.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -122,6 +123,58 @@ TEST_F(DsImport, WithoutDirectoryGroupsANewGroupIsAGroupOfNamesAtTheEnd) {
   EXPECT_EQ(ReadFile(directory), before + "\r\ndn: CN=Ann's list,OU=Lists," + kBase +
                                      "\r\nobjectClass: top\r\nobjectClass: groupOfNames\r\ncn: Ann's list\r\n" +
                                      "member: uid=ann," + kBase + "\r\n");
+}
+
+TEST_F(DsImport, APrimaryAddressWinsAndAnAmbiguousLineKeepsItsMember) {
+  // anna holds ann's primary address as a secondary one; dup1 and dup2
+  // share a primary address; all but dup2 are members now.
+  auto person = [](const std::string& uid, const std::string& proxies) {
+    std::string text = "dn: uid=" + uid + "," + kBase + "\nobjectClass: inetOrgPerson\ncn: " + uid + "\nsn: " + uid + "\n";
+    for (size_t at = 0; at < proxies.size();) {
+      size_t end = std::min(proxies.find(' ', at), proxies.size());
+      text += "proxyAddresses: " + proxies.substr(at, end - at) + "\n";
+      at = end + 1;
+    }
+    return text + "\n";
+  };
+  std::ofstream(directory, std::ios::binary | std::ios::trunc)
+      << "dn: " << kBase << "\nobjectClass: domain\n\ndn: OU=Lists," << kBase << "\nobjectClass: organizationalUnit\n\n"
+      << person("ann", "SMTP:ann@x.org smtp:a@x.org") << person("anna", "SMTP:anna@x.org smtp:ann@x.org")
+      << person("dup1", "SMTP:dup@x.org") << person("dup2", "SMTP:dup@x.org smtp:dup2@x.org")
+      << person("eve", "SMTP:eve@x.org") << "dn: CN=Team,OU=Lists," << kBase
+      << "\nobjectClass: groupOfNames\ncn: Team\nmember: uid=ann," << kBase << "\nmember: uid=dup1," << kBase
+      << "\nmember: uid=eve," << kBase << "\n";
+  options.container = "Lists";
+  WriteList(kHeader + std::string("DL,Team,SMTP:ann@x.org{;},smtp:a@x.org{;}\r\n") + "DL,Team,SMTP:dup@x.org{;}\r\n" +
+            "DL,Team,SMTP:dup@x.org{;},smtp:dup2@x.org{;}\r\n");
+  const std::string report = Import();
+  EXPECT_NE(report.find(std::string("unresolved: line 3: SMTP:dup@x.org: its address \"SMTP:dup@x.org\" belongs to 2 "
+                                    "entries; kept the member uid=dup1,") + kBase + "\n"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("updated: CN=Team,OU=Lists," + std::string(kBase) + ": 3 members; added 1, removed 1, "
+                        "unchanged 2, unresolved 1 (1 kept as members though their lines are ambiguous)"),
+            std::string::npos)
+      << report;
+  const std::string after = ReadFile(directory);
+  const std::string group = after.substr(after.find("dn: CN=Team"));
+  EXPECT_EQ(group, "dn: CN=Team,OU=Lists," + std::string(kBase) + "\nobjectClass: groupOfNames\ncn: Team\nmember: uid=ann," +
+                       kBase + "\nmember: uid=dup1," + kBase + "\nmember: uid=dup2," + kBase + "\n");
+}
+
+TEST_F(DsImport, RewritingAnLdifFileRemovesWhatAKilledImportLeftThere) {
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  waitpid(child, nullptr, 0);  // its process id is now free: a dead writer's
+  const fs::path dead = directory.string() + ".dsimport." + std::to_string(child);
+  const fs::path live = directory.string() + ".dsimport.1";  // init runs for as long as the machine
+  std::ofstream(dead) << "half a directory";
+  std::ofstream(live) << "another writer's";
+  WriteList(kHeader + std::string("DL,dl15,SMTP:sobrien@harbourline.example{;}\r\n"));
+  EXPECT_NE(Import().find("updated: "), std::string::npos);
+  EXPECT_FALSE(fs::exists(dead));
+  EXPECT_TRUE(fs::exists(live));
 }
 
 // Stands for a server that refuses one request.

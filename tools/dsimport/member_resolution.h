@@ -1,8 +1,13 @@
 // Resolving member lines to directory entries by their proxy addresses,
-// in one pass over the directory: the primary address first, then the
-// others in list order, compared without regard to case, the way the GAL
-// reader resolves a mailbox. An entry without proxy addresses is known by
-// "SMTP:" + its mail address, as the address list shows it.
+// in one pass over the directory, compared without regard to case, the
+// way the GAL reader resolves a mailbox. An entry without proxy addresses
+// is known by "SMTP:" + its mail address, as the address list shows it.
+//
+// A line's addresses are tried in order, its primary address first. At
+// each address, an entry whose primary "SMTP:" address it is wins over
+// entries that hold it as a secondary address; an address that still
+// names more than one entry is ambiguous and the next address is tried.
+// A line is resolved by the first address that names exactly one entry.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +23,9 @@ namespace corvane::dsimport {
 struct Resolution {
   std::string dn;      // the entry, empty when unresolved
   std::string reason;  // why unresolved
+  // Unresolved because its addresses name several entries: those entries
+  // (each once), which the caller may keep where they are members already.
+  std::vector<std::string> candidates;
 };
 
 class MemberResolver {
@@ -29,21 +37,17 @@ class MemberResolver {
   std::vector<Resolution> Results() const;
 
  private:
-  struct Want {
-    uint32_t line;
-    uint32_t rank;  // position among the line's addresses
+  // One address of one line, and the entries found holding it.
+  struct Slot {
+    std::vector<std::string> primary;    // entries whose primary address it is
+    std::vector<std::string> secondary;  // entries that hold it otherwise
   };
-  struct Best {
-    uint32_t rank = UINT32_MAX;
-    uint32_t entries = 0;  // entries found by that address
-    std::string dn;
-  };
-  void Match(const std::string& address, const std::string& dn);
+  void Match(const std::string& lower_address, bool primary, const std::string& dn);
 
   const std::vector<MemberLine>& lines_;
-  std::unordered_map<std::string, std::vector<Want>> wanted_;  // lower-case address
-  std::vector<Best> best_;
-  std::string key_;
+  std::vector<uint32_t> first_slot_;  // line i has slots first_slot_[i] .. first_slot_[i + 1] - 1
+  std::vector<Slot> slots_;
+  std::unordered_map<std::string, std::vector<uint32_t>> wanted_;  // lower-case address -> slots
 };
 
 }  // namespace corvane::dsimport

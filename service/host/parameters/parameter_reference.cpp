@@ -210,6 +210,15 @@ const std::vector<ParameterSection> kReference = {
           .description = "The list file the run writes and dsimport reads, e.g. /var/lib/corvane/distlist.csv "
                          "(under systemd the service can write only in its home). Empty: no list until the service "
                          "is started again."},
+         {.name = "DistListImportMargin",
+          .kind = Number,
+          .description = "Minutes a run's dsimport may take, waiting for an earlier import included, before "
+                         "corvane-run --status warns (exit status 1) that no import followed the last completed run; "
+                         "empty means 30. dsimport leaves the outcome of every import in "
+                         "$CORVANE_HOME/last-dsimport.json (mode 0640), which --status and --check show, and copies "
+                         "this value there for a monitoring user who cannot read the settings.",
+          .min = 1,
+          .max = 10080},
      }},
     {"Contacts",
      "Address books kept as vCard folders under $CORVANE_HOME/mailstore after each successful run.",
@@ -261,7 +270,8 @@ constexpr std::array<std::string_view, kColumnBoxCount> kColumnDescriptions = {
     "the mobile number",
     "the pager number",
     "the display type (0 user, 1 group, 2 public folder, 6 contact)",
-    "every e-mail address of the entry (the distribution list needs it)",
+    "the entry's e-mail addresses, as many as fit in 1023 characters; the run log counts the entries that have "
+    "more (the distribution list needs this column)",
     "the business city",
     "the business country",
     "the business post office box",

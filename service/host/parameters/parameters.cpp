@@ -95,6 +95,7 @@ const std::vector<ParameterInfo>& AllParameters() {
       {"DistListOrg", SZ, ""},
       {"DistListCon", SZ, ""},
       {"DistListFile", SZ, ""},
+      {"DistListImportMargin", SZ, ""},
       // Contacts
       {"chkcontacts0", SZ, ""},
       {"chkcontacts1", SZ, ""},

@@ -1,19 +1,20 @@
-#include "galreader/utf8_text.h"
+#include "platform/utf8/utf8.h"
 
 #include <cstdint>
+#include <cstring>
 
-namespace corvane::galreader {
+namespace corvane::utf8 {
 
 namespace {
 
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
 // Length of the well-formed character starting at text[pos], or 0 when the
-// byte there does not start one (RFC 3629: no overlong forms, no surrogates,
-// nothing above U+10FFFF).
-size_t WellFormedLength(std::string_view text, size_t pos) {
+// byte there does not start one or is a NUL.
+size_t CharacterLength(std::string_view text, size_t pos) {
   const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
   const uint8_t lead = byte(pos);
+  if (lead == 0) return 0;
   if (lead < 0x80) return 1;
   size_t length = 0;
   uint8_t low = 0x80, high = 0xBF;  // allowed range of the second byte
@@ -33,26 +34,38 @@ size_t WellFormedLength(std::string_view text, size_t pos) {
   if (pos + length > text.size()) return 0;
   if (byte(pos + 1) < low || byte(pos + 1) > high) return 0;
   for (size_t i = 2; i < length; ++i) {
-    if (byte(pos + i) < 0x80 || byte(pos + i) > 0xBF) return 0;
+    if ((byte(pos + i) & 0xC0) != 0x80) return 0;
   }
   return length;
 }
 
 }  // namespace
 
-std::string ToValidUtf8(std::string_view text) {
-  // Fast path: most directory values are plain ASCII or well-formed.
+size_t FirstInvalidByte(std::string_view text) {
   size_t pos = 0;
+  // Most directory values are plain ASCII: eight bytes at a time while no
+  // byte has its high bit set and none is NUL.
+  constexpr uint64_t kHigh = 0x8080808080808080ull, kOnes = 0x0101010101010101ull;
+  while (pos + 8 <= text.size()) {
+    uint64_t v;
+    std::memcpy(&v, text.data() + pos, 8);
+    if ((v & kHigh) || ((v - kOnes) & ~v & kHigh)) break;
+    pos += 8;
+  }
   while (pos < text.size()) {
-    const size_t length = WellFormedLength(text, pos);
-    if (length == 0) break;
+    const size_t length = CharacterLength(text, pos);
+    if (length == 0) return pos;
     pos += length;
   }
-  if (pos == text.size()) return std::string(text);
+  return pos;
+}
 
+std::string ToValidUtf8(std::string_view text) {
+  size_t pos = FirstInvalidByte(text);
+  if (pos == text.size()) return std::string(text);
   std::string result(text.substr(0, pos));
   while (pos < text.size()) {
-    const size_t length = WellFormedLength(text, pos);
+    const size_t length = CharacterLength(text, pos);
     if (length == 0) {
       result += kReplacementCharacter;
       ++pos;
@@ -70,4 +83,4 @@ size_t CharacterCount(std::string_view text) {
   return count;
 }
 
-}  // namespace corvane::galreader
+}  // namespace corvane::utf8
