@@ -1,6 +1,7 @@
 // ModifyStruct: copies every GAL entry into the table through the library's
-// own database connection, 50 rows at a time, one entry after another, and
-// leaves its report in the export's control file (export_control.h).
+// own database connection, 50 rows at a time (each batch committed
+// together), one entry after another, and leaves its report in the
+// export's control file (export_control.h).
 #include <fmt/format.h>
 
 #include <cstdint>
@@ -57,7 +58,33 @@ bool Stopped(const std::filesystem::path& control, ExportReport& report) {
   return true;
 }
 
-// Reads the GAL in batches of 50 and writes each entry. The number of
+// Ends the export on a lost database connection: every later statement
+// would fail the same way.
+void ConnectionLost(ado::Connection& connection, ExportReport& report) {
+  const auto& errors = connection.Errors();
+  WriteLibraryLog("ERROR: the database connection was lost\n");
+  WriteLibraryLog("Exiting...\n");
+  report.state = State::CutShort;
+  report.cause = "the database connection was lost";
+  if (!errors.empty()) report.cause += ": " + errors.front().Description;
+}
+
+// Counts of a batch's entries, added to the report once their rows are
+// committed: the report counts only rows that stay in the table.
+struct BatchCounts {
+  long read = 0, written = 0, leftOut = 0, shortened = 0;
+  void AddTo(ExportReport& report) {
+    report.read += read;
+    report.written += written;
+    report.leftOut += leftOut;
+    report.shortened += shortened;
+    *this = {};
+  }
+};
+
+// Reads the GAL in batches of 50 and writes each entry; each batch's rows
+// are committed together (a refused statement makes the batch commit its
+// rows one by one, so every entry ends as it would alone). The number of
 // batches is fixed by the count taken when the table was opened.
 void ExportGalRows(GalSession& s, ado::Connection& connection, const std::string& tableName, bool debugLog,
                    int32_t ToDoCount, const std::filesystem::path& control, ExportReport& report) {
@@ -75,29 +102,36 @@ void ExportGalRows(GalSession& s, ado::Connection& connection, const std::string
       return;
     }
     const ULONG rows = s.pRows != nullptr ? s.pRows->cRows : 0;
-    for (ULONG i = 0; i < rows; ++i) {
-      if (ToDoCount > 0 && ToDoCount < 50) WriteLibraryLog("ToDoCount is being Used.\n");
-      size_t addressesLeftOut = 0;
-      const GalRecord record = BuildGalRecord(s.pRows->aRow[i], debugLog, &addressesLeftOut);
-      if (addressesLeftOut > 0) {
-        ++report.shortened;
-        DebugLog(debugLog, fmt::format("\nProxy addresses of \"{}\" ({}) cut at {} characters: {} left out\n",
-                                       record[kDisplayNameValue], record[kDefSmtpValue], kProxyAddressListLimit,
-                                       addressesLeftOut));
+    BatchCounts counts;
+    try {
+      ado::Batch batch(connection);
+      for (ULONG i = 0; i < rows; ++i) {
+        if (ToDoCount > 0 && ToDoCount < 50) WriteLibraryLog("ToDoCount is being Used.\n");
+        size_t addressesLeftOut = 0;
+        const GalRecord record = BuildGalRecord(s.pRows->aRow[i], debugLog, &addressesLeftOut);
+        if (addressesLeftOut > 0) {
+          ++counts.shortened;
+          DebugLog(debugLog, fmt::format("\nProxy addresses of \"{}\" ({}) cut at {} characters: {} left out\n",
+                                         record[kDisplayNameValue], record[kDefSmtpValue], kProxyAddressListLimit,
+                                         addressesLeftOut));
+        }
+        const RowResult result = WriteGalRow(connection, tableName, record, debugLog);
+        if (result == RowResult::ConnectionLost) {
+          // The batch's uncommitted rows are gone with the connection.
+          ConnectionLost(connection, report);
+          return;
+        }
+        ++counts.read;
+        ++(result == RowResult::Written ? counts.written : counts.leftOut);
+        if (!batch.Pending()) counts.AddTo(report);  // committed as it ran
       }
-      const RowResult result = WriteGalRow(connection, tableName, record, debugLog);
-      if (result == RowResult::ConnectionLost) {
-        // Every later statement would fail the same way: end the export.
-        const auto& errors = connection.Errors();
-        WriteLibraryLog("ERROR: the database connection was lost\n");
-        WriteLibraryLog("Exiting...\n");
-        report.state = State::CutShort;
-        report.cause = "the database connection was lost";
-        if (!errors.empty()) report.cause += ": " + errors.front().Description;
-        return;
-      }
-      ++report.read;
-      ++(result == RowResult::Written ? report.written : report.leftOut);
+      batch.End();
+      counts.AddTo(report);
+    } catch (const ado::AdoError& e) {
+      // Beginning or committing the batch found the connection gone.
+      DumpComError(e);
+      ConnectionLost(connection, report);
+      return;
     }
     DebugLog(debugLog, "Z\n");
     if (s.pRows != nullptr) {

@@ -9,10 +9,20 @@
 // each run publishes it, and the time it saw no table or a part of one is
 // printed (that slows the runs: leave it out for the timings).
 //
+// Beside each database's runs, the bulk pipeline an administrator would
+// script instead loads the same directory (LDIF to CSV, then sqlite3's
+// .import, psql's \copy or MariaDB's LOAD DATA; see bulk_load.h), and each
+// run's time is printed as a multiple of it ("_over_bulk"). --bulk-only
+// leaves Corvane's runs out (to set beside another build's figures).
+//
 //   bench_export [--sizes 10000,100000] [--databases sqlite,postgres,mariadb] [--modes rebuild,swap] [--reader]
+//                [--bulk-only]
 //
 // PostgreSQL is reached through $CORVANE_TEST_PG, MariaDB through
 // $CORVANE_TEST_MARIADB. Figures of the swap carry "_swap" in their names.
+// Production runs PostgreSQL with fsync and synchronous commit on; the
+// figures that matter come from such a cluster:
+//   eval "$(CORVANE_PG_PORT=55433 CORVANE_PG_DATA=/tmp/corvane-pgprod scripts/start-test-postgres.sh --production)"
 #include <fmt/format.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -27,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/export/bulk_load.h"
 #include "service/export/gal_library.h"
 #include "service/export/update_run.h"
 #include "service/host/clock.h"
@@ -182,8 +193,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> databases = {"sqlite", "postgres", "mariadb"};
   std::vector<std::string> modes = {"rebuild", "swap"};
   bool reader = false;
+  bool bulkOnly = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--reader") == 0) reader = true;
+    else if (std::strcmp(argv[i], "--bulk-only") == 0) bulkOnly = true;
     else if (i + 1 >= argc) break;
     else if (std::strcmp(argv[i], "--sizes") == 0) sizes = SplitList(argv[++i]);
     else if (std::strcmp(argv[i], "--databases") == 0) databases = SplitList(argv[++i]);
@@ -223,7 +236,7 @@ int main(int argc, char** argv) {
         setenv("CORVANE_HOME", home.c_str(), 1);
         RunOnce(cs, ldif, root, entries, "swap", false);
       }
-      for (const auto& mode : modes) {
+      for (const auto& mode : bulkOnly ? std::vector<std::string>{} : modes) {
         // A fresh home per run: the mail profile keeps the directory it was
         // created with.
         fs::path home = root / ("home_" + db + "_" + size + "_" + mode);
@@ -264,6 +277,15 @@ int main(int argc, char** argv) {
       if (digests.size() == 2)
         fmt::print("export_{}_{}_modes_identical: {} bool\n", db, size,
                    digests.begin()->second == digests.rbegin()->second ? 1 : 0);
+      const bench::BulkFigures bulk = bench::BulkLoad(db, cs, ldif, root, "BENCH_BULK");
+      fmt::print("export_{}_{}_bulk_total: {:.2f} s\n", db, size, bulk.seconds);
+      fmt::print("export_{}_{}_bulk_rows: {} rows\n", db, size, bulk.rows);
+      for (const auto& mode : bulkOnly ? std::vector<std::string>{} : modes) {
+        auto run = totals.find(db + "_" + size + "_" + mode);
+        if (run != totals.end() && bulk.rows > 0)
+          fmt::print("export_{}_{}{}_over_bulk: {:.1f} x\n", db, size, mode == "swap" ? "_swap" : "",
+                     run->second / bulk.seconds);
+      }
       std::fflush(stdout);
     }
   }

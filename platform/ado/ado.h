@@ -55,6 +55,7 @@ class AdoError : public std::runtime_error {
 inline bool IsConnectionLost(const AdoError& e) { return e.Number == adErrGeneric; }
 
 class Connection;
+class Command;
 
 // A result of a query. Fields are addressed by 0-based position in the
 // SELECT list (or table order for "select *") or by name without regard to
@@ -117,8 +118,112 @@ class Connection {
   // Throws AdoError when the database refuses.
   virtual void CaseSensitiveLike(bool on) { (void)on; }
 
+  // Transactions, as ADO names them: statements after BeginTrans stay
+  // uncommitted until CommitTrans, and RollbackTrans undoes them; either
+  // ends the transaction and the connection commits each statement alone
+  // again. Throws AdoError (adErrFeatureNotAvailable where the connection
+  // has no transactions, adErrObjectOpen for a second BeginTrans).
+  // Prefer the scope class Transaction below.
+  virtual void BeginTrans();
+  virtual void CommitTrans();
+  virtual void RollbackTrans();
+
+  // A statement prepared once and run many times with bound parameters
+  // ("?" in the text, each bound as text; std::nullopt binds NULL).
+  // Throws AdoError when the database refuses the text.
+  virtual std::unique_ptr<Command> Prepare(const std::string& text);
+
+  // Batched writing (see the scope class Batch below). Statements that
+  // return no rows and rows written back through recordsets are committed
+  // together at CommitBatch, yet each caller sees what committing them one
+  // by one gives: when the database refuses one, the work of the batch so
+  // far is rolled back and replayed statement by statement, each committed
+  // alone, and the refused statement then runs alone too (raising its own
+  // error, as it would have); the batch's further statements are committed
+  // one by one until CommitBatch. AbandonBatch rolls back what is still
+  // uncommitted. Connections without transactions commit every statement
+  // as it runs (the defaults).
+  virtual void BeginBatch() {}
+  virtual void CommitBatch() {}
+  virtual void AbandonBatch() noexcept {}
+  // True while the open batch holds work that is not yet committed.
+  virtual bool BatchPending() const { return false; }
+
  protected:
   Connection() = default;
+};
+
+// A prepared statement of a connection (ADO's Command); it must not
+// outlive its connection.
+class Command {
+ public:
+  virtual ~Command() = default;
+  Command(const Command&) = delete;
+  Command& operator=(const Command&) = delete;
+  // Runs the statement with `parameters` bound in order; returns the rows
+  // it changed (-1 where the driver does not tell). Throws AdoError when the
+  // database refuses it (the records are in the connection's Errors()).
+  virtual long Execute(const std::vector<FieldValue>& parameters) = 0;
+
+ protected:
+  Command() = default;
+};
+
+// A transaction for the length of a scope: rolled back when the scope ends
+// without Commit (an exception on the way out, an early return).
+class Transaction {
+ public:
+  explicit Transaction(Connection& connection) : connection_(connection) { connection_.BeginTrans(); }
+  ~Transaction() {
+    if (open_) {
+      try {
+        connection_.RollbackTrans();
+      } catch (...) {
+        // A lost connection has rolled the transaction back itself.
+      }
+    }
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  // Commits; the transaction is over even when the commit throws.
+  void Commit() {
+    open_ = false;
+    connection_.CommitTrans();
+  }
+
+ private:
+  Connection& connection_;
+  bool open_ = true;
+};
+
+// Batched writing for the length of a scope (see Connection::BeginBatch):
+// Commit commits the work so far and goes on batching; the scope's end
+// without End rolls back what is uncommitted.
+class Batch {
+ public:
+  explicit Batch(Connection& connection) : connection_(connection) { connection_.BeginBatch(); }
+  ~Batch() {
+    if (open_) connection_.AbandonBatch();
+  }
+  Batch(const Batch&) = delete;
+  Batch& operator=(const Batch&) = delete;
+  // Commits the batch and begins the next one. Throws AdoError when the
+  // commit fails; the batch is over then.
+  void Commit() {
+    End();
+    connection_.BeginBatch();
+    open_ = true;
+  }
+  // Commits the batch; batching is over even when the commit throws.
+  void End() {
+    open_ = false;
+    connection_.CommitBatch();
+  }
+  bool Pending() const { return connection_.BatchPending(); }
+
+ private:
+  Connection& connection_;
+  bool open_ = true;
 };
 
 // A new, closed connection backed by ODBC (unixODBC).

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <string_view>
 
 #include "platform/ado/odbc_recordset.h"
@@ -110,6 +111,16 @@ void OdbcConnection::CaseSensitiveLike(bool on) {
 }
 
 std::unique_ptr<Recordset> OdbcConnection::Execute(const std::string& text) {
+  if (batch_ != BatchState::Pending) return ExecuteNow(text);
+  std::unique_ptr<Recordset> rs;
+  BatchedWrite([&] { rs = ExecuteNow(text); }, nullptr);
+  // Only what changes the database is replayed; a query is not.
+  if (batch_ == BatchState::Pending && rs->State() == adStateClosed)
+    replays_.push_back([this, text] { ExecuteNow(text); });
+  return rs;
+}
+
+std::unique_ptr<Recordset> OdbcConnection::ExecuteNow(const std::string& text) {
   Handle stmt = NewStatement();
   errors_.clear();
   ExecDirect(stmt, text);
@@ -122,10 +133,216 @@ std::unique_ptr<Recordset> OdbcConnection::Execute(const std::string& text) {
 
 std::unique_ptr<Recordset> OdbcConnection::CreateRecordset() { return std::make_unique<OdbcRecordset>(); }
 
+namespace {
+
+const char* const kConnection = "ADODB.Connection";
+
+// Binds `values` as text parameters 1..n of `stmt`; `lengths` must live
+// until the statement has run.
+void BindText(OdbcConnection& c, Handle& stmt, const std::vector<FieldValue>& values, std::vector<SQLLEN>& lengths) {
+  static char none = 0;
+  lengths.assign(values.size(), 0);
+  for (size_t i = 0; i < values.size(); ++i) {
+    const FieldValue& v = values[i];
+    lengths[i] = v ? static_cast<SQLLEN>(v->size()) : SQL_NULL_DATA;
+    const SQLULEN size = v ? std::max<SQLULEN>(v->size(), 1) : 1;
+    SQLPOINTER data = v ? const_cast<char*>(v->data()) : &none;
+    c.Check(SQLBindParameter(stmt.get(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
+                             size > 4000 ? SQL_LONGVARCHAR : SQL_VARCHAR, size, 0, data, 0, &lengths[i]),
+            stmt);
+  }
+}
+
+class OdbcCommand : public Command {
+ public:
+  OdbcCommand(OdbcConnection& c, std::string text) : c_(c), text_(std::move(text)), stmt_(c.NewStatement()) {
+    c_.ResetErrors();
+    c_.Check(SQLPrepare(stmt_.get(), reinterpret_cast<SQLCHAR*>(text_.data()), SQL_NTS), stmt_);
+  }
+  long Execute(const std::vector<FieldValue>& parameters) override {
+    long affected = -1;
+    c_.BatchedWrite([&] { affected = Run(parameters); },
+                    [c = &c_, text = text_, parameters] { c->ExecuteBound(text, parameters); });
+    return affected;
+  }
+
+ private:
+  long Run(const std::vector<FieldValue>& parameters) {
+    c_.ResetErrors();
+    std::vector<SQLLEN> lengths;
+    SQLFreeStmt(stmt_.get(), SQL_CLOSE);
+    SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
+    BindText(c_, stmt_, parameters, lengths);
+    const SQLRETURN rc = SQLExecute(stmt_.get());
+    SQLLEN affected = 0;
+    if (rc != SQL_NO_DATA) {  // SQL_NO_DATA: a searched change that found no row
+      c_.Check(rc, stmt_);
+      if (!Ok(SQLRowCount(stmt_.get(), &affected))) affected = -1;
+    }
+    SQLFreeStmt(stmt_.get(), SQL_CLOSE);
+    SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
+    return static_cast<long>(affected);
+  }
+
+  OdbcConnection& c_;
+  std::string text_;
+  Handle stmt_;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> OdbcConnection::Prepare(const std::string& text) {
+  return std::make_unique<OdbcCommand>(*this, text);
+}
+
+void OdbcConnection::ExecuteBound(const std::string& text, const std::vector<FieldValue>& parameters) {
+  Handle stmt = NewStatement();
+  std::string copy = text;
+  Check(SQLPrepare(stmt.get(), reinterpret_cast<SQLCHAR*>(copy.data()), SQL_NTS), stmt);
+  std::vector<SQLLEN> lengths;
+  BindText(*this, stmt, parameters, lengths);
+  Check(SQLExecute(stmt.get()), stmt);
+}
+
+void OdbcConnection::SetAutocommit(bool on) {
+  const auto value = reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF));
+  const SQLRETURN rc = SQLSetConnectAttr(dbc_.get(), SQL_ATTR_AUTOCOMMIT, value, 0);
+  if (!Ok(rc)) Raise(dbc_);
+}
+
+void OdbcConnection::EndTransaction(SQLSMALLINT completion) {
+  const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), completion);
+  std::vector<ErrorRecord> failure;
+  if (!Ok(rc)) failure = Diagnostics(SQL_HANDLE_DBC, dbc_.get());
+  try {
+    SetAutocommit(true);
+  } catch (const AdoError&) {
+    if (failure.empty()) throw;
+  }
+  if (!Ok(rc)) {
+    errors_ = std::move(failure);
+    const bool lost = IsConnectionFailure(errors_) || ConnectionDead();
+    throw AdoError(lost ? adErrGeneric : adErrStatementRefused, kSource, DescriptionOf(errors_, "Unspecified error"));
+  }
+}
+
+void OdbcConnection::BeginTrans() {
+  if (!dbc_) throw AdoError(adErrObjectClosed, kConnection, "Operation is not allowed when the object is closed.");
+  if (inTransaction_ || batch_ != BatchState::Off)
+    throw AdoError(adErrObjectOpen, kConnection, "A transaction is already open on this connection.");
+  SetAutocommit(false);
+  inTransaction_ = true;
+}
+
+void OdbcConnection::CommitTrans() {
+  if (!inTransaction_) throw AdoError(adErrInvalidArgument, kConnection, "No transaction is active.");
+  inTransaction_ = false;
+  EndTransaction(SQL_COMMIT);
+}
+
+void OdbcConnection::RollbackTrans() {
+  if (!inTransaction_) throw AdoError(adErrInvalidArgument, kConnection, "No transaction is active.");
+  inTransaction_ = false;
+  EndTransaction(SQL_ROLLBACK);
+}
+
+void OdbcConnection::BeginBatch() {
+  if (!dbc_) throw AdoError(adErrObjectClosed, kConnection, "Operation is not allowed when the object is closed.");
+  if (inTransaction_ || batch_ != BatchState::Off)
+    throw AdoError(adErrObjectOpen, kConnection, "A transaction is already open on this connection.");
+  replays_.clear();
+  try {
+    SetAutocommit(false);
+  } catch (const AdoError& e) {
+    if (IsConnectionLost(e)) throw;
+    return;  // a driver without transactions: every statement commits alone
+  }
+  batch_ = BatchState::Pending;
+}
+
+void OdbcConnection::CommitBatch() {
+  const BatchState state = batch_;
+  batch_ = BatchState::Off;
+  if (state != BatchState::Pending) return;
+  try {
+    EndTransaction(SQL_COMMIT);
+    replays_.clear();
+  } catch (const AdoError& e) {
+    if (IsConnectionLost(e)) {
+      replays_.clear();
+      throw;
+    }
+    // The database refused the commit as a whole: its writes go in alone.
+    batch_ = BatchState::Pending;
+    FallBackToAlone();
+    batch_ = BatchState::Off;
+  }
+}
+
+void OdbcConnection::AbandonBatch() noexcept {
+  const BatchState state = batch_;
+  batch_ = BatchState::Off;
+  replays_.clear();
+  if (state != BatchState::Pending || !dbc_) return;
+  try {
+    EndTransaction(SQL_ROLLBACK);
+  } catch (...) {
+    // A lost connection has rolled the batch back itself.
+  }
+}
+
+void OdbcConnection::BatchedWrite(const std::function<void()>& write, std::function<void()> replay) {
+  if (batch_ != BatchState::Pending) {
+    write();
+    return;
+  }
+  try {
+    write();
+  } catch (const AdoError& e) {
+    if (e.Number != adErrStatementRefused) throw;  // a lost link, or no refusal by the database
+    // Alone the statement could have failed the same way, but on some
+    // databases (PostgreSQL) a refusal also ends the transaction: roll
+    // back, redo the batch's work alone, then run the refused write alone
+    // so that it leaves what it would have left alone.
+    FallBackToAlone();
+    write();
+    return;
+  }
+  if (replay) replays_.push_back(std::move(replay));
+}
+
+void OdbcConnection::FallBackToAlone() {
+  std::vector<std::function<void()>> replays = std::move(replays_);
+  replays_.clear();
+  batch_ = BatchState::Alone;
+  try {
+    EndTransaction(SQL_ROLLBACK);
+  } catch (const AdoError& e) {
+    if (IsConnectionLost(e)) throw;
+  }
+  for (const auto& replay : replays) {
+    try {
+      replay();
+    } catch (const AdoError& e) {
+      // These writes succeeded moments ago in the same order; only a lost
+      // connection (or another session's change in between) stops one now.
+      if (IsConnectionLost(e)) throw;
+    }
+  }
+  errors_.clear();
+}
+
 void OdbcConnection::Close() {
   // Recordsets still open on this connection close first: their statement
   // handles belong to it.
   while (!recordsets_.empty()) recordsets_.back()->Close();
+  // Uncommitted work is rolled back, as the database does for a session
+  // that ends.
+  if (batch_ != BatchState::Off) AbandonBatch();
+  if (inTransaction_) {
+    inTransaction_ = false;
+    SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
+  }
   if (dbc_) {
     SQLDisconnect(dbc_.get());
     dbc_.Reset();
@@ -179,6 +396,21 @@ std::string Lower(std::string s) {
 }  // namespace
 
 std::unique_ptr<Connection> CreateConnection() { return std::make_unique<odbc::OdbcConnection>(); }
+
+namespace {
+
+[[noreturn]] void NoTransactions() {
+  throw AdoError(adErrFeatureNotAvailable, "ADODB.Connection", "The connection does not support transactions.");
+}
+
+}  // namespace
+
+void Connection::BeginTrans() { NoTransactions(); }
+void Connection::CommitTrans() { NoTransactions(); }
+void Connection::RollbackTrans() { NoTransactions(); }
+std::unique_ptr<Command> Connection::Prepare(const std::string& /*text*/) {
+  throw AdoError(adErrFeatureNotAvailable, "ADODB.Connection", "The connection does not support prepared statements.");
+}
 
 Dialect DialectOf(const std::string& dbmsName) {
   const std::string name = Lower(dbmsName);

@@ -1,6 +1,7 @@
 // The ODBC-backed Connection. Private to platform/ado.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,23 @@ class OdbcConnection : public Connection {
   void Close() override;
   std::string DbmsName() const override { return dbmsName_; }
   void CaseSensitiveLike(bool on) override;
+  void BeginTrans() override;
+  void CommitTrans() override;
+  void RollbackTrans() override;
+  std::unique_ptr<Command> Prepare(const std::string& text) override;
+  void BeginBatch() override;
+  void CommitBatch() override;
+  void AbandonBatch() noexcept override;
+  bool BatchPending() const override { return batch_ == BatchState::Pending; }
+
+  // Runs `write`, a change of the database, as part of the open batch:
+  // when the database refuses it, the batch falls back to committing alone
+  // (replaying its work so far) and `write` runs once more, alone. `replay`
+  // does the same change again alone, should a later refusal roll the
+  // batch back. Without a pending batch `write` just runs.
+  void BatchedWrite(const std::function<void()>& write, std::function<void()> replay);
+  // Prepares and runs `text` with `parameters` once; a replay's work.
+  void ExecuteBound(const std::string& text, const std::vector<FieldValue>& parameters);
 
   // For the recordsets of this connection.
   Dialect dialect() const { return dialect_; }
@@ -51,6 +69,19 @@ class OdbcConnection : public Connection {
  private:
   bool ConnectionDead() const;
   void PrepareSession();
+  std::unique_ptr<Recordset> ExecuteNow(const std::string& text);
+  void SetAutocommit(bool on);
+  // Ends the driver's transaction; throws AdoError when that fails.
+  void EndTransaction(SQLSMALLINT completion);
+  // Rolls the batch back and replays its writes, each committed alone.
+  void FallBackToAlone();
+
+  // Off: every statement commits alone. Pending: a batch's transaction is
+  // open. Alone: a batch that fell back, its statements commit alone.
+  enum class BatchState { Off, Pending, Alone };
+  BatchState batch_ = BatchState::Off;
+  std::vector<std::function<void()>> replays_;  // the pending batch's writes
+  bool inTransaction_ = false;                  // between BeginTrans and its end
 
   Handle dbc_;
   std::vector<ErrorRecord> errors_;

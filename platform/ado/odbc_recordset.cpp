@@ -393,6 +393,7 @@ void OdbcRecordset::PrepareUpdate() {
   update_ = conn_->NewStatement();
   conn_->Check(SQLPrepare(update_.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS), update_);
   preparedFor_ = dirty_;
+  updateText_ = text;
 }
 
 void OdbcRecordset::Update() {
@@ -404,7 +405,18 @@ void OdbcRecordset::Update() {
   if (std::none_of(dirty_.begin(), dirty_.end(), [](bool d) { return d; })) return;
   conn_->ResetErrors();
   try {
-    WriteBack();
+    if (!update_ || preparedFor_ != dirty_) PrepareUpdate();
+    // In a batch the same change may have to be made again alone: the
+    // changed values and the row's locator as they are now.
+    const Row& row = batch_[pos_];
+    std::vector<FieldValue> parameters;
+    for (size_t i = 0; i < names_.size(); ++i)
+      if (dirty_[i]) parameters.push_back(row.values[i]);
+    parameters.push_back(row.locator);
+    conn_->BatchedWrite([this] { WriteBack(); },
+                        [c = conn_, text = updateText_, parameters = std::move(parameters)] {
+                          c->ExecuteBound(text, parameters);
+                        });
   } catch (...) {
     // The refused change is dropped, so that moving on does not try the same
     // write again (and fail again) for ever; the caller has the failure.
@@ -418,7 +430,9 @@ void OdbcRecordset::Update() {
 }
 
 void OdbcRecordset::WriteBack() {
-  if (!update_ || preparedFor_ != dirty_) PrepareUpdate();
+  // A refused earlier try leaves the statement as it was.
+  SQLFreeStmt(update_.get(), SQL_CLOSE);
+  SQLFreeStmt(update_.get(), SQL_RESET_PARAMS);
 
   Row& row = batch_[pos_];
   const Dialect dialect = conn_->dialect();

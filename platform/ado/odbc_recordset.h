@@ -88,6 +88,7 @@ class OdbcRecordset : public Recordset {
   std::string table_;
   std::vector<bool> dirty_;
   std::vector<bool> preparedFor_;
+  std::string updateText_;
   Handle update_;
 };
 

@@ -51,8 +51,9 @@ HRESULT GalDirectory::Open(std::unique_ptr<DirectorySource> source, const std::s
     if (!IsAddressBookEntry(entry, require)) continue;
     RepairTextAttributes(entry, false);  // the reading pass names what it repairs
     ++dir->count_;
-    if (const auto* name = DisplayNameOf(entry)) names->emplace(CanonicalDn(entry.dn), *name);
+    if (const auto* name = DisplayNameOf(entry)) names->Add(CanonicalDn(entry.dn), *name);
   }
+  names->Seal();
   // Proxy addresses are many and long: they are read only when no account
   // name or mail address named the mailbox.
   if (matches == 0) {

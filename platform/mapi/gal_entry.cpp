@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include <fmt/format.h>
 
@@ -283,6 +284,44 @@ void RepairTextAttributes(DirEntry& e, bool report) {
   }
 }
 
+namespace {
+
+// FNV-1a: independent of std::hash, so two DNs share a key only when both
+// hashes collide.
+uint64_t Fnv1a(std::string_view text) {
+  uint64_t h = 14695981039346656037ULL;
+  for (const char c : text) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 1099511628211ULL;
+  }
+  return h;
+}
+
+}  // namespace
+
+void NameIndex::Add(std::string_view canonicalDn, std::string_view name) {
+  keys_.push_back(Key{std::hash<std::string_view>{}(canonicalDn), Fnv1a(canonicalDn),
+                      static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(name.size())});
+  names_.append(name);
+}
+
+void NameIndex::Seal() {
+  // Stable: of two entries with one DN, the first added stays first.
+  std::stable_sort(keys_.begin(), keys_.end(),
+                   [](const Key& a, const Key& b) { return a.hash != b.hash ? a.hash < b.hash : a.check < b.check; });
+  keys_.shrink_to_fit();
+  names_.shrink_to_fit();
+}
+
+std::optional<std::string_view> NameIndex::Find(std::string_view canonicalDn) const {
+  const Key wanted{std::hash<std::string_view>{}(canonicalDn), Fnv1a(canonicalDn), 0, 0};
+  const auto it = std::lower_bound(keys_.begin(), keys_.end(), wanted, [](const Key& a, const Key& b) {
+    return a.hash != b.hash ? a.hash < b.hash : a.check < b.check;
+  });
+  if (it == keys_.end() || it->hash != wanted.hash || it->check != wanted.check) return std::nullopt;
+  return std::string_view(names_).substr(it->offset, it->length);
+}
+
 HRESULT BuildGalRow(const DirEntry& e, const NameIndex& names, Row& row) {
   row.clear();
   LONG display_type = DisplayTypeOf(e);
@@ -299,8 +338,8 @@ HRESULT BuildGalRow(const DirEntry& e, const NameIndex& names, Row& row) {
     }
   }
   if (const auto* manager = e.First("manager")) {
-    auto it = names.find(CanonicalDn(*manager));
-    if (it != names.end()) row.push_back(Prop::String(PR_MANAGER_NAME, it->second));
+    if (const auto name = names.Find(CanonicalDn(*manager)))
+      row.push_back(Prop::String(PR_MANAGER_NAME, std::string(*name)));
   }
   if (const auto* proxies = e.Get("proxyaddresses")) {
     row.push_back(Prop::MvString(PR_EMS_AB_PROXY_ADDRESSES, *proxies));

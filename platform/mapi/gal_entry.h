@@ -4,9 +4,12 @@
 // display type and its permanent entry identifier.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/mapi/directory.h"
 #include "platform/mapi/prop_row.h"
@@ -48,8 +51,29 @@ std::string PermanentEntryId(std::string_view dn, LONG display_type);
 // else the X.500 form of its distinguished name.
 std::string EntryIdOf(const DirEntry& e, LONG display_type);
 
-// Display names by canonical DN, for the manager's name.
-using NameIndex = std::unordered_map<std::string, std::string>;
+// Display names by canonical DN, for the manager's name. Every entry of
+// the address list is in it for the whole read, so it is kept compact: a
+// DN is held as two independent 64-bit hashes (24 bytes with the name's
+// place, instead of the DN's text in a hash map), the names in one buffer.
+class NameIndex {
+ public:
+  // Adds the name of `canonicalDn`; the first name added for a DN wins.
+  void Add(std::string_view canonicalDn, std::string_view name);
+  // Makes the index ready for Find; call once after the last Add.
+  void Seal();
+  // The name of `canonicalDn`, or nullopt.
+  std::optional<std::string_view> Find(std::string_view canonicalDn) const;
+
+ private:
+  struct Key {
+    uint64_t hash;
+    uint64_t check;
+    uint32_t offset;  // of the name in names_
+    uint32_t length;
+  };
+  std::vector<Key> keys_;
+  std::string names_;
+};
 
 // Every attribute read is text, except objectGUID (16 bytes, kept as
 // they are). A value holding bytes that are not well-formed UTF-8 (another

@@ -1,5 +1,7 @@
 #include "service/export/address_parse.h"
 
+#include <optional>
+
 #include "service/export/database.h"
 
 namespace corvane::service {
@@ -60,6 +62,10 @@ void AddressParse(ServiceMain& w, Recovery& recovery, const RowProgress& progres
   }
 
   const bool noSmtp = w.NoSMTP == 1;
+  // The changes are committed per 1,000 rows (Oracle by its own statement,
+  // as before), not one by one: a refused change still costs that row only.
+  std::optional<ado::Batch> batch;
+  if (w.DatabaseType != "ORACLE") recovery.Try([&] { batch.emplace(connection); });
   long counter = 0;
   long rows = 0;
   while (!atEnd(*rs)) {
@@ -78,10 +84,12 @@ void AddressParse(ServiceMain& w, Recovery& recovery, const RowProgress& progres
     recovery.Try([&] { rs->MoveNext(); });
     if (++counter == 1000) {
       if (w.DatabaseType == "ORACLE") xSQL(w, "commit");
+      if (batch) recovery.Try([&] { batch->Commit(); });
       counter = 0;
     }
     if (++rows % kProgressEvery == 0 && progress) progress(rows, false);
   }
+  if (batch) recovery.Try([&] { batch->End(); });
   if (progress) progress(rows, true);
   rs.reset();
   w.WriteLog("Parse End:" + w.Now());

@@ -118,6 +118,8 @@ class CaseSensitiveLikeDuringCopy {
   ado::Connection& connection_;
 };
 
+constexpr long kCopyBatchRows = 500;
+
 // The other kind's copy: one insert per row, one update per value.
 void CopyRows(ServiceMain& w, Recovery& recovery, const std::set<std::string>& finalColumns,
               const RowProgress& progress) {
@@ -131,6 +133,10 @@ void CopyRows(ServiceMain& w, Recovery& recovery, const std::set<std::string>& f
   ado::Connection& connection = *w.ServiceConnection;
   auto rs = connection.CreateRecordset();
   recovery.Try([&] { rs->Open("select * from " + w.TempTableName, connection); });
+  // The copy is committed per kCopyBatchRows rows, not per statement; a
+  // refused statement still fails alone (see ado::Batch).
+  std::optional<ado::Batch> batch;
+  recovery.Try([&] { batch.emplace(connection); });
   long rows = 0;
   while (rs->State() == ado::adStateOpen && !rs->IsEOF()) {
     w.DoEvents();
@@ -152,8 +158,10 @@ void CopyRows(ServiceMain& w, Recovery& recovery, const std::set<std::string>& f
       }
     }
     recovery.Try([&] { rs->MoveNext(); });
-    if (++rows % kProgressEvery == 0 && progress) progress(rows, false);
+    if (++rows % kCopyBatchRows == 0 && batch) recovery.Try([&] { batch->Commit(); });
+    if (rows % kProgressEvery == 0 && progress) progress(rows, false);
   }
+  if (batch) recovery.Try([&] { batch->End(); });
   if (progress) progress(rows, true);
 }
 

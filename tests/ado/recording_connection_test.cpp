@@ -88,5 +88,23 @@ TEST(RecordingConnection, FedLikeTheDatabasesWithoutATestServer) {
   EXPECT_EQ(c.State(), adStateClosed);
 }
 
+TEST(RecordingConnection, RecordsTransactionsAndPreparedStatements) {
+  auto db = RecordingDatabase::LikeMssql();
+  db->When("insert into t values (?)", ScriptedAnswer::Fail(adErrStatementRefused, "refused"), 1);
+  RecordingConnection c(db);
+  c.Open("cs");
+  auto insert = c.Prepare("insert into t values (?)");
+  {
+    Transaction tx(c);
+    EXPECT_THROW(insert->Execute({"a"}), AdoError);
+    insert->Execute({std::nullopt});
+    tx.Commit();
+  }
+  { Transaction tx(c); }
+  EXPECT_EQ(db->transactions, (std::vector<std::string>{"BeginTrans", "CommitTrans", "BeginTrans", "RollbackTrans"}));
+  EXPECT_EQ(db->statements, (std::vector<std::string>{"insert into t values (?)", "insert into t values (?)"}));
+  EXPECT_EQ(db->parameters, (std::vector<std::vector<FieldValue>>{{"a"}, {std::nullopt}}));
+}
+
 }  // namespace
 }  // namespace corvane::ado

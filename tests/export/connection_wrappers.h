@@ -75,6 +75,14 @@ class WrappedConnection : public ado::Connection {
   void Close() override { inner_->Close(); }
   std::string DbmsName() const override { return inner_->DbmsName(); }
   void CaseSensitiveLike(bool on) override { inner_->CaseSensitiveLike(on); }
+  void BeginTrans() override { inner_->BeginTrans(); }
+  void CommitTrans() override { inner_->CommitTrans(); }
+  void RollbackTrans() override { inner_->RollbackTrans(); }
+  std::unique_ptr<ado::Command> Prepare(const std::string& text) override { return inner_->Prepare(text); }
+  void BeginBatch() override { inner_->BeginBatch(); }
+  void CommitBatch() override { inner_->CommitBatch(); }
+  void AbandonBatch() noexcept override { inner_->AbandonBatch(); }
+  bool BatchPending() const override { return inner_->BatchPending(); }
 
   ado::Connection& inner() { return *inner_; }
   long statements = 0;

@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -302,15 +303,16 @@ TEST_F(GalReaderTest, ProxyListsCutAtTheirBoundAreCountedAndNamed) {
 }
 
 // A value the database refuses costs its column only: the second attempt
-// writes the key and every other column.
+// writes the key and every other column, and the entries before and after
+// it in the same batch stay written.
 std::vector<LdifEntry> WithTitle(const std::string& title) {
-  auto people = People(2);
+  auto people = People(3);
   people[1].attributes.emplace_back("title", title);
   people[1].attributes.emplace_back("department", "R&D");
   return people;
 }
 
-// The profile's directory holds People(2) with `title` and department
+// The profile's directory holds People(3) with `title` and department
 // "R&D" added to the second entry.
 void ExpectRefusedTitleCostsOneColumn(const CorvaneLibrary& lib, TempLogDir& dir, TestDatabase& db,
                                       const std::string& extraDefinitions, const std::string& title) {
@@ -321,9 +323,12 @@ void ExpectRefusedTitleCostsOneColumn(const CorvaneLibrary& lib, TempLogDir& dir
   EXPECT_EQ(Count(quietLog, "Error! Description follows: \n"), 2u) << quietLog;
   EXPECT_EQ(Count(quietLog, "\n"), 10u) << quietLog;
 
+  const auto report = ReadExportReport(dir.Path() / kExportControlName);
+  ASSERT_TRUE(report.has_value());
+  EXPECT_EQ(FormatExportReport(*report), "complete count=3 read=3 written=3 left-out=0\n");
   auto rows = db.ReadRows();
-  ASSERT_EQ(rows.size(), 2u);
-  const auto& row = rows[0][1] == "Owner" ? rows[1] : rows[0];
+  ASSERT_EQ(rows.size(), 3u);
+  const auto& row = *std::find_if(rows.begin(), rows.end(), [](const auto& r) { return r[1] == "User 1"; });
   EXPECT_FALSE(row[0].value_or("").empty());
   EXPECT_EQ(row[1], "User 1");
   EXPECT_EQ(row[17], std::nullopt);  // title
@@ -349,7 +354,7 @@ void ExpectRefusedTitleCostsOneColumn(const CorvaneLibrary& lib, TempLogDir& dir
             std::string::npos)
       << log;
   EXPECT_EQ(Count(log, "Error: "), 1u);
-  EXPECT_EQ(Count(log, kMarks), 1u);  // the refused entry has no "y"
+  EXPECT_EQ(Count(log, kMarks), 2u);  // the refused entry has no "y"
 }
 
 TEST_F(GalReaderTest, RefusedValueCostsOneColumnOnSqlite) {
@@ -361,6 +366,37 @@ TEST_F(GalReaderTest, RefusedValueCostsOneColumnOnSqlite) {
 TEST_F(GalReaderTest, RefusedValueCostsOneColumnOnPostgres) {
   auto db = PostgresDatabase();
   CORVANE_REQUIRE_POSTGRES(db);
+  const std::string title(256, 'T');
+  CreateProfileFor(WithTitle(title));
+  ExpectRefusedTitleCostsOneColumn(lib, dir, *db, "", title);
+}
+
+// A connection lost in the middle of a batch takes the batch's uncommitted
+// rows with it: the report counts only the rows that stayed in the table
+// (the server ends the library's session itself, at the third entry).
+TEST_F(GalReaderTest, ALostConnectionLeavesAReportOfTheRowsThatStayedOnPostgres) {
+  auto db = PostgresDatabase();
+  CORVANE_REQUIRE_POSTGRES(db);
+  CreateProfileFor(People(3));
+  db->CreateTempTable();
+  db->Execute(
+      "create or replace function corvane_test_lose_link() returns trigger as $$ begin "
+      "if new.display_name = 'User 2' then perform pg_terminate_backend(pg_backend_pid()); end if; "
+      "return new; end $$ language plpgsql");
+  db->Execute("create trigger lose_link before insert on " + db->TableName() +
+              " for each row execute function corvane_test_lose_link()");
+  lib.ModifyStruct(db->ConnectionString().c_str(), "", db->TableName().c_str(), "TRUE", 0);
+  const auto report = Report();
+  ASSERT_TRUE(report.has_value());
+  EXPECT_EQ(report->state, State::CutShort);
+  EXPECT_EQ(report->written, static_cast<long>(db->ReadRows().size()));
+  EXPECT_EQ(report->read, 0);
+  EXPECT_NE(dir.Log().find("ERROR: the database connection was lost\n"), std::string::npos) << dir.Log();
+}
+
+TEST_F(GalReaderTest, RefusedValueCostsOneColumnOnMariadb) {
+  auto db = MariadbDatabase();
+  CORVANE_REQUIRE_SERVER(db, "CORVANE_TEST_MARIADB");
   const std::string title(256, 'T');
   CreateProfileFor(WithTitle(title));
   ExpectRefusedTitleCostsOneColumn(lib, dir, *db, "", title);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 
+#include "platform/mapi/gal_entry.h"
 #include "platform/mapi/ldap_connection.h"
 #include "platform/mapi/ldap_settings.h"
 #include "platform/mapi/mapi.h"
@@ -541,6 +542,19 @@ TEST(LdapSettings, TheServersDiagnosticStaysOnOneLine) {
   ldap_set_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, text);
   EXPECT_EQ(DiagnosticMessage(ld), "80090308: LdapErr: DSID-0C09041C, comment: AcceptSecurityContext error, data 52e");
   ldap_unbind_ext_s(ld, nullptr, nullptr);
+}
+
+// The managers' name index keeps hashes, not DNs: a DN finds its own
+// name, the first one added, and an unknown DN none.
+TEST(NameIndexTest, FindsTheFirstNameOfEachDnAndNothingElse) {
+  NameIndex names;
+  for (int i = 0; i < 1000; ++i) names.Add(fmt::format("uid=u{},dc=example", i), fmt::format("User {}", i));
+  names.Add("uid=u7,dc=example", "Second");
+  names.Seal();
+  EXPECT_EQ(names.Find("uid=u7,dc=example"), "User 7");
+  EXPECT_EQ(names.Find("uid=u999,dc=example"), "User 999");
+  EXPECT_EQ(names.Find("uid=u1000,dc=example"), std::nullopt);
+  EXPECT_EQ(NameIndex().Find("uid=u1,dc=example"), std::nullopt);
 }
 
 }  // namespace

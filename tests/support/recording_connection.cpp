@@ -225,9 +225,53 @@ std::unique_ptr<Recordset> RecordingConnection::CreateRecordset() {
   return std::make_unique<MemoryRecordset>(database_.get());
 }
 
+namespace {
+
+// A prepared statement of a recording connection: each run is recorded as
+// the statement's text, its parameters in `RecordingDatabase::parameters`.
+class RecordingCommand : public Command {
+ public:
+  RecordingCommand(RecordingConnection& connection, std::string text)
+      : connection_(connection), text_(std::move(text)) {}
+  long Execute(const std::vector<FieldValue>& parameters) override {
+    connection_.database().parameters.push_back(parameters);
+    connection_.Run(text_);
+    return -1;
+  }
+
+ private:
+  RecordingConnection& connection_;
+  std::string text_;
+};
+
+}  // namespace
+
+void RecordingConnection::BeginTrans() {
+  if (inTransaction_)
+    throw AdoError(adErrObjectOpen, "ADODB.Connection", "A transaction is already open on this connection.");
+  inTransaction_ = true;
+  database_->transactions.push_back("BeginTrans");
+}
+
+void RecordingConnection::CommitTrans() { EndTransaction("CommitTrans"); }
+void RecordingConnection::RollbackTrans() { EndTransaction("RollbackTrans"); }
+
+void RecordingConnection::EndTransaction(const char* what) {
+  if (!inTransaction_) throw AdoError(adErrInvalidArgument, "ADODB.Connection", "No transaction is active.");
+  inTransaction_ = false;
+  database_->transactions.push_back(what);
+}
+
+std::unique_ptr<Command> RecordingConnection::Prepare(const std::string& text) {
+  if (!open_)
+    throw AdoError(adErrObjectClosed, "ADODB.Connection", "Operation is not allowed when the object is closed.");
+  return std::make_unique<RecordingCommand>(*this, text);
+}
+
 void RecordingConnection::Close() {
   if (open_) ++database_->closes;
   open_ = false;
+  if (inTransaction_) EndTransaction("RollbackTrans");
 }
 
 }  // namespace corvane::ado

@@ -71,6 +71,12 @@ class RecordingDatabase {
   std::vector<std::string> statements;         // every Execute text and Recordset source, in order
   std::vector<std::string> connectionStrings;  // every Open
   std::vector<RecordedUpdate> updates;
+  // BeginTrans, CommitTrans and RollbackTrans, in order (batches commit
+  // each statement alone here: they are not recorded).
+  std::vector<std::string> transactions;
+  // The parameters of each run of a prepared statement, in order (its
+  // text is in `statements`).
+  std::vector<std::vector<FieldValue>> parameters;
   int closes = 0;
 
  private:
@@ -97,6 +103,10 @@ class RecordingConnection : public Connection {
   int State() const override { return open_ ? adStateOpen : adStateClosed; }
   void Close() override;
   std::string DbmsName() const override { return database_->dbmsName; }
+  void BeginTrans() override;
+  void CommitTrans() override;
+  void RollbackTrans() override;
+  std::unique_ptr<Command> Prepare(const std::string& text) override;
 
   RecordingDatabase& database() { return *database_; }
   const std::vector<std::string>& statements() const { return database_->statements; }
@@ -107,8 +117,11 @@ class RecordingConnection : public Connection {
 
  private:
   std::shared_ptr<RecordingDatabase> database_;
+  void EndTransaction(const char* what);
+
   std::vector<ErrorRecord> errors_;
   bool open_ = false;
+  bool inTransaction_ = false;
 };
 
 }  // namespace corvane::ado

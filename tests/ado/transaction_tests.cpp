@@ -1,0 +1,130 @@
+// Transactions, prepared statements and batches against a real database:
+// the same bodies run on SQLite, PostgreSQL and MariaDB.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/ado/test_database.h"
+
+namespace corvane::testing {
+namespace {
+
+using ado::AdoError;
+using ado::FieldValue;
+
+class Transactions : public DatabaseTest {
+ protected:
+  // A table (k int primary key, v varchar(20)).
+  std::string MakeTable(ado::Connection& c, const std::string& tag) {
+    const std::string t = Table(tag);
+    DropLater(t);
+    try {
+      c.Execute("drop table " + t);
+    } catch (const AdoError&) {
+    }
+    c.Execute("create table " + t + " (k int primary key, v varchar(20))");
+    return t;
+  }
+  // "k=v" for every row, in key order, read on a connection of its own.
+  std::vector<std::string> Rows(const std::string& t) {
+    auto c = Connect();
+    std::vector<std::string> rows;
+    for (auto rs = c->Execute("select k, v from " + t + " order by k"); !rs->IsEOF(); rs->MoveNext())
+      rows.push_back(rs->GetValue(0).value_or("") + "=" + rs->GetValue(1).value_or("NULL"));
+    return rows;
+  }
+};
+
+TEST_P(Transactions, ScopesCommitOrRollBackAndPreparedStatementsBindText) {
+  auto c = Connect();
+  const std::string t = MakeTable(*c, "tx");
+  auto insert = c->Prepare("insert into " + t + " (k, v) values (?, ?)");
+  {
+    ado::Transaction tx(*c);
+    EXPECT_EQ(insert->Execute({"1", "it's \\ 'x'"}), 1);
+    EXPECT_EQ(insert->Execute({"2", std::nullopt}), 1);
+    EXPECT_EQ(Rows(t).size(), 0u);  // not visible before the commit
+    tx.Commit();
+  }
+  {
+    ado::Transaction tx(*c);
+    insert->Execute({"3", "gone"});
+  }  // no commit: rolled back
+  EXPECT_EQ(Rows(t), (std::vector<std::string>{"1=it's \\ 'x'", "2=NULL"}));
+  EXPECT_EQ(c->Prepare("update " + t + " set v = ? where k = ?")->Execute({"none", "9"}), 0);
+  EXPECT_THROW(insert->Execute({"1", "again"}), AdoError);  // refused: the key exists
+}
+
+// A refused statement inside a batch fails as it would alone, and every
+// other write of the batch, before and after it, stays: on PostgreSQL the
+// refusal aborts the transaction, so the batch is rolled back and replayed.
+TEST_P(Transactions, ARefusedStatementInABatchCostsThatStatementOnly) {
+  auto c = Connect();
+  const std::string t = MakeTable(*c, "batch");
+  c->Execute("insert into " + t + " values (1, 'old1')");
+  c->Execute("insert into " + t + " values (2, 'old2')");
+  auto rs = c->CreateRecordset();
+  rs->Open("select k, v from " + t, *c, ado::adOpenDynamic, ado::adLockOptimistic);
+  auto insert = c->Prepare("insert into " + t + " (k, v) values (?, ?)");
+  {
+    ado::Batch batch(*c);
+    rs->SetValue(1, "new" + *rs->GetValue(0));  // a row written back before the refusal
+    rs->MoveNext();
+    c->Execute("insert into " + t + " values (3, 'three')");
+    insert->Execute({"4", "four"});
+    EXPECT_TRUE(batch.Pending());
+    const auto refused = [&] {
+      try {
+        c->Execute("insert into " + t + " values (3, 'twice')");
+      } catch (const AdoError& e) {
+        return e.Number;
+      }
+      return 0;
+    };
+    EXPECT_EQ(refused(), ado::adErrStatementRefused);
+    EXPECT_FALSE(c->Errors().empty());
+    rs->SetValue(1, "new" + *rs->GetValue(0));  // and one after it
+    rs->Update();
+    insert->Execute({"5", "five"});
+    batch.End();
+  }
+  rs->Close();
+  const auto rows = Rows(t);
+  std::vector<std::string> expected = {"1=new1", "2=new2", "3=three", "4=four", "5=five"};
+  EXPECT_EQ(rows, expected);
+  {
+    ado::Batch batch(*c);
+    insert->Execute({"6", "six"});
+    batch.Commit();
+    insert->Execute({"7", "seven"});
+  }  // the second batch ends without End: rolled back
+  expected.push_back("6=six");
+  EXPECT_EQ(Rows(t), expected);
+}
+
+// The same value the database refuses alone is refused inside a batch,
+// where SQLite (which takes any length) keeps it.
+TEST_P(Transactions, ATooLongValueIsRefusedInABatchAsAlone) {
+  auto c = Connect();
+  const std::string t = MakeTable(*c, "long");
+  ado::Batch batch(*c);
+  c->Execute("insert into " + t + " values (1, 'fits')");
+  bool refused = false;
+  try {
+    c->Execute("insert into " + t + " values (2, 'a value far longer than twenty')");
+  } catch (const AdoError& e) {
+    refused = e.Number == ado::adErrStatementRefused;
+  }
+  c->Execute("insert into " + t + " values (3, 'fits too')");
+  batch.End();
+  EXPECT_EQ(refused, Kind() != "sqlite");
+  EXPECT_EQ(Rows(t).size(), Kind() == "sqlite" ? 3u : 2u);
+}
+
+}  // namespace
+
+CORVANE_DATABASE_TESTS(Transactions);
+
+}  // namespace corvane::testing
