@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/atomicfile/dead_leftovers.h"
+#include "service/export/iso_time.h"
 #include "service/host/parameters/parameters.h"
 
 namespace corvane::service {
@@ -23,30 +24,10 @@ using Json = nlohmann::ordered_json;
 
 constexpr const char* kTemporaryTag = ".dsimport.";
 
-// "2026-06-15T02:04:11+02:00": local time with its offset from UTC.
-std::string IsoTime(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  const long offset = tm.tm_gmtoff / 60;
-  return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}{}{:02}:{:02}", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                     tm.tm_hour, tm.tm_min, tm.tm_sec, offset < 0 ? '-' : '+', std::labs(offset) / 60,
-                     std::labs(offset) % 60);
-}
-
-std::time_t ParseIsoTime(const std::string& text) {
-  std::tm tm{};
-  char sign = '+';
-  int hours = 0, minutes = 0, used = 0;
-  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
-                  &tm.tm_min, &tm.tm_sec, &used) != 6)
-    throw std::runtime_error("\"" + text + "\" is not a date and time");
-  const std::string zone = text.substr(static_cast<size_t>(used));
-  if (zone != "Z" && (std::sscanf(zone.c_str(), "%c%2d:%2d", &sign, &hours, &minutes) != 3 ||
-                      (sign != '+' && sign != '-')))
-    throw std::runtime_error("\"" + text + "\" has no offset from UTC");
-  tm.tm_year -= 1900;
-  tm.tm_mon -= 1;
-  return timegm(&tm) - (sign == '-' ? -1 : 1) * (hours * 3600L + minutes * 60L);
+// The time a record's text names; a text that names none makes the record unreadable.
+std::time_t TimeOf(const std::string& text) {
+  if (const auto t = ParseIsoTime(text)) return *t;
+  throw std::runtime_error("\"" + text + "\" is not a date and time with its offset from UTC");
 }
 
 Json Count(long n) { return n < 0 ? Json(nullptr) : Json(n); }
@@ -82,8 +63,8 @@ std::optional<ImportRecord> ParseImportRecord(const std::string& text, std::stri
   try {
     const Json j = Json::parse(text);
     ImportRecord r;
-    r.start = ParseIsoTime(j.at("start").get<std::string>());
-    r.end = ParseIsoTime(j.at("end").get<std::string>());
+    r.start = TimeOf(j.at("start").get<std::string>());
+    r.end = TimeOf(j.at("end").get<std::string>());
     const std::string result = j.at("result").get<std::string>();
     if (result != "failed" && result != "completed") throw std::runtime_error("unknown result \"" + result + "\"");
     r.failed = result == "failed";

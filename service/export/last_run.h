@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "service/export/iso_time.h"
 #include "service/export/update_run.h"
 
 namespace corvane::service {
@@ -37,10 +38,6 @@ const char* OutcomeName(RunOutcome::Kind kind);
 // A follow-on job's ending: "completed", "partly completed", "failed".
 const char* FollowOnOutcomeName(FollowOnOutcome::Kind kind);
 
-// "2026-06-15T02:04:11+02:00": local time with its offset from UTC; and
-// back (nullopt when the text is not such a time).
-std::string IsoTime(std::time_t t);
-std::optional<std::time_t> ParseIsoTime(const std::string& text);
 
 // The record as JSON; times in local time with their UTC offset
 // ("2026-06-15T02:04:11+02:00"), row counts that were not taken as null,
