@@ -181,6 +181,9 @@ class Check {
       if (!bind.sasl_mech.empty() && !bind.bind_dn.empty())
         Warning(fmt::format("directory: {} is set, so the bind DN {} ({}) is not used", mapi::kLdapSaslMechValue,
                             bind.bind_dn, bind.bind_dn_from));
+      if (bind.bind_dn.empty() && !bind.password_file.empty())
+        Warning(fmt::format("directory: the password file {} ({}) is set but no bind DN is: the password is not used",
+                            bind.password_file, bind.password_file_from));
       if (const std::string clear = mapi::ClearTextBindWarning(server, bind); !clear.empty()) {
         if (bind.refuse_clear_bind) {
           Error("directory: " + clear);

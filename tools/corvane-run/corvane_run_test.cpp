@@ -253,6 +253,17 @@ TEST_F(CorvaneRun, CheckJudgesTheConfigurationAndChangesNothing) {
       << comma.output;
   Set("DistList", "0");
 
+  // A password file without a bind DN is not used: said, not passed over.
+  Set("Server", "ldap://127.0.0.1:1/dc=example");
+  Set("LdapPasswordFile", "/nonexistent/ldap-password");
+  const Outcome unused = Run("--check");
+  EXPECT_NE(unused.output.find("warning: directory: the password file /nonexistent/ldap-password (LdapPasswordFile) "
+                               "is set but no bind DN is"),
+            std::string::npos)
+      << unused.output;
+  Set("Server", sample);
+  Set("LdapPasswordFile", "");
+
   // A stored profile that no longer matches Server is a warning.
   ASSERT_EQ(Run("--quiet-sql").status, 0);
   const fs::path moved = home / "moved.ldif";
