@@ -15,6 +15,7 @@
 #include "platform/ntservice/service_control.h"
 #include "service/host/clock.h"
 #include "service/host/parameters/column_switches.h"
+#include "service/host/parameters/startup_settings.h"
 #include "service/host/run_log.h"
 
 namespace corvane::service {
@@ -106,6 +107,13 @@ struct ServiceMain {
   }
   void SaveSetting(const std::string& key, const std::string& value) { NTService1.SaveSetting("Parameters", key, value); }
   void LogEvent(int16_t type, int32_t id, const std::string& text) { NTService1.LogEvent(type, id, text); }
+  // Takes the start-up values (switches, tables, schedule kind, follow-on
+  // list, connection string) from the snapshot read at start-up.
+  void UseStartupSettings(const parameters::StartupSettings& settings);
+  // The parameters key as ReadStartupSettings reads it.
+  parameters::SettingReader SettingReader() {
+    return [this](const std::string& name, const std::string& defaultText) { return GetSetting(name, defaultText); };
+  }
   // "now" in the system's default form, e.g. "12/7/2026 10:05:03 AM".
   std::string Now() const;
 };

@@ -8,26 +8,19 @@
 
 #include <fmt/format.h>
 
-#include "service/host/parameters/parameters.h"
+#include "service/host/parameters/startup_settings.h"
 #include "service/host/service_host.h"
 
 namespace corvane::service {
 namespace {
 
-// From the settings on, a statement that fails is skipped and start-up
-// goes on with the values held so far.
+// A statement of start-up that fails is skipped and start-up goes on.
 template <typename F>
 void Skip(F&& statement) {
   try {
     statement();
   } catch (...) {
   }
-}
-
-void ReadInt16(ServiceMain& w, const char* name, const char* defaultText, int16_t& field) {
-  Skip([&] {
-    if (auto n = parameters::ToInt16(w.GetSetting(name, defaultText))) field = *n;
-  });
 }
 
 // The message boxes of install and uninstall keep their fixed text; the
@@ -76,17 +69,15 @@ std::optional<int> ServiceHost::Startup(const StartupOptions& options) {
   w_.FileLogging = false;
   const std::string displayName = control.DisplayName();
 
-  ReadInt16(w_, "ToDoCount", "0", w_.ToDoCount);
-  ReadInt16(w_, "NoExtraEvents", "0", w_.NoExtraEvents);
-  ReadInt16(w_, "NoParse", "0", w_.NoParse);
-  ReadInt16(w_, "NoSMTP", "0", w_.NoSMTP);
+  parameters::StartupSettings settings;
   try {
-    w_.connectionstring = w_.GetSetting("connectionstring", "");
+    settings = parameters::ReadStartupSettings(w_.SettingReader());
   } catch (const std::exception& e) {
     // A damaged settings store is not an unconfigured service: say what is wrong.
     control.MsgBox(fmt::format("The service's settings cannot be read: {}", e.what()), displayName);
     return kExitFailure;
   }
+  w_.UseStartupSettings(settings);
 
   // Checked before the command line: every option needs a configured service.
   if (w_.connectionstring.empty()) {
@@ -96,14 +87,6 @@ std::optional<int> ServiceHost::Startup(const StartupOptions& options) {
                  (options.home / "registry.hive").c_str(), options.home.c_str());
     return kExitNotConfigured;
   }
-
-  Skip([&] { w_.TempTableName = w_.GetSetting("TempTableName", "TEMP_GAL"); });
-  Skip([&] { w_.TableName = w_.GetSetting("TableName", "GAL"); });
-  ReadInt16(w_, "ScheduleType", "9", w_.ScheduleType);
-  Skip([&] {
-    if (auto on = parameters::ToBoolean(w_.GetSetting("DistList", "False"))) w_.DistList = *on;
-  });
-  if (w_.DistList) Skip([&] { w_.DistListFile = w_.GetSetting("DistListFile", ""); });
 
   const std::string& option = options.commandLine;
   if (option == "-install") {
@@ -146,14 +129,6 @@ std::optional<int> ServiceHost::Startup(const StartupOptions& options) {
   } else if (!option.empty()) {
     control.MsgBox(kInvalidOption, displayName);
     return kExitUsage;
-  }
-
-  Skip([&] {
-    if (auto on = parameters::ToBoolean(w_.GetSetting("DOS", "0"))) w_.DOS = *on;
-  });
-  if (w_.DOS) {
-    w_.TableName = "small_gal";
-    w_.TempTableName = "temp_small_gal";
   }
 
   w_.WriteLog(fmt::format("Corvane {} running on {}", w_.lblversion, options.computerName));

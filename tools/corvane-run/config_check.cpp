@@ -23,6 +23,7 @@
 #include "service/export/schema.h"
 #include "service/host/parameters/parameter_reference.h"
 #include "service/host/parameters/parameters.h"
+#include "service/host/parameters/startup_settings.h"
 #include "service/host/schedule_forecast.h"
 #include "tools/corvane-run/table_count_poller.h"
 
@@ -71,6 +72,11 @@ class Check {
                         hive_.file().string(), home.string()));
       return Finish();
     }
+    // The values a run takes at start-up, as the service reads them.
+    settings_ = parameters::ReadStartupSettings([this](const std::string& name, const std::string& defaultText) {
+      const auto it = values_.find(name);
+      return it != values_.end() ? it->second : defaultText;
+    });
     Values();
     Database();
     Directory();
@@ -121,8 +127,6 @@ class Check {
     }
   }
 
-  std::string TableName() const { return parameters::BooleanOn(Get("DOS")) ? "small_gal" : Get("TableName"); }
-
   // The service's unit lets it write only in its home.
   void WrittenByTheService(const std::string& what, const fs::path& file) {
     const fs::path home = fs::weakly_canonical(hive_.file().parent_path());
@@ -135,7 +139,7 @@ class Check {
   }
 
   void Database() {
-    const std::string cs = Get("ConnectionString");
+    const std::string& cs = settings_.connectionString;
     if (cs.empty()) return;
     const std::string shown = service::PasswordFreeConnectionString(cs);
     // Opened so that a missing SQLite file is not created; the database
@@ -162,7 +166,7 @@ class Check {
       return;
     }
     Ok(fmt::format("database: connected to {} with {}", connection->DbmsName(), shown));
-    const std::string table = TableName();
+    const std::string& table = settings_.tableName;
     if (auto rows = CountRows(*connection, table)) {
       Ok(fmt::format("final table {} holds {} rows", table, *rows));
     } else {
@@ -225,7 +229,7 @@ class Check {
   }
 
   void Schedule() {
-    const int16_t kind = parameters::ToInt16(Get("ScheduleType")).value_or(9);
+    const int16_t kind = settings_.scheduleType;
     const auto read = [this](std::string_view name) { return Get(std::string(name)); };
     const auto forecast = service::ForecastSchedule(kind, read, parameters::ToDateTime(now_));
     const std::string line = "schedule (ScheduleType " + std::to_string(kind) + ", read when the service starts): " +
@@ -249,12 +253,11 @@ class Check {
       boxes[i] = parameters::ToInt16(Get(name)).value_or(0);
       any = any || (boxes[i] == 1 && name != "ENTRY_ID");
     }
-    const auto number = [this](const char* name) { return parameters::ToInt16(Get(name)).value_or(0); };
-    std::string list = service::BuildFinalTableLists(boxes, number("NoParse"), number("NoSMTP")).selectList;
+    std::string list = service::BuildFinalTableLists(boxes, settings_.noParse, settings_.noSmtp).selectList;
     std::vector<std::string> columns;
     for (const auto& column : parameters::SplitList(list))
       if (!column.empty()) columns.push_back(column);
-    const std::string line = fmt::format("final table {} columns: {} ({} columns)", TableName(),
+    const std::string line = fmt::format("final table {} columns: {} ({} columns)", settings_.tableName,
                                          fmt::join(columns, ", "), columns.size());
     if (any) {
       Ok(line);
@@ -265,11 +268,11 @@ class Check {
   }
 
   void FollowOnJobs() {
-    if (!parameters::BooleanOn(Get("DistList"))) return;
-    if (Get("DistListFile").empty()) {
+    if (!settings_.distList) return;
+    if (settings_.distListFile.empty()) {
       Warning("DistList is on but DistListFile is empty: no distribution list is made");
     } else {
-      WrittenByTheService("DistListFile", Get("DistListFile"));
+      WrittenByTheService("DistListFile", settings_.distListFile);
     }
     if (Get("EMS_AB_PROXY_ADDRESSES") != "1")
       Warning("DistList is on but EMS_AB_PROXY_ADDRESSES is not 1: the list file stays empty");
@@ -302,6 +305,7 @@ class Check {
   std::time_t now_;
   std::FILE* out_;
   std::map<std::string, std::string, NoCase> values_;
+  parameters::StartupSettings settings_;
   int warnings_ = 0;
   int errors_ = 0;
 };

@@ -8,7 +8,7 @@
 #include "platform/ado/ado.h"
 #include "platform/ntservice/standard_error.h"
 #include "service/export/address_parse.h"
-#include "service/host/parameters/parameters.h"
+#include "service/host/parameters/startup_settings.h"
 #include "service/host/run_record.h"
 #include "tools/corvane-run/table_count_poller.h"
 
@@ -16,27 +16,7 @@ namespace corvane::runtool {
 
 using service::ServiceMain;
 
-void ReadStartupValues(ServiceMain& w) {
-  auto number = [&](const char* name, const char* def) {
-    return parameters::ToInt16(w.GetSetting(name, def)).value_or(0);
-  };
-  w.ToDoCount = number("ToDoCount", "0");
-  w.NoExtraEvents = number("NoExtraEvents", "0");
-  w.NoParse = number("NoParse", "0");
-  w.NoSMTP = number("NoSMTP", "0");
-  w.connectionstring = w.GetSetting("connectionstring", "");
-  w.TempTableName = w.GetSetting("TempTableName", "TEMP_GAL");
-  w.TableName = w.GetSetting("TableName", "GAL");
-  // For the record of the run: when the schedule is next due.
-  w.ScheduleType = parameters::ToInt16(w.GetSetting("ScheduleType", "9")).value_or(9);
-  w.DistList = parameters::ToBoolean(w.GetSetting("DistList", "False")).value_or(false);
-  if (w.DistList) w.DistListFile = w.GetSetting("DistListFile", "");
-  w.DOS = parameters::ToBoolean(w.GetSetting("DOS", "0")).value_or(false);
-  if (w.DOS) {
-    w.TableName = "small_gal";
-    w.TempTableName = "temp_small_gal";
-  }
-}
+void ReadStartupValues(ServiceMain& w) { w.UseStartupSettings(parameters::ReadStartupSettings(w.SettingReader())); }
 
 std::string PrintableEntry(const std::string& entry) {
   std::string out;
