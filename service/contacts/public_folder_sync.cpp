@@ -15,7 +15,7 @@
 #include "service/contacts/job_failure.h"
 #include "service/export/connection_string.h"
 #include "service/export/database.h"
-#include "service/export/schema.h"
+#include "service/export/database_dialect.h"
 
 namespace corvane::service::contacts {
 namespace {
@@ -78,13 +78,13 @@ class Sync {
     }
     conn_ = w_.NewConnection();
     conn_->Open(cs, "", "");
-    type_ = ProbeDatabaseType();
+    dialect_ = ProbeDialect();
     const bool exists = DoesSyncTableExist(w_).value_or(false);
     rs_ = conn_->CreateRecordset();
     if (!exists) {
       // The sync table needs varchar(1024), which only the desktop
       // databases (they need memo columns) cannot hold.
-      if (type_ == "OTHER" && LongTextTypeFor(conn_->DbmsName()) == "memo") {
+      if (!dialect_.HoldsLongVarchar()) {
         w_.WriteLog(
             "Public Folder Contacts Syncronization is not available when using Microsoft Access due to datatype "
             "limitations.  Please choose a different type of database system and rerun Corvane.  Exit.");
@@ -139,13 +139,13 @@ class Sync {
     return root.GetFolders().Add(parent, outlook::olFolderContacts).GetFolders().Add(child, outlook::olFolderContacts);
   }
 
-  // DetermineDBType probes the window's connection, which the run has
-  // released by now; it is lent this sync's own connection for the probe.
-  std::string ProbeDatabaseType() {
+  // The probe reads the window's connection, which the run has released
+  // by now; it is lent this sync's own connection for the probe.
+  DatabaseDialect ProbeDialect() {
     std::swap(w_.ServiceConnection, conn_);
-    std::string type = DetermineDBType(w_);
+    DatabaseDialect dialect = DatabaseDialect::Probe(w_);
     std::swap(w_.ServiceConnection, conn_);
-    return type;
+    return dialect;
   }
 
   // The removal pass looks a contact up by PFC_entry_id, the update of a
@@ -168,7 +168,7 @@ class Sync {
   }
   void Execute(const std::string& sql) { conn_->Execute(sql); }
   void CommitOnOracle(const char* statement = "commit") {
-    if (type_ == "ORACLE") Execute(statement);
+    if (dialect_.CommitsByStatement()) Execute(statement);
   }
 
   // Runs op; a failure is skipped when `trap` is set, and counted as work
@@ -405,7 +405,7 @@ class Sync {
   std::optional<std::map<std::string, std::vector<std::string>>> unclaimed_;  // GAL entry_id -> contacts
   std::unique_ptr<ado::Connection> conn_;
   std::unique_ptr<ado::Recordset> rs_;
-  std::string type_;
+  DatabaseDialect dialect_;  // chosen for conn_ once it is open
 };
 
 }  // namespace

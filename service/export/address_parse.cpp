@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "service/export/database.h"
+#include "service/export/database_dialect.h"
 
 namespace corvane::service {
 namespace {
@@ -65,7 +66,7 @@ void AddressParse(ServiceMain& w, Recovery& recovery, const RowProgress& progres
   // The changes are committed per 1,000 rows (Oracle by its own statement,
   // as before), not one by one: a refused change still costs that row only.
   std::optional<ado::Batch> batch;
-  if (w.DatabaseType != "ORACLE") recovery.Try([&] { batch.emplace(connection); });
+  if (!RunDialect(w).CommitsByStatement()) recovery.Try([&] { batch.emplace(connection); });
   long counter = 0;
   long rows = 0;
   while (!atEnd(*rs)) {
@@ -83,7 +84,7 @@ void AddressParse(ServiceMain& w, Recovery& recovery, const RowProgress& progres
     }
     recovery.Try([&] { rs->MoveNext(); });
     if (++counter == 1000) {
-      if (w.DatabaseType == "ORACLE") xSQL(w, "commit");
+      if (RunDialect(w).CommitsByStatement()) xSQL(w, "commit");
       if (batch) recovery.Try([&] { batch->Commit(); });
       counter = 0;
     }

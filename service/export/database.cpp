@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "service/export/connection_string.h"
+#include "service/export/database_dialect.h"
 
 namespace corvane::service {
 
@@ -141,8 +142,7 @@ std::optional<StatementFailure> droptable(ServiceMain& w, const std::string& tab
 }
 
 void dropconstraint(ServiceMain& w) {
-  if (w.DatabaseType == "ORACLE")
-    xSQL(w, "alter table " + w.TempTableName + " drop constraint " + w.TableName + "_ENTRY_ID");
+  if (auto statement = RunDialect(w).DropTempConstraint(w.TempTableName, w.TableName)) xSQL(w, *statement);
 }
 
 void addconstraint(ServiceMain& w) {

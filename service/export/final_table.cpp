@@ -7,6 +7,7 @@
 #include <set>
 
 #include "service/export/database.h"
+#include "service/export/database_dialect.h"
 #include "service/export/exclusion.h"
 
 namespace corvane::service {
@@ -35,29 +36,14 @@ bool RefusedByDesign(ServiceMain& w, FixedStatement statement) {
   switch (statement) {
     case FixedStatement::IndexWithDropExisting:
     case FixedStatement::DropIndex: return true;
-    case FixedStatement::GrantToPublic:
-      try {
-        return ado::DialectOf(w.ServiceConnection->DbmsName()) == ado::Dialect::SQLite;
-      } catch (const std::exception&) {
-        return false;
-      }
+    case FixedStatement::GrantToPublic: return RunDialect(w).RefusesGrant();
   }
   return false;
 }
 
 std::string FinalTableCreateStatement(const ServiceMain& w, const Exclusion& exclusion, const FinalTableLists& lists,
                                       const std::string& table) {
-  const std::string& kind = w.DatabaseType;
-  const std::string& temp = w.TempTableName;
-  if (exclusion.state == Exclusion::State::On) {
-    std::string notExcluded = " a where " + exclusion.notExcluded;
-    if (kind == "ORACLE") return "create table " + table + " as select " + lists.selectList + " from " + temp + notExcluded;
-    if (kind == "MSSQL") return "select " + lists.selectList + " into " + table + " from " + temp + notExcluded;
-    return "create table " + table + "(" + lists.definitionList + ")";
-  }
-  if (kind == "ORACLE") return "create table " + table + " as select " + lists.selectList + " from " + temp;
-  if (kind == "MSSQL") return "select " + lists.selectList + " into " + table + " from " + temp;
-  return "create table " + table + " (" + lists.definitionList + ")";
+  return RunDialect(w).FinalTableCreate(exclusion, lists, w.TempTableName, table);
 }
 
 namespace {
@@ -169,14 +155,15 @@ void CopyRows(ServiceMain& w, Recovery& recovery, const std::set<std::string>& f
 
 FinalTableBuild BuildFinalTable(ServiceMain& w, Recovery& recovery, const OtherKindTypes& types,
                                 const RowProgress& progress, const BeforeRebuild& beforeDrop) {
-  const bool oracle = w.DatabaseType == "ORACLE";
+  const DatabaseDialect& dialect = RunDialect(w);
+  const bool oracle = dialect.CommitsByStatement();
   const std::string& table = w.TableName;
   const Exclusion exclusion = ReadExclusion(w, recovery);
   FinalTableBuild build;
   build.table = table;
   build.finalRowsQuery = "select count(*) from " + table;
   build.expectedRowsQuery = "select count(*) from " + w.TempTableName;
-  if (w.DatabaseType == "OTHER") {
+  if (dialect.IsOther()) {
     // The row copy makes one row per entry identifier that is not empty.
     build.finalRowsQuery = "select count(distinct entry_id) from " + table;
     build.expectedRowsQuery = "select count(distinct entry_id) from " + w.TempTableName + " where entry_id <> ''";
@@ -202,7 +189,7 @@ FinalTableBuild BuildFinalTable(ServiceMain& w, Recovery& recovery, const OtherK
   recovery.Try([&] { w.ServiceConnection->Close(); });
   recovery.Try([&] { w.ServiceConnection->Open(w.connectionstring, "", ""); });
 
-  if (w.DatabaseType == "OTHER") {
+  if (dialect.IsOther()) {
     xSQL(w, "DROP INDEX " + table + "_index on " + table,
          [&] { return RefusedByDesign(w, FixedStatement::DropIndex); });
     xSQL(w, "CREATE UNIQUE INDEX " + table + "_index ON " + table + " (entry_id)");

@@ -4,48 +4,11 @@
 
 #include <vector>
 
+#include "service/export/database_dialect.h"
 #include "service/export/exclusion.h"
 
 namespace corvane::service {
 namespace {
-
-// What the swap's statements depend on: the kind, and for the OTHER kind
-// the database behind it.
-enum class Flavor { Oracle, Mssql, PostgreSQL, SQLite, MySQL, Other };
-
-Flavor FlavorOf(ServiceMain& w) {
-  if (w.DatabaseType == "ORACLE") return Flavor::Oracle;
-  if (w.DatabaseType == "MSSQL") return Flavor::Mssql;
-  std::string name;
-  try {
-    name = w.ServiceConnection->DbmsName();
-  } catch (const std::exception&) {
-  }
-  switch (ado::DialectOf(name)) {
-    case ado::Dialect::PostgreSQL: return Flavor::PostgreSQL;
-    case ado::Dialect::SQLite: return Flavor::SQLite;
-    case ado::Dialect::MySQL: return Flavor::MySQL;
-    case ado::Dialect::Oracle:  // behind the OTHER kind, Oracle gets the other databases' statements
-    case ado::Dialect::Other: return Flavor::Other;
-  }
-  return Flavor::Other;
-}
-
-// PostgreSQL and SQLite name indexes once per schema, not per table: the
-// work table's index has a name of its own until the swap.
-bool IndexNamedPerSchema(Flavor f) { return f == Flavor::PostgreSQL || f == Flavor::SQLite; }
-
-// The final table's index on the work table, as the rebuild in place gives it
-// for the kind (the bracketed form on ORACLE and MSSQL, the unique index
-// elsewhere).
-std::string IndexStatement(const ServiceMain& w, Flavor f) {
-  const std::string& table = w.TableName;
-  const std::string work = WorkTableName(table);
-  if (f == Flavor::Oracle || f == Flavor::Mssql)
-    return "Create INDEX [" + table + "index] ON " + work + " ([entry_id]) WITH DROP_EXISTING";
-  const std::string name = (IndexNamedPerSchema(f) ? work : table) + "_index";
-  return "CREATE UNIQUE INDEX " + name + " ON " + work + " (entry_id)";
-}
 
 // The OTHER kind's copy in one statement. It keeps what the row-by-row copy
 // keeps: rows with an identifier, and only values that are not empty.
@@ -95,8 +58,8 @@ bool TableExists(ServiceMain& w, Recovery& recovery, const std::string& table) {
 }
 
 FinalTableBuild BuildWorkTable(ServiceMain& w, Recovery& recovery, const OtherKindTypes& types) {
-  const Flavor flavor = FlavorOf(w);
-  const bool oracle = flavor == Flavor::Oracle;
+  const DatabaseDialect& dialect = RunDialect(w);
+  const bool oracle = dialect.CommitsByStatement();
   const std::string work = WorkTableName(w.TableName);
   const std::string& temp = w.TempTableName;
 
@@ -121,7 +84,7 @@ FinalTableBuild BuildWorkTable(ServiceMain& w, Recovery& recovery, const OtherKi
   }
   build.created = true;
   const std::string notExcluded = exclusion.state == Exclusion::State::On ? exclusion.notExcluded : "";
-  if (w.DatabaseType == "ORACLE" || w.DatabaseType == "MSSQL") {
+  if (dialect.BuildsBySelect()) {
     build.expectedRowsQuery =
         "select count(*) from " + temp + (notExcluded.empty() ? "" : " a where " + notExcluded);
     build.createFailure = Run(w, recovery, FinalTableCreateStatement(w, exclusion, lists, work));
@@ -133,11 +96,11 @@ FinalTableBuild BuildWorkTable(ServiceMain& w, Recovery& recovery, const OtherKi
   }
   if (oracle) xSQL(w, "commit");
   // The bracketed form is refused as in the rebuild in place; the unique index is not.
-  xSQL(w, IndexStatement(w, flavor), [&] {
-    return (oracle || flavor == Flavor::Mssql) && RefusedByDesign(w, FixedStatement::IndexWithDropExisting);
+  xSQL(w, dialect.WorkTableIndex(w.TableName, work), [&] {
+    return dialect.BuildsBySelect() && RefusedByDesign(w, FixedStatement::IndexWithDropExisting);
   });
   // MariaDB and MySQL keep a table's rights by its name: the final name gets them after the swap.
-  if (flavor != Flavor::MySQL)
+  if (!dialect.GrantsByName())
     xSQL(w, "grant select on " + work + " to public",
          [&] { return RefusedByDesign(w, FixedStatement::GrantToPublic); });
   if (oracle) xSQL(w, "commit");
@@ -145,7 +108,7 @@ FinalTableBuild BuildWorkTable(ServiceMain& w, Recovery& recovery, const OtherKi
 }
 
 std::optional<StatementFailure> PublishWorkTable(ServiceMain& w, Recovery& recovery) {
-  const Flavor flavor = FlavorOf(w);
+  const PublishForm form = RunDialect(w).Publish();
   const std::string& table = w.TableName;
   const std::string work = WorkTableName(table);
   const std::string old = RetiredTableName(table);
@@ -168,14 +131,14 @@ std::optional<StatementFailure> PublishWorkTable(ServiceMain& w, Recovery& recov
     return steps;
   };
 
-  switch (flavor) {
-    case Flavor::PostgreSQL: {
+  switch (form) {
+    case PublishForm::PostgreSQL: {
       auto steps = renames("alter table {} rename to {}");
       steps.push_back("alter index " + work + "_index rename to " + table + "_index");
       transaction("begin", steps, "commit", "rollback");
       break;
     }
-    case Flavor::SQLite: {
+    case PublishForm::SQLite: {
       // The legacy rename leaves views that read the final table by its
       // name alone, as a drop and create of the table would.
       xSQL(w, "PRAGMA legacy_alter_table=ON");
@@ -186,11 +149,11 @@ std::optional<StatementFailure> PublishWorkTable(ServiceMain& w, Recovery& recov
       xSQL(w, "PRAGMA legacy_alter_table=OFF");
       break;
     }
-    case Flavor::Mssql:
+    case PublishForm::Mssql:
       transaction("begin transaction", renames("exec sp_rename '{}', '{}'"), "commit transaction",
                   "rollback transaction");
       break;
-    case Flavor::MySQL:
+    case PublishForm::MySQL:
       // One statement renames both tables: readers wait for it, then read the new table.
       failure = Run(w, recovery,
                     published ? "rename table " + table + " to " + old + ", " + work + " to " + table
@@ -200,8 +163,8 @@ std::optional<StatementFailure> PublishWorkTable(ServiceMain& w, Recovery& recov
         xSQL(w, "grant select on " + table + " to public");
       }
       break;
-    case Flavor::Oracle:
-    case Flavor::Other: {
+    case PublishForm::Oracle:
+    case PublishForm::Other: {
       // No transactional rename: between the two renames the final table is
       // missing for as long as the second takes.
       auto steps = renames("alter table {} rename to {}");
@@ -211,7 +174,7 @@ std::optional<StatementFailure> PublishWorkTable(ServiceMain& w, Recovery& recov
         break;
       }
       if (published) xSQL(w, steps[2]);  // left over, it is dropped by the next run
-      if (flavor == Flavor::Oracle) xSQL(w, "commit");
+      if (form == PublishForm::Oracle) xSQL(w, "commit");
       break;
     }
   }

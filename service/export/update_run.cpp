@@ -12,6 +12,7 @@
 #include "service/export/address_parse.h"
 #include "service/export/connection_string.h"
 #include "service/export/database.h"
+#include "service/export/database_dialect.h"
 #include "service/export/final_table.h"
 #include "service/export/final_table_record.h"
 #include "service/export/final_table_swap.h"
@@ -182,14 +183,15 @@ class Run : public Recovery {
 
     // The temporary table.
     Phase("temporary table");
-    w_.DatabaseType = DetermineDBType(w_);
-    w_.WriteLog("DBtype:" + w_.DatabaseType);
+    w_.Dialect = std::make_shared<const DatabaseDialect>(DatabaseDialect::Probe(w_));
+    const DatabaseDialect& dialect = *w_.Dialect;
+    w_.WriteLog("DBtype:" + dialect.Kind());
     Ignore([&] { dbmsName_ = Connection().DbmsName(); });
-    const OtherKindTypes types = OtherTypes();
+    const OtherKindTypes types = dialect.Types();
     const auto dropFailure = droptable(w_, w_.TempTableName);
     dropconstraint(w_);
     const auto createFailure =
-        xSQL(w_, "CREATE TABLE " + w_.TempTableName + TempTableColumnList(w_.DatabaseType, w_.TableName, types));
+        xSQL(w_, "CREATE TABLE " + w_.TempTableName + dialect.TempTableColumns(w_.TableName, types));
     // The library adds rows to whatever table it finds: without a fresh one
     // the export would land on the last run's rows.
     if (createFailure) {
@@ -618,7 +620,7 @@ class Run : public Recovery {
   // information line, so that they do not hide the errors that matter.
   void ReportExpectedRefusals() {
     if (w_.ExpectedRefusals.empty()) return;
-    std::string line = "refused as expected on " + (dbmsName_.empty() ? w_.DatabaseType : dbmsName_) + ": ";
+    std::string line = "refused as expected on " + (dbmsName_.empty() ? RunDialect(w_).Kind() : dbmsName_) + ": ";
     for (size_t i = 0; i < w_.ExpectedRefusals.size(); ++i) line += (i ? "; " : "") + w_.ExpectedRefusals[i];
     w_.runLog.Alert(LogPriority::Info, line);
     w_.ExpectedRefusals.clear();
@@ -660,13 +662,6 @@ class Run : public Recovery {
     return *w_.ServiceConnection;
   }
 
-  OtherKindTypes OtherTypes() {
-    try {
-      return OtherKindTypesFor(Connection().DbmsName());
-    } catch (const std::exception&) {
-      return {};
-    }
-  }
 
   ServiceMain& w_;
   bool& result_;

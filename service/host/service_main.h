@@ -20,6 +20,8 @@
 
 namespace corvane::service {
 
+class DatabaseDialect;
+
 // Exit statuses of the endings by design; a restart cannot help with
 // either, so the systemd unit lists both in RestartPreventExitStatus.
 inline constexpr int kExitMissingSetting = 78;  // EX_CONFIG: connection string, mailbox, server, profile or table name
@@ -87,7 +89,9 @@ struct ServiceMain {
 
   // Database state (set by the update run).
   std::unique_ptr<ado::Connection> ServiceConnection;
-  std::string DatabaseType;
+  // Chosen by the update run once its connection is open (see
+  // service/export/database_dialect.h); empty before.
+  std::shared_ptr<const DatabaseDialect> Dialect;
   // The refusals this run's fixed statements met that the database is known
   // to give (xSQL adds them; the run reports them in one line at its end).
   std::vector<std::string> ExpectedRefusals;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "service/export/database.h"
+#include "service/export/database_dialect.h"
 #include "service/export/schema.h"
 #include "tests/export/export_fixture.h"
 
@@ -72,7 +73,7 @@ class AddressParsePass : public ::testing::TestWithParam<std::string> {
     h = std::make_unique<Harness>(*db);
     h->w.ServiceConnection = h->w.NewConnection();
     h->w.ServiceConnection->Open(db->connectionString);
-    h->w.DatabaseType = "OTHER";
+    h->w.Dialect = std::make_shared<service::DatabaseDialect>("OTHER", h->w.ServiceConnection->DbmsName());
     auto& c = *h->w.ServiceConnection;
     Quietly(c, "drop table " + h->w.TempTableName);
     c.Execute("CREATE TABLE " + h->w.TempTableName +
@@ -133,7 +134,7 @@ TEST_P(AddressParsePass, OracleCommitsEveryThousandRowsAndProgressIsReported) {
   std::vector<Row> rows;
   for (int i = 0; i < 2000; ++i) rows.push_back(Entry(fmt::format("{:06X}", i), "G", "S", "SMTP:a@b.c{;}"));
   Insert(rows);
-  h->w.DatabaseType = "ORACLE";
+  h->w.Dialect = std::make_shared<service::DatabaseDialect>("ORACLE", h->w.ServiceConnection->DbmsName());
   int doEvents = 0;
   h->w.DoEvents = [&] { ++doEvents; };
   std::vector<std::string> progress;

@@ -1,6 +1,7 @@
 // The final-table build: the statement text per database kind (through the
 // recording connection for the kinds no test server exists for) and the
 // row copy of the other kind on real databases.
+#include "service/export/database_dialect.h"
 #include "service/export/final_table.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +36,7 @@ struct RecordedBuild {
     w.ServiceConnection = w.NewConnection();
     w.ServiceConnection->Open("Driver=X;Uid=sa;Pwd=secret");
     w.connectionstring = "Driver=X;Uid=sa;Pwd=secret";
-    w.DatabaseType = kind;
+    w.Dialect = std::make_shared<service::DatabaseDialect>(kind, w.ServiceConnection->DbmsName());
     w.chkDBFields[0] = 1;  // GIVEN_NAME
     w.chkDBFields[2] = 1;  // SURNAME
     w.chkDBFields[5] = 1;  // ENTRY_ID adds nothing
@@ -227,7 +228,7 @@ class OtherKindCopy : public ::testing::TestWithParam<std::string> {
     h = std::make_unique<Harness>(*db);
     h->w.ServiceConnection = h->w.NewConnection();
     h->w.ServiceConnection->Open(db->connectionString);
-    h->w.DatabaseType = "OTHER";
+    h->w.Dialect = std::make_shared<service::DatabaseDialect>("OTHER", h->w.ServiceConnection->DbmsName());
     auto& c = *h->w.ServiceConnection;
     Quietly(c, "drop table " + h->w.TempTableName);
     types = service::OtherKindTypesFor(c.DbmsName());

@@ -6,6 +6,7 @@
 
 #include "tests/support/recording_connection.h"
 #include "service/export/database.h"
+#include "service/export/database_dialect.h"
 #include "tests/export_db/service_fixture.h"
 
 namespace corvane::testing {
@@ -84,13 +85,13 @@ TEST_F(Dialect, ConstraintProceduresRunOnlyWhereTheyApply) {
   sw.w.TempTableName = "TEMP_GAL";
   sw.w.TableName = "GAL";
   for (const char* kind : {"MSSQL", "OTHER", ""}) {
-    sw.w.DatabaseType = kind;
+    sw.w.Dialect = std::make_shared<service::DatabaseDialect>(kind, sw.w.ServiceConnection->DbmsName());
     service::dropconstraint(sw.w);
   }
   service::addconstraint(sw.w);  // DOS is off
   EXPECT_THAT(db->statements, IsEmpty());
 
-  sw.w.DatabaseType = "ORACLE";
+  sw.w.Dialect = std::make_shared<service::DatabaseDialect>("ORACLE", sw.w.ServiceConnection->DbmsName());
   service::dropconstraint(sw.w);
   sw.w.DOS = true;
   service::addconstraint(sw.w);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "service/export/connection_string.h"
+#include "service/export/database_dialect.h"
 
 namespace corvane::service {
 namespace {
@@ -119,6 +120,42 @@ TEST(PasswordFreeConnectionString, HidesEveryPasswordAndKeepsTheRest) {
   EXPECT_EQ(PasswordFreeConnectionString("pqopt={ sslpassword = 'a b\\' c' host=h}"),
             "pqopt={ sslpassword = EXISTS host=h}");
   EXPECT_EQ(PasswordFreeConnectionString(""), "");
+}
+
+
+// The forms by what the connection reports: the kind decides for ORACLE and
+// MSSQL whatever the database; behind OTHER the DBMS name decides, and
+// Oracle behind OTHER gets the other databases' forms.
+TEST(DatabaseDialect, FormsFollowTheKindAndTheDatabaseBehindIt) {
+  struct Case {
+    const char* kind;
+    std::optional<std::string> dbms;
+    PublishForm publish;
+    bool commitStatement, refusesGrant, grantsByName, holdsVarchar;
+  };
+  const Case cases[] = {
+      {"ORACLE", "Oracle", PublishForm::Oracle, true, false, false, true},
+      {"MSSQL", "Microsoft SQL Server", PublishForm::Mssql, false, false, false, true},
+      {"OTHER", "PostgreSQL", PublishForm::PostgreSQL, false, false, false, true},
+      {"OTHER", "SQLite", PublishForm::SQLite, false, true, false, true},
+      {"OTHER", "MariaDB", PublishForm::MySQL, false, false, true, true},
+      {"OTHER", "Oracle", PublishForm::Other, false, false, false, true},
+      {"OTHER", "ACCESS", PublishForm::Other, false, false, false, false},
+      {"OTHER", std::nullopt, PublishForm::Other, false, false, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.kind) + " " + c.dbms.value_or("(no name)"));
+    const DatabaseDialect d(c.kind, c.dbms);
+    EXPECT_EQ(d.Kind(), c.kind);
+    EXPECT_EQ(d.Publish(), c.publish);
+    EXPECT_EQ(d.CommitsByStatement(), c.commitStatement);
+    EXPECT_EQ(d.RefusesGrant(), c.refusesGrant);
+    EXPECT_EQ(d.GrantsByName(), c.grantsByName);
+    EXPECT_EQ(d.HoldsLongVarchar(), c.holdsVarchar);
+  }
+  // Without the DBMS name the long columns keep the "memo" they had before the probe.
+  EXPECT_EQ(DatabaseDialect("OTHER", std::nullopt).Types().longText, "memo");
+  EXPECT_EQ(DatabaseDialect("OTHER", "PostgreSQL").Types().longText, "text");
 }
 
 }  // namespace
