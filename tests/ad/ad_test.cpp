@@ -422,5 +422,26 @@ TEST_F(AdTest, DsimportCreatesANamedGroupAndKeepsWhatAnAdministratorSet) {
   EXPECT_NE(report.find("nothing was changed"), std::string::npos) << report;
 }
 
+// The run does not wait for the import it starts: a failed one (here a
+// wrong password) is told by dsimport's own record, which --status reads
+// after a completed run, with AD's own reason.
+TEST_F(AdTest, AFailedImportIsReportedByStatus) {
+  int status = 0;
+  ASSERT_EQ((CorvaneRun({"--quiet-sql"}, status), status), 0);
+  Set("DistList", "1");
+  const fs::path list = home_ / "dl.csv";
+  std::ofstream(list, std::ios::binary) << "Obj-Class, Directory Name, members\r\nDL,Staff,SMTP:u0001@corvane.test{;}\r\n";
+  Password("not-the-password");
+  EXPECT_EQ(Spawn({Env("CORVANE_BIN_DIR") + "/dsimport", "/FILE=" + list.string(), "/DSA=" + StartTlsUrl(),
+                   "/BASEPOINT=" + Env("CORVANE_AD_BASE"), "/CONTAINER=Lists"},
+                  home_ / "dsimport.txt"),
+            1)
+      << ReadFile(home_ / "dsimport.txt");
+  const std::string out = CorvaneRun({"--status"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("the last distribution-list import failed"), std::string::npos) << out;
+  EXPECT_NE(out.find("data 52e"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace corvane
