@@ -41,6 +41,9 @@ class DatabaseDialect {
   bool IsOther() const { return kind_ == "OTHER"; }
   // The database behind the connection, whatever the kind.
   ado::Dialect Engine() const { return engine_; }
+  // The database's own name as the driver gave it at the probe; empty when
+  // it could not say.
+  std::string DbmsName() const { return dbmsName_.value_or(""); }
 
   // The OTHER kind's column types (OtherKindTypesFor; "memo" when the DBMS
   // name is unknown).

@@ -186,7 +186,6 @@ class Run : public Recovery {
     w_.Dialect = std::make_shared<const DatabaseDialect>(DatabaseDialect::Probe(w_));
     const DatabaseDialect& dialect = *w_.Dialect;
     w_.WriteLog("DBtype:" + dialect.Kind());
-    Ignore([&] { dbmsName_ = Connection().DbmsName(); });
     const OtherKindTypes types = dialect.Types();
     const auto dropFailure = droptable(w_, w_.TempTableName);
     dropconstraint(w_);
@@ -620,7 +619,9 @@ class Run : public Recovery {
   // information line, so that they do not hide the errors that matter.
   void ReportExpectedRefusals() {
     if (w_.ExpectedRefusals.empty()) return;
-    std::string line = "refused as expected on " + (dbmsName_.empty() ? RunDialect(w_).Kind() : dbmsName_) + ": ";
+    const DatabaseDialect& dialect = RunDialect(w_);
+    const std::string database = dialect.DbmsName().empty() ? dialect.Kind() : dialect.DbmsName();
+    std::string line = "refused as expected on " + database + ": ";
     for (size_t i = 0; i < w_.ExpectedRefusals.size(); ++i) line += (i ? "; " : "") + w_.ExpectedRefusals[i];
     w_.runLog.Alert(LogPriority::Info, line);
     w_.ExpectedRefusals.clear();
@@ -673,7 +674,6 @@ class Run : public Recovery {
   bool started_ = false;             // not turned away by isrunning
   bool buildingFinalTable_ = false;  // between the final table's drop and its check
   std::optional<FinalTableRecord> record_;  // the final table's record, from the final-table phase on
-  std::string dbmsName_;                    // the database's own name, for the refusals' line
   RunOutcome outcome_;
 };
 
