@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "service/host/parameters/column_switches.h"
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/column_switches.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::parameters {
 namespace {

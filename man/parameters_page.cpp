@@ -10,8 +10,8 @@
 
 #include <fmt/format.h>
 
-#include "service/host/parameters/parameter_reference.h"
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameter_reference.h"
+#include "service/parameters/parameters.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <fmt/format.h>
 
 #include "service/export/connection_string.h"
-#include "service/host/parameters/column_switches.h"
+#include "service/parameters/column_switches.h"
 #include "wizard/connection_fields.h"
 #include "wizard/form1_model.h"
 

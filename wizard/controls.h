@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::wizard {
 

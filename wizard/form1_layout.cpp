@@ -2,7 +2,7 @@
 // change a control and show the change.
 #include <fmt/format.h>
 
-#include "service/host/parameters/column_switches.h"
+#include "service/parameters/column_switches.h"
 #include "wizard/form1_model.h"
 
 namespace corvane::wizard {

@@ -19,7 +19,7 @@
 #include <QTabBar>
 #include <QTimeEdit>
 
-#include "service/host/parameters/column_switches.h"
+#include "service/parameters/column_switches.h"
 #include "wizard/form1_window.h"
 
 namespace corvane::wizard {

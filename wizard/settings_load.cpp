@@ -3,7 +3,7 @@
 // value that names no entry of its list leaves the list as it was.
 #include <fmt/format.h>
 
-#include "service/host/parameters/column_switches.h"
+#include "service/parameters/column_switches.h"
 #include "wizard/form1_model.h"
 
 namespace corvane::wizard {

@@ -1,7 +1,7 @@
 // The summary on the Finish page: what will be saved, in words.
 #include <fmt/format.h>
 
-#include "service/host/parameters/column_switches.h"
+#include "service/parameters/column_switches.h"
 #include "wizard/form1_model.h"
 
 namespace corvane::wizard {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/registry/registry.h"
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::wizard {
 

@@ -21,9 +21,9 @@
 #include "platform/outlook/vcard_folder_store.h"
 #include "platform/registry/registry.h"
 #include "service/contacts/contact_jobs.h"
-#include "service/host/clock.h"
-#include "service/host/run_log.h"
-#include "service/host/service_main.h"
+#include "service/core/clock.h"
+#include "service/core/run_log.h"
+#include "service/export/export_context.h"
 #include "tests/export/fake_service_control.h"
 
 namespace fs = std::filesystem;
@@ -79,7 +79,7 @@ struct Job {
     control.settings["cmbsubs"] = "Corvane Contacts";
     control.settings["localcontactname"] = "GAL";
   }
-  Timing Time(void (*job)(service::ServiceMain&, service::contacts::ContactJobEnvironment&)) {
+  Timing Time(void (*job)(service::ExportContext&, service::contacts::ContactJobEnvironment&)) {
     auto start = Clock::now();
     double cpu = CpuSeconds();
     job(w, env);
@@ -88,7 +88,7 @@ struct Job {
   service::SystemClock clock;
   service::RunLog log{clock};
   testing::FakeServiceControl control;
-  service::ServiceMain w;
+  service::ExportContext w;
   outlook::VCardFolderStore store;
   service::contacts::ContactJobEnvironment env{store, registry::Hive::Machine()};
 };

@@ -24,12 +24,14 @@
 // figures that matter come from such a cluster:
 //   eval "$(CORVANE_PG_PORT=55433 CORVANE_PG_DATA=/tmp/corvane-pgprod scripts/start-test-postgres.sh --production)"
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -40,9 +42,9 @@
 #include "bench/export/bulk_load.h"
 #include "service/export/gal_library.h"
 #include "service/export/update_run.h"
-#include "service/host/clock.h"
-#include "service/host/run_log.h"
-#include "service/host/service_main.h"
+#include "service/core/clock.h"
+#include "service/core/run_log.h"
+#include "service/export/export_context.h"
 #include "tests/export/connection_wrappers.h"
 #include "tests/export/count_reader.h"
 #include "tests/export/fake_service_control.h"
@@ -115,7 +117,13 @@ Figures RunOnce(const std::string& connectionString, const fs::path& ldif, const
   service::SystemClock clock;
   service::RunLog log(clock);
   testing::FakeServiceControl control;
-  service::ServiceMain w(log, control, clock, [] {});
+  service::ExportContext w(log, control, clock, [] {});
+  service::RunState run;
+  std::deque<std::string> lastEntries;  // the log's last entries, for a run that did not complete
+  log.OnEntry = [&lastEntries](const std::string& entry, service::LogPriority) {
+    lastEntries.push_back(entry);
+    if (lastEntries.size() > 30) lastEntries.pop_front();
+  };
   w.TableName = kTable;
   w.TempTableName = "BENCH_TEMP_GAL";
   control.settings["ConnectionString"] = connectionString;
@@ -172,7 +180,7 @@ Figures RunOnce(const std::string& connectionString, const fs::path& ldif, const
     counter = std::make_unique<testing::CountReader>(connectionString, kTable);
   }
   try {
-    service::UpdateGAL(w, result, hooks);
+    service::UpdateGAL(w, run, result, hooks);
   } catch (const service::EndServiceProcess& e) {
     fmt::print(stderr, "run ended early: {}\n", e.reason);
   }
@@ -181,7 +189,7 @@ Figures RunOnce(const std::string& connectionString, const fs::path& ldif, const
   f.total = std::chrono::duration<double>(Clock::now() - runStart).count();
   f.cpu = CpuSeconds() - cpuStart;
   f.completed = result && control.settings.count("LastSuccessfulRun") > 0;
-  if (!f.completed) fmt::print(stderr, "run did not complete; last log:\n{}\n", log.txtlog().substr(0, 2000));
+  if (!f.completed) fmt::print(stderr, "run did not complete; last log:\n{}\n", fmt::join(lastEntries, "\n"));
   (void)entries;
   return f;
 }

@@ -5,7 +5,7 @@
 #include "platform/outlook/outlook.h"
 #include "platform/outlook/vcard_folder_store.h"
 #include "service/contacts/job_failure.h"
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::service::contacts {
 
@@ -30,7 +30,7 @@ std::string ReadParametersKey(const registry::Hive& hive, const std::string& nam
   }
 }
 
-ProfileChoice ChooseProfile(ServiceMain& w, const registry::Hive& hive) {
+ProfileChoice ChooseProfile(ExportContext& w, const registry::Hive& hive) {
   ProfileChoice choice;
   choice.useAltProfile = w.GetSetting("UseAltProfile", "1");
   choice.alternative = !parameters::UseAltProfileOn(choice.useAltProfile);
@@ -38,8 +38,8 @@ ProfileChoice ChooseProfile(ServiceMain& w, const registry::Hive& hive) {
   return choice;
 }
 
-void RunContactJob(ServiceMain& w, ContactJobEnvironment& env, const std::string& jobName,
-                   void (*job)(ServiceMain&, ContactJobEnvironment&)) {
+void RunContactJob(ExportContext& w, ContactJobEnvironment& env, const std::string& jobName,
+                   void (*job)(ExportContext&, ContactJobEnvironment&)) {
   constexpr int32_t kEventError = 109;
   env.shortfall = {};
   FollowOnOutcome outcome{jobName, FollowOnOutcome::Kind::Completed, ""};
@@ -74,11 +74,11 @@ void RunContactJob(ServiceMain& w, ContactJobEnvironment& env, const std::string
   report(fmt::format("The {} completed only in part: {}", jobName, outcome.detail));
 }
 
-void SyncPublicFolderContactsJob(ServiceMain& w) {
+void SyncPublicFolderContactsJob(ExportContext& w) {
   RunContactJob(w, DefaultContactJobEnvironment(), "public-folder contact sync", CreatePublicFolderContacts);
 }
 
-void ExportLocalContactsJob(ServiceMain& w) {
+void ExportLocalContactsJob(ExportContext& w) {
   RunContactJob(w, DefaultContactJobEnvironment(), "local contacts export", ExportAccessContactsToOutlook);
 }
 

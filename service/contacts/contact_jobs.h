@@ -10,7 +10,7 @@
 #include "platform/outlook/storage.h"
 #include "platform/registry/registry.h"
 #include "service/export/update_run.h"
-#include "service/host/service_main.h"
+#include "service/export/export_context.h"
 
 namespace corvane::service::contacts {
 
@@ -41,30 +41,30 @@ struct ProfileChoice {
   bool alternative = false;
   std::string profile;
 };
-ProfileChoice ChooseProfile(ServiceMain& w, const registry::Hive& hive);
+ProfileChoice ChooseProfile(ExportContext& w, const registry::Hive& hive);
 
 // Keeps the public contacts folder "cmbsubs" in step with the final table
 // through the sync table TableName_PFC_SyncData. Failures that end it are
 // thrown (StoreError, AdoError) to the update run.
-void SyncPublicFolderContacts(ServiceMain& w, ContactJobEnvironment& env);
-void CreatePublicFolderContacts(ServiceMain& w, ContactJobEnvironment& env);
+void SyncPublicFolderContacts(ExportContext& w, ContactJobEnvironment& env);
+void CreatePublicFolderContacts(ExportContext& w, ContactJobEnvironment& env);
 
 // Rebuilds the sub-folder "localcontactname" of the profile's default
 // contacts folder from the final table; the old folder is replaced only
 // when every row was written. Any failure is thrown.
-void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env);
+void ExportAccessContactsToOutlook(ExportContext& w, ContactJobEnvironment& env);
 
 // Runs a contact job as the update run's hooks do: a failure that ends it
 // is logged (number, two blanks, description) and passed on. A job that
 // failed or did only part of its work writes an error event (109) and a
 // run-log line at error priority; every job's ending is added to
 // w.FollowOnOutcomes under `jobName`.
-void RunContactJob(ServiceMain& w, ContactJobEnvironment& env, const std::string& jobName,
-                   void (*job)(ServiceMain&, ContactJobEnvironment&));
+void RunContactJob(ExportContext& w, ContactJobEnvironment& env, const std::string& jobName,
+                   void (*job)(ExportContext&, ContactJobEnvironment&));
 
 // The update run's hooks: each job on the default environment.
-void SyncPublicFolderContactsJob(ServiceMain& w);
-void ExportLocalContactsJob(ServiceMain& w);
+void SyncPublicFolderContactsJob(ExportContext& w);
+void ExportLocalContactsJob(ExportContext& w);
 
 // Sets the two jobs above as the run's contact hooks. The programs call it
 // on the default hooks at start, so the export itself never depends on the

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::service::contacts {
 namespace {

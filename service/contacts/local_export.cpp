@@ -24,11 +24,11 @@ std::vector<Folder> SubFoldersNamed(const Folder& parent, const std::string& nam
 }
 
 // Steps 7 and 8: a contact for every row of the final table.
-void FillWorkFolder(ServiceMain& w, const Folder& work);
+void FillWorkFolder(ExportContext& w, const Folder& work);
 
 }  // namespace
 
-void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env) {
+void ExportAccessContactsToOutlook(ExportContext& w, ContactJobEnvironment& env) {
   // The folder's name and the mail profile.
   const std::string name = w.GetSetting("localcontactname", "");
   const std::string workName = name + "_TMP";
@@ -74,7 +74,7 @@ void ExportAccessContactsToOutlook(ServiceMain& w, ContactJobEnvironment& env) {
 
 namespace {
 
-void FillWorkFolder(ServiceMain& w, const Folder& work) {
+void FillWorkFolder(ExportContext& w, const Folder& work) {
   std::string cs = w.GetSetting("connectionstring", "");
   if (cs.empty()) cs = "Need Connection String";
   auto conn = w.NewConnection();

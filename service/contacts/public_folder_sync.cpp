@@ -41,7 +41,7 @@ long long Count(const ado::Recordset& rs) { return std::stoll(rs.GetValue(0).val
 
 class Sync {
  public:
-  Sync(ServiceMain& w, ContactJobEnvironment& env) : w_(w), env_(env), T_(w.TableName), sync_(T_ + "_PFC_SyncData") {}
+  Sync(ExportContext& w, ContactJobEnvironment& env) : w_(w), env_(env), T_(w.TableName), sync_(T_ + "_PFC_SyncData") {}
 
   void Run() {
     // The target folder's name and the mail profile.
@@ -394,7 +394,7 @@ class Sync {
     }
   }
 
-  ServiceMain& w_;
+  ExportContext& w_;
   ContactJobEnvironment& env_;
   const std::string T_, sync_;
   std::optional<outlook::Namespace> ns_;
@@ -410,8 +410,8 @@ class Sync {
 
 }  // namespace
 
-void SyncPublicFolderContacts(ServiceMain& w, ContactJobEnvironment& env) { Sync(w, env).Run(); }
+void SyncPublicFolderContacts(ExportContext& w, ContactJobEnvironment& env) { Sync(w, env).Run(); }
 
-void CreatePublicFolderContacts(ServiceMain& w, ContactJobEnvironment& env) { SyncPublicFolderContacts(w, env); }
+void CreatePublicFolderContacts(ExportContext& w, ContactJobEnvironment& env) { SyncPublicFolderContacts(w, env); }
 
 }  // namespace corvane::service::contacts

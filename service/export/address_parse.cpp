@@ -40,7 +40,7 @@ ParsedAddresses ParseProxyAddresses(std::string text) {
   return parsed;
 }
 
-void AddressParse(ServiceMain& w, Recovery& recovery, const RowProgress& progress) {
+void AddressParse(ExportContext& w, Recovery& recovery, const RowProgress& progress) {
   w.WriteLog("ParseSrt:" + w.Now());
   const std::string query = "select entry_id, ems_ab_proxy_addresses, addr1, addr2, addr3, addr4, addr5, smtp from " +
                             w.TempTableName;

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "service/export/run_recovery.h"
-#include "service/host/service_main.h"
+#include "service/export/export_context.h"
 
 namespace corvane::service {
 
@@ -27,6 +27,6 @@ inline constexpr long kProgressEvery = 1000;
 
 // Runs the pass on w.ServiceConnection (open) over w.TempTableName.
 // Failures of the recordset operations go to `recovery`.
-void AddressParse(ServiceMain& w, Recovery& recovery, const RowProgress& progress = {});
+void AddressParse(ExportContext& w, Recovery& recovery, const RowProgress& progress = {});
 
 }  // namespace corvane::service

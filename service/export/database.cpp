@@ -26,16 +26,16 @@ Failure FailureOf(const std::exception_ptr& e) {
 
 // The service's connection for a statement runner; there is none before the
 // first run connects, which fails the statement as a missing object does.
-ado::Connection& Connected(ServiceMain& w) {
+ado::Connection& Connected(ExportContext& w) {
   if (!w.ServiceConnection) throw ado::AdoError(91, "CorvaneService", "Object variable or With block variable not set");
   return *w.ServiceConnection;
 }
 
 // Runs `text` and releases a returned recordset at once.
-void Run(ServiceMain& w, const std::string& text) { Connected(w).Execute(text).reset(); }
+void Run(ExportContext& w, const std::string& text) { Connected(w).Execute(text).reset(); }
 
 // Answers whether `text` returns an open result; any failure answers no.
-bool ReturnsOpenResult(ServiceMain& w, const std::string& text) {
+bool ReturnsOpenResult(ExportContext& w, const std::string& text) {
   try {
     auto rs = Connected(w).Execute(text);
     if (rs && rs->State() == ado::adStateOpen) {
@@ -78,7 +78,7 @@ std::string LoggedText(const std::string& statement) {
 }
 
 // Whether `table` can be read; any failure answers no, and leaves no error record.
-bool TableReadable(ServiceMain& w, const std::string& table) {
+bool TableReadable(ExportContext& w, const std::string& table) {
   try {
     Connected(w).Execute("select * from " + table + " where 1=0").reset();
     return true;
@@ -90,13 +90,13 @@ bool TableReadable(ServiceMain& w, const std::string& table) {
 
 }  // namespace
 
-std::string DetermineDBType(ServiceMain& w) {
+std::string DetermineDBType(ExportContext& w) {
   if (ReturnsOpenResult(w, "sp_tables")) return "MSSQL";
   if (ReturnsOpenResult(w, "select sysdate from dual")) return "ORACLE";
   return "OTHER";
 }
 
-std::optional<StatementFailure> xSQL(ServiceMain& w, std::string& statement, const KnownRefusal& known) {
+std::optional<StatementFailure> xSQL(ExportContext& w, std::string& statement, const KnownRefusal& known) {
   statement = WithoutLineBreaks(statement);
   std::optional<Failure> failed;
   try {
@@ -120,12 +120,12 @@ std::optional<StatementFailure> xSQL(ServiceMain& w, std::string& statement, con
   return failed;
 }
 
-std::optional<StatementFailure> xSQL(ServiceMain& w, std::string&& statement, const KnownRefusal& known) {
+std::optional<StatementFailure> xSQL(ExportContext& w, std::string&& statement, const KnownRefusal& known) {
   std::string text = std::move(statement);
   return xSQL(w, text, known);
 }
 
-void LoggedSQL(ServiceMain& w, const std::string& statement) {
+void LoggedSQL(ExportContext& w, const std::string& statement) {
   w.WriteLog("LoggedSQL: " + statement);
   try {
     Run(w, statement);
@@ -137,15 +137,15 @@ void LoggedSQL(ServiceMain& w, const std::string& statement) {
   }
 }
 
-std::optional<StatementFailure> droptable(ServiceMain& w, const std::string& tableName) {
+std::optional<StatementFailure> droptable(ExportContext& w, const std::string& tableName) {
   return xSQL(w, "drop table " + tableName, [&] { return !TableReadable(w, tableName); });
 }
 
-void dropconstraint(ServiceMain& w) {
+void dropconstraint(ExportContext& w) {
   if (auto statement = RunDialect(w).DropTempConstraint(w.TempTableName, w.TableName)) xSQL(w, *statement);
 }
 
-void addconstraint(ServiceMain& w) {
+void addconstraint(ExportContext& w) {
   if (!w.DOS) return;
   xSQL(w,
        "CREATE UNIQUE INDEX VUZ_OPR.GAL_ENTRY_ID ON VUZ_OPR.GAL(ENTRY_ID) TABLESPACE ZODURAZ PCTFREE 10 INITRANS 2 "
@@ -153,7 +153,7 @@ void addconstraint(ServiceMain& w) {
        "FREELIST GROUPS 1) LOGGING");
 }
 
-std::optional<bool> DoesSyncTableExist(ServiceMain& w) {
+std::optional<bool> DoesSyncTableExist(ExportContext& w) {
   const std::string connectionString = w.GetSetting("connectionstring", "");
   w.WriteLog("Connection String: " + PasswordFreeConnectionString(connectionString));
   if (connectionString.empty()) {

@@ -1,4 +1,4 @@
-// The service's database procedures, all on ServiceMain::ServiceConnection:
+// The service's database procedures, all on ExportContext::ServiceConnection:
 // the dialect probe, the two statement runners (xSQL for the program's own
 // statements, LoggedSQL for the administrator's) and the table procedures.
 #pragma once
@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "service/host/service_main.h"
+#include "service/export/export_context.h"
 
 namespace corvane::service {
 
@@ -24,7 +24,7 @@ struct StatementFailure {
 using KnownRefusal = std::function<bool()>;
 
 // "MSSQL", "ORACLE" or "OTHER"; never fails.
-std::string DetermineDBType(ServiceMain& w);
+std::string DetermineDBType(ExportContext& w);
 // Removes the statement's line breaks (in place): LF characters outside
 // quoted values ('...'); an LF inside a value stays. Runs the statement and
 // logs it ("Xsql:", where an LF inside a value shows as "\n", so no value
@@ -32,17 +32,17 @@ std::string DetermineDBType(ServiceMain& w);
 // that `known` answers for is logged at information priority and added to
 // w.ExpectedRefusals; any other failure at error priority. Returns the
 // failure, if any, for callers that must know whether the statement took effect.
-std::optional<StatementFailure> xSQL(ServiceMain& w, std::string& statement, const KnownRefusal& known = {});
-std::optional<StatementFailure> xSQL(ServiceMain& w, std::string&& statement, const KnownRefusal& known = {});
+std::optional<StatementFailure> xSQL(ExportContext& w, std::string& statement, const KnownRefusal& known = {});
+std::optional<StatementFailure> xSQL(ExportContext& w, std::string&& statement, const KnownRefusal& known = {});
 // Logs and runs an administrator's statement unchanged; a failure writes
 // an error event and a log line, never passed on.
-void LoggedSQL(ServiceMain& w, const std::string& statement);
+void LoggedSQL(ExportContext& w, const std::string& statement);
 // Returns the failure of the drop, if any (a missing table is one; its
 // refusal is a known one: there was nothing to drop).
-std::optional<StatementFailure> droptable(ServiceMain& w, const std::string& tableName);
-void dropconstraint(ServiceMain& w);
-void addconstraint(ServiceMain& w);
+std::optional<StatementFailure> droptable(ExportContext& w, const std::string& tableName);
+void dropconstraint(ExportContext& w);
+void addconstraint(ExportContext& w);
 // true/false, or no value when no connection string is configured.
-std::optional<bool> DoesSyncTableExist(ServiceMain& w);
+std::optional<bool> DoesSyncTableExist(ExportContext& w);
 
 }  // namespace corvane::service

@@ -5,7 +5,7 @@
 
 #include "service/export/database.h"
 #include "service/export/exclusion.h"
-#include "service/host/service_main.h"
+#include "service/export/export_context.h"
 
 namespace corvane::service {
 namespace {
@@ -31,7 +31,7 @@ DatabaseDialect::DatabaseDialect(std::string kind, std::optional<std::string> db
       engine_(ado::DialectOf(dbmsName_.value_or(""))),
       publish_(PublishFormOf(kind_, engine_)) {}
 
-DatabaseDialect DatabaseDialect::Probe(ServiceMain& w) {
+DatabaseDialect DatabaseDialect::Probe(ExportContext& w) {
   std::string kind = DetermineDBType(w);
   std::optional<std::string> name;
   try {
@@ -82,7 +82,7 @@ std::string DatabaseDialect::WorkTableIndex(const std::string& table, const std:
   return "CREATE UNIQUE INDEX " + (perSchema ? workTable : table) + "_index ON " + workTable + " (entry_id)";
 }
 
-const DatabaseDialect& RunDialect(const ServiceMain& w) {
+const DatabaseDialect& RunDialect(const ExportContext& w) {
   static const DatabaseDialect unknown;
   return w.Dialect ? *w.Dialect : unknown;
 }

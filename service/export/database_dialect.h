@@ -13,7 +13,7 @@
 namespace corvane::service {
 
 struct Exclusion;
-struct ServiceMain;
+struct ExportContext;
 
 // How the swap publishes the work table under the final name.
 enum class PublishForm {
@@ -33,7 +33,7 @@ class DatabaseDialect {
   // gives it, or nullopt when the connection could not say.
   DatabaseDialect(std::string kind, std::optional<std::string> dbmsName);
   // Probes `w`'s connection: DetermineDBType and its DBMS name; never fails.
-  static DatabaseDialect Probe(ServiceMain& w);
+  static DatabaseDialect Probe(ExportContext& w);
 
   const std::string& Kind() const { return kind_; }  // what the run logs ("DBtype:")
   bool IsOracle() const { return kind_ == "ORACLE"; }
@@ -85,6 +85,6 @@ class DatabaseDialect {
 
 // The dialect the update run chose for `w`'s connection; an unknown kind
 // before it did.
-const DatabaseDialect& RunDialect(const ServiceMain& w);
+const DatabaseDialect& RunDialect(const ExportContext& w);
 
 }  // namespace corvane::service

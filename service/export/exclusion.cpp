@@ -1,10 +1,10 @@
 #include "service/export/exclusion.h"
 
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::service {
 
-Exclusion ReadExclusion(ServiceMain& w, Recovery& recovery) {
+Exclusion ReadExclusion(ExportContext& w, Recovery& recovery) {
   auto setting = [&](const char* name, const char* defaultValue) {
     std::string value = defaultValue;
     recovery.Try([&] { value = w.GetSetting(name, defaultValue); });
@@ -24,7 +24,7 @@ Exclusion ReadExclusion(ServiceMain& w, Recovery& recovery) {
   return exclusion;
 }
 
-void WriteInvalidExclusionEvent(ServiceMain& w) {
+void WriteInvalidExclusionEvent(ExportContext& w) {
   w.LogEvent(ntservice::EVENTLOG_INFORMATION_TYPE, 110, "Exclude Settings invalid\r\n");
 }
 

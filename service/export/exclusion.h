@@ -5,7 +5,7 @@
 #include <string>
 
 #include "service/export/run_recovery.h"
-#include "service/host/service_main.h"
+#include "service/export/export_context.h"
 
 namespace corvane::service {
 
@@ -23,9 +23,9 @@ struct Exclusion {
 
 // Reads the three parameters (a store that cannot be read is a failure for
 // `recovery`, and the defaults apply). Writes nothing.
-Exclusion ReadExclusion(ServiceMain& w, Recovery& recovery);
+Exclusion ReadExclusion(ExportContext& w, Recovery& recovery);
 
 // The information event of invalid settings: "Exclude Settings invalid".
-void WriteInvalidExclusionEvent(ServiceMain& w);
+void WriteInvalidExclusionEvent(ExportContext& w);
 
 }  // namespace corvane::service

@@ -32,7 +32,7 @@ std::string Upper(std::string s) {
 
 }  // namespace
 
-bool RefusedByDesign(ServiceMain& w, FixedStatement statement) {
+bool RefusedByDesign(ExportContext& w, FixedStatement statement) {
   switch (statement) {
     case FixedStatement::IndexWithDropExisting:
     case FixedStatement::DropIndex: return true;
@@ -41,7 +41,7 @@ bool RefusedByDesign(ServiceMain& w, FixedStatement statement) {
   return false;
 }
 
-std::string FinalTableCreateStatement(const ServiceMain& w, const Exclusion& exclusion, const FinalTableLists& lists,
+std::string FinalTableCreateStatement(const ExportContext& w, const Exclusion& exclusion, const FinalTableLists& lists,
                                       const std::string& table) {
   return RunDialect(w).FinalTableCreate(exclusion, lists, w.TempTableName, table);
 }
@@ -51,7 +51,7 @@ namespace {
 // The columns of the final table, upper-cased, as the database reports
 // them; nullopt when the database refuses to read it (it is missing). Falls
 // back to the select list when the database gives no result description.
-std::optional<std::set<std::string>> FinalTableColumns(ServiceMain& w, const FinalTableLists& lists) {
+std::optional<std::set<std::string>> FinalTableColumns(ExportContext& w, const FinalTableLists& lists) {
   std::set<std::string> names;
   try {
     auto probe = w.ServiceConnection->Execute("select * from " + w.TableName + " where 1=0");
@@ -107,7 +107,7 @@ class CaseSensitiveLikeDuringCopy {
 constexpr long kCopyBatchRows = 500;
 
 // The other kind's copy: one insert per row, one update per value.
-void CopyRows(ServiceMain& w, Recovery& recovery, const std::set<std::string>& finalColumns,
+void CopyRows(ExportContext& w, Recovery& recovery, const std::set<std::string>& finalColumns,
               const RowProgress& progress) {
   const std::string& table = w.TableName;
   // A copy statement that finds the database gone ends the copy through the
@@ -153,7 +153,7 @@ void CopyRows(ServiceMain& w, Recovery& recovery, const std::set<std::string>& f
 
 }  // namespace
 
-FinalTableBuild BuildFinalTable(ServiceMain& w, Recovery& recovery, const OtherKindTypes& types,
+FinalTableBuild BuildFinalTable(ExportContext& w, Recovery& recovery, const OtherKindTypes& types,
                                 const RowProgress& progress, const BeforeRebuild& beforeDrop) {
   const DatabaseDialect& dialect = RunDialect(w);
   const bool oracle = dialect.CommitsByStatement();

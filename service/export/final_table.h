@@ -11,7 +11,7 @@
 #include "service/export/exclusion.h"
 #include "service/export/run_recovery.h"
 #include "service/export/schema.h"
-#include "service/host/service_main.h"
+#include "service/export/export_context.h"
 
 namespace corvane::service {
 
@@ -37,7 +37,7 @@ using BeforeRebuild = std::function<void(const std::string& expectedRowsQuery)>;
 // operations and of the reconnect go to `recovery`, and so does a copy
 // statement that finds the database gone; other statements go through
 // xSQL. `progress` reports rows copied on the OTHER kind.
-FinalTableBuild BuildFinalTable(ServiceMain& w, Recovery& recovery, const OtherKindTypes& types,
+FinalTableBuild BuildFinalTable(ExportContext& w, Recovery& recovery, const OtherKindTypes& types,
                                 const RowProgress& progress = {}, const BeforeRebuild& beforeDrop = {});
 
 // The final table's fixed statements that a database may refuse on every
@@ -52,12 +52,12 @@ enum class FixedStatement {
 // `statement` on every run: the bracketed index with DROP_EXISTING names an
 // index a table just created cannot have (and only SQL Server reads the
 // brackets), so does the OTHER kind's DROP INDEX, and SQLite has no grant.
-bool RefusedByDesign(ServiceMain& w, FixedStatement statement);
+bool RefusedByDesign(ExportContext& w, FixedStatement statement);
 
 // The statement that creates `table` with the final table's columns: from
 // the temporary table, leaving out excluded rows (ORACLE, MSSQL), or empty
 // (the OTHER kind, whose rows are copied afterwards). `exclusion` is not Invalid.
-std::string FinalTableCreateStatement(const ServiceMain& w, const Exclusion& exclusion, const FinalTableLists& lists,
+std::string FinalTableCreateStatement(const ExportContext& w, const Exclusion& exclusion, const FinalTableLists& lists,
                                       const std::string& table);
 
 // The row-copy statements of the OTHER kind for one value (apostrophes

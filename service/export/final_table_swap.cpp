@@ -12,7 +12,7 @@ namespace {
 
 // The OTHER kind's copy in one statement. It keeps what the row-by-row copy
 // keeps: rows with an identifier, and only values that are not empty.
-std::string CopyStatement(const ServiceMain& w, const FinalTableLists& lists, const std::string& keep) {
+std::string CopyStatement(const ExportContext& w, const FinalTableLists& lists, const std::string& keep) {
   std::string columns, values;
   for (const std::string& column : lists.columns) {
     if (!columns.empty()) {
@@ -28,14 +28,14 @@ std::string CopyStatement(const ServiceMain& w, const FinalTableLists& lists, co
 
 // A statement whose failure, when it found the database gone, ends the run
 // through the recovery as every later one would fail too.
-std::optional<StatementFailure> Run(ServiceMain& w, Recovery& recovery, std::string statement) {
+std::optional<StatementFailure> Run(ExportContext& w, Recovery& recovery, std::string statement) {
   auto failure = xSQL(w, statement);
   if (failure && failure->number == ado::adErrGeneric) recovery.Fail({failure->number, failure->description});
   return failure;
 }
 
 // Runs `steps` in order; the first failure stops them and is returned.
-std::optional<StatementFailure> RunSteps(ServiceMain& w, Recovery& recovery, const std::vector<std::string>& steps) {
+std::optional<StatementFailure> RunSteps(ExportContext& w, Recovery& recovery, const std::vector<std::string>& steps) {
   for (const std::string& step : steps)
     if (auto failure = Run(w, recovery, step)) return failure;
   return std::nullopt;
@@ -46,7 +46,7 @@ std::optional<StatementFailure> RunSteps(ServiceMain& w, Recovery& recovery, con
 std::string WorkTableName(const std::string& tableName) { return tableName + "_new"; }
 std::string RetiredTableName(const std::string& tableName) { return tableName + "_old"; }
 
-bool TableExists(ServiceMain& w, Recovery& recovery, const std::string& table) {
+bool TableExists(ExportContext& w, Recovery& recovery, const std::string& table) {
   try {
     w.ServiceConnection->Execute("select * from " + table + " where 1=0");
     return true;
@@ -57,7 +57,7 @@ bool TableExists(ServiceMain& w, Recovery& recovery, const std::string& table) {
   return false;
 }
 
-FinalTableBuild BuildWorkTable(ServiceMain& w, Recovery& recovery, const OtherKindTypes& types) {
+FinalTableBuild BuildWorkTable(ExportContext& w, Recovery& recovery, const OtherKindTypes& types) {
   const DatabaseDialect& dialect = RunDialect(w);
   const bool oracle = dialect.CommitsByStatement();
   const std::string work = WorkTableName(w.TableName);
@@ -107,7 +107,7 @@ FinalTableBuild BuildWorkTable(ServiceMain& w, Recovery& recovery, const OtherKi
   return build;
 }
 
-std::optional<StatementFailure> PublishWorkTable(ServiceMain& w, Recovery& recovery) {
+std::optional<StatementFailure> PublishWorkTable(ExportContext& w, Recovery& recovery) {
   const PublishForm form = RunDialect(w).Publish();
   const std::string& table = w.TableName;
   const std::string work = WorkTableName(table);

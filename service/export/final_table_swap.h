@@ -12,7 +12,7 @@
 #include "service/export/final_table.h"
 #include "service/export/run_recovery.h"
 #include "service/export/schema.h"
-#include "service/host/service_main.h"
+#include "service/export/export_context.h"
 
 namespace corvane::service {
 
@@ -26,11 +26,11 @@ std::string RetiredTableName(const std::string& tableName);
 // kind), with the final table's index and grant. The OTHER kind copies its
 // rows in one statement, with the values the row-by-row copy gives. The
 // published table is not touched. Statements go through xSQL.
-FinalTableBuild BuildWorkTable(ServiceMain& w, Recovery& recovery, const OtherKindTypes& types);
+FinalTableBuild BuildWorkTable(ExportContext& w, Recovery& recovery, const OtherKindTypes& types);
 
 // Whether `table` exists (it can be read); a lost database is a failure for
 // `recovery`, and answers no.
-bool TableExists(ServiceMain& w, Recovery& recovery, const std::string& table);
+bool TableExists(ExportContext& w, Recovery& recovery, const std::string& table);
 
 // Gives the work table the final name: where the database renames tables in
 // a transaction (PostgreSQL, SQLite, SQL Server), the published table is
@@ -40,6 +40,6 @@ bool TableExists(ServiceMain& w, Recovery& recovery, const std::string& table);
 // other at once, and a failed second rename puts the old table back.
 // Returns the failure that kept the work table from being published (the
 // published table is then as it was), or nullopt once it is published.
-std::optional<StatementFailure> PublishWorkTable(ServiceMain& w, Recovery& recovery);
+std::optional<StatementFailure> PublishWorkTable(ExportContext& w, Recovery& recovery);
 
 }  // namespace corvane::service

@@ -26,7 +26,7 @@ constexpr const char* kOptions[] = {"/FILE=", "/DSA=", "/BASEPOINT=", "/CONTAINE
 // Releases the service connection however the import ends.
 class ConnectionRelease {
  public:
-  explicit ConnectionRelease(ServiceMain& w) : w_(w) {}
+  explicit ConnectionRelease(ExportContext& w) : w_(w) {}
   ~ConnectionRelease() {
     if (!w_.ServiceConnection) return;
     try {
@@ -40,7 +40,7 @@ class ConnectionRelease {
   ConnectionRelease& operator=(const ConnectionRelease&) = delete;
 
  private:
-  ServiceMain& w_;
+  ExportContext& w_;
 };
 
 // The list file, written under "<file>.importdl.<pid>" and renamed over
@@ -121,9 +121,8 @@ std::string DistListCommandLine(const std::filesystem::path& tool, const std::ve
   return line;
 }
 
-void ImportDL(ServiceMain& w, shell::Shell& shell, const std::filesystem::path& programFolder) {
+void ImportDL(ExportContext& w, shell::Shell& shell, const std::filesystem::path& programFolder) {
   // The list's settings.
-  w.lblstatus = "ImportDL Running";
   std::string file = w.GetSetting("DistListFile", "");
   std::string name = w.GetSetting("DistListName", "");
   std::string server = w.GetSetting("DistListServer", "");
@@ -195,10 +194,9 @@ void ImportDL(ServiceMain& w, shell::Shell& shell, const std::filesystem::path& 
   if (w.NoExtraEvents != 1)
     w.LogEvent(ntservice::EVENTLOG_INFORMATION_TYPE, kEventInfo,
                fmt::format("Distribution list creation started with {} entries.\r\n", members));
-  w.lblstatus = "Not Running";
 }
 
-void ImportDL(ServiceMain& w) {
+void ImportDL(ExportContext& w) {
   static std::unique_ptr<shell::Shell> desktop = shell::CreateShell();
   ImportDL(w, *desktop, ProgramFolder());
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "service/host/service_main.h"
+#include "service/export/export_context.h"
 
 namespace corvane::shell {
 class Shell;
@@ -33,9 +33,9 @@ std::string DistListCommandLine(const std::filesystem::path& tool, const std::ve
 // (file, database, a final table without EMS_AB_PROXY_ADDRESSES, a tool
 // that cannot be started) throws and ends the import at that step; the
 // service connection is released either way.
-void ImportDL(ServiceMain& w, shell::Shell& shell, const std::filesystem::path& programFolder);
+void ImportDL(ExportContext& w, shell::Shell& shell, const std::filesystem::path& programFolder);
 
 // The same with the desktop shell and the running program's folder.
-void ImportDL(ServiceMain& w);
+void ImportDL(ExportContext& w);
 
 }  // namespace corvane::service

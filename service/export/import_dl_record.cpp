@@ -15,7 +15,7 @@
 
 #include "platform/atomicfile/dead_leftovers.h"
 #include "service/export/iso_time.h"
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::service {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "service/host/parameters/column_switches.h"
+#include "service/parameters/column_switches.h"
 
 namespace corvane::service {
 

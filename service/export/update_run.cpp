@@ -22,7 +22,7 @@
 #include "service/export/shrink_threshold.h"
 #include "service/export/run_recovery.h"
 #include "service/export/schema.h"
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::service {
 namespace {
@@ -53,8 +53,8 @@ bool LaterDay(std::time_t now, std::time_t first) {
 
 class Run : public Recovery {
  public:
-  Run(ServiceMain& w, bool& result, UpdateRunHooks& hooks, GalLibrary& library, shell::Shell& shell)
-      : w_(w), result_(result), hooks_(hooks), library_(library), shell_(shell) {}
+  Run(ExportContext& w, RunState& run, bool& result, UpdateRunHooks& hooks, GalLibrary& library, shell::Shell& shell)
+      : w_(w), run_(run), result_(result), hooks_(hooks), library_(library), shell_(shell) {}
 
   void Execute() {
     try {
@@ -66,7 +66,7 @@ class Run : public Recovery {
       Report(RunOutcome::Kind::Failed);
       return;
     } catch (const EndServiceProcess& end) {
-      const bool stopped = w_.StopRequested;
+      const bool stopped = run_.StopRequested;
       outcome_.exitCode = end.exitCode;
       if (outcome_.cause.empty()) outcome_.cause = stopped ? "the run was stopped" : end.reason;
       AnnounceIncompleteFinalTable(stopped ? "the run was stopped while the table was being built"
@@ -90,7 +90,7 @@ class Run : public Recovery {
     if (++FailureCount == kFailureLimit) {
       w_.LogEvent(EVENTLOG_ERROR_TYPE, kEventError,
                   "Quiting... To many errors. Check configuration. " + failure.Description);
-      w_.RunInProgress = false;
+      run_.RunInProgress = false;
       throw EndServiceProcess{"too many failures in one run", kExitEndedByDesign};
     }
     std::time_t now = w_.clock.Now();
@@ -111,7 +111,6 @@ class Run : public Recovery {
   }
   RowProgress Progress(const std::string& phase) {
     return [this, phase](long rows, bool final) {
-      w_.Label1 = std::to_string(rows);
       if (hooks_.OnProgress) hooks_.OnProgress(phase, rows, final);
     };
   }
@@ -122,14 +121,13 @@ class Run : public Recovery {
 
   void Steps() {
     // The start: a call that finds a run active is turned away.
-    w_.RunInProgress = true;
+    run_.RunInProgress = true;
     w_.WriteLog("Update GAL Started:" + w_.Now());
-    w_.lblstatus = "Update In Progress";
-    if (w_.isrunning) {
+    if (run_.isrunning) {
       Finish();
       return;
     }
-    w_.isrunning = true;
+    run_.isrunning = true;
     started_ = true;
     w_.FollowOnOutcomes.clear();
     w_.ExpectedRefusals.clear();
@@ -175,10 +173,9 @@ class Run : public Recovery {
           "UpdateGAL quit, because it was missing a connectstring, a mailprofilename or a temp tablename. " + w_.Now();
       w_.LogEvent(EVENTLOG_INFORMATION_TYPE, kEventInfo, text);
       w_.WriteLog(text, LogPriority::Error);
-      w_.RunInProgress = false;
+      run_.RunInProgress = false;
       throw EndServiceProcess{"missing connection string, mail profile or temporary table name", kExitMissingSetting};
     }
-    w_.Label1 = "0";
     w_.DoEvents();
 
     // The temporary table.
@@ -204,7 +201,7 @@ class Run : public Recovery {
     std::string server = Setting("Server", "");
     if (mailbox.empty() || server.empty()) {
       w_.WriteLog("Mailbox and Server not specified.  Application Shutting Down.", LogPriority::Error);
-      w_.RunInProgress = false;
+      run_.RunInProgress = false;
       throw EndServiceProcess{"mailbox or server not specified", kExitMissingSetting};
     }
     Phase("GAL read");
@@ -231,7 +228,6 @@ class Run : public Recovery {
     Try([&] { report = library_.ModifyStruct(cs, profile, w_.TempTableName, quiet, w_.ToDoCount); });
     w_.DoEvents();  // a stop that ended the export early ends the run here
     w_.WriteLog("DllEnd: " + w_.Now());
-    w_.lblstatus = "Done w/DLL";
     Try([&] { Connection().Open(cs, "", ""); });
     CheckExport(report);
 
@@ -300,29 +296,27 @@ class Run : public Recovery {
     Ignore([&] {
       if (!IsOne(contacts0)) return;
       w_.WriteLog("Creating Local Contacts: " + w_.Now());
-      w_.lblstatus = "Exp. Local Contacts";
       if (hooks_.ExportLocalContacts) hooks_.ExportLocalContacts(w_);
       w_.WriteLog("Local Contacts Done: " + w_.Now());
     });
     Ignore([&] {
       if (!IsOne(contacts1)) return;
       w_.WriteLog("Creating PF Contacts: " + w_.Now());
-      w_.lblstatus = "Exp. PF Contacts";
       if (hooks_.SyncPublicFolderContacts) hooks_.SyncPublicFolderContacts(w_);
       w_.WriteLog("PF Contacts Done: " + w_.Now());
     });
     Ignore([&] {
       if (On(w_.GetSetting("RunAfter", ""))) OpenCommand("RunAfterCommand");
     });
-    w_.isrunning = false;
-    w_.StartupRunDone = true;
+    run_.isrunning = false;
+    run_.StartupRunDone = true;
     Finish();
   }
 
   // A follow-on job that fails is skipped with the rest of its step, as
   // every step from here is; the run log says which job failed and why
   // (the contact jobs write their own failure lines).
-  void FollowOn(const char* job, const std::function<void(ServiceMain&)>& hook) {
+  void FollowOn(const char* job, const std::function<void(ExportContext&)>& hook) {
     if (!hook) return;
     try {
       hook(w_);
@@ -334,9 +328,8 @@ class Run : public Recovery {
 
   // The end of a run that did not fail.
   void Finish() {
-    w_.RunInProgress = false;
+    run_.RunInProgress = false;
     result_ = true;
-    w_.lblstatus = "Done";
   }
 
   // Parameters read and written through the recovery: an unreadable
@@ -371,13 +364,13 @@ class Run : public Recovery {
                                ".\r\rCheck the mail profile named TWCorvane and ensure that Exchange Server, Username "
                                "and Password are correct and can access exchange. Exiting",
                            "Global Address List entry count is zero");
-      w_.RunInProgress = false;
+      run_.RunInProgress = false;
       w_.NTService1.StopService();
       throw EndServiceProcess{reason, kExitEndedByDesign};
     }
     if (w_.FileLogging) {
       w_.NTService1.MsgBox("# of entries read from GAL is 0.  Ending.", "Corvane");
-      w_.RunInProgress = false;
+      run_.RunInProgress = false;
       throw EndServiceProcess{reason, kExitEndedByDesign};
     }
     std::string text = "Unable to use the specified server (" + server + ") and mailbox (" + mailbox +
@@ -388,7 +381,7 @@ class Run : public Recovery {
     w_.LogEvent(EVENTLOG_INFORMATION_TYPE, kEventInfo, text);
     w_.WriteLog(text, LogPriority::Error);
     w_.NTService1.StopService();
-    w_.RunInProgress = false;
+    run_.RunInProgress = false;
     throw EndServiceProcess{reason, kExitEndedByDesign};
   }
 
@@ -643,10 +636,9 @@ class Run : public Recovery {
       }
       w_.ServiceConnection.reset();
     }
-    w_.isrunning = false;
+    run_.isrunning = false;
     result_ = false;
-    w_.RunInProgress = false;
-    w_.lblstatus = "Not Running";
+    run_.RunInProgress = false;
   }
 
   template <class Op>
@@ -664,7 +656,8 @@ class Run : public Recovery {
   }
 
 
-  ServiceMain& w_;
+  ExportContext& w_;
+  RunState& run_;
   bool& result_;
   UpdateRunHooks& hooks_;
   GalLibrary& library_;
@@ -679,23 +672,18 @@ class Run : public Recovery {
 
 }  // namespace
 
-UpdateRunHooks& DefaultUpdateRunHooks() {
-  static UpdateRunHooks hooks = [] {
-    UpdateRunHooks h;
-    h.ImportDL = [](ServiceMain& w) { ImportDL(w); };
-    h.finalTableRecord = registry::CorvaneHome() / kFinalTableRecordName;
-    return h;
-  }();
+UpdateRunHooks StandardUpdateRunHooks() {
+  UpdateRunHooks hooks;
+  hooks.ImportDL = [](ExportContext& w) { ImportDL(w); };
+  hooks.finalTableRecord = registry::CorvaneHome() / kFinalTableRecordName;
   return hooks;
 }
 
-void UpdateGAL(ServiceMain& w, bool& result) { UpdateGAL(w, result, DefaultUpdateRunHooks()); }
-
-void UpdateGAL(ServiceMain& w, bool& result, UpdateRunHooks& hooks) {
+void UpdateGAL(ExportContext& w, RunState& run, bool& result, UpdateRunHooks& hooks) {
   static DynamicGalLibrary defaultLibrary;
   static std::unique_ptr<shell::Shell> defaultShell = shell::CreateShell();
-  Run run(w, result, hooks, hooks.library ? *hooks.library : defaultLibrary, hooks.shell ? *hooks.shell : *defaultShell);
-  run.Execute();
+  Run execution(w, run, result, hooks, hooks.library ? *hooks.library : defaultLibrary, hooks.shell ? *hooks.shell : *defaultShell);
+  execution.Execute();
 }
 
 }  // namespace corvane::service

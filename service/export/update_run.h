@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "service/host/service_main.h"
+#include "service/export/export_context.h"
 
 namespace corvane::shell {
 class Shell;
@@ -40,18 +40,18 @@ struct RunOutcome {
 // (the service's runs and corvane-run's), so only one runs at a time.
 inline constexpr const char* kRunLockName = "run.lock";
 
-// What the run works with besides the window. Empty members take the
+// What the run works with besides its context. Empty members take the
 // defaults: libCorvane.so beside the program, the desktop shell, and
-// follow-on jobs that do nothing (the programs set the contact jobs with
-// contacts::InstallContactJobs; the distribution list is the export's own).
+// follow-on jobs that do nothing. Each program builds its own set
+// (StandardUpdateRunHooks, then contacts::InstallContactJobs).
 struct UpdateRunHooks {
   GalLibrary* library = nullptr;
   shell::Shell* shell = nullptr;
   // The follow-on jobs after a successful export: the distribution-list
   // import, the local contacts export and the public-folder contact sync.
-  std::function<void(ServiceMain&)> ImportDL;
-  std::function<void(ServiceMain&)> ExportLocalContacts;
-  std::function<void(ServiceMain&)> SyncPublicFolderContacts;
+  std::function<void(ExportContext&)> ImportDL;
+  std::function<void(ExportContext&)> ExportLocalContacts;
+  std::function<void(ExportContext&)> SyncPublicFolderContacts;
   // For people watching a run: the phase entered, and rows done in the
   // long phases ("address parse", "final table"), the phase's last count
   // with `final` true.
@@ -66,18 +66,18 @@ struct UpdateRunHooks {
   std::filesystem::path finalTableRecord;
 };
 
-// The hooks UpdateGAL(w, result) uses; the host sets the follow-on jobs
-// here. They keep the final table's record in the Corvane home.
-UpdateRunHooks& DefaultUpdateRunHooks();
+// The hooks of a program that runs exports: the distribution-list import,
+// and the final table's record in the Corvane home.
+UpdateRunHooks StandardUpdateRunHooks();
 
-// Runs one export on w. `result` is set true when the run reaches its end
+// Runs one export on w; `run` is the caller's run state (a call while a
+// run is under way is turned away). `result` is set true when the run reaches its end
 // (or is turned away because another run is active) and false when it
 // failed: after the recovery of a database failure, and when the export was
 // cut short or the final table could not be built in full (an error event
 // names the cause; "LastSuccessfulRun" is not saved). Throws
 // EndServiceProcess where the service must end (missing settings, a GAL
 // count of 0, too many failures, a stop request at a yield).
-void UpdateGAL(ServiceMain& w, bool& result);
-void UpdateGAL(ServiceMain& w, bool& result, UpdateRunHooks& hooks);
+void UpdateGAL(ExportContext& w, RunState& run, bool& result, UpdateRunHooks& hooks);
 
 }  // namespace corvane::service

@@ -33,7 +33,7 @@ void ServiceHost::OnContinue(bool& success) {
 
 // Only records the request; the service control ends the event loop, and a
 // run in progress ends at its next yield (GuardedDoEvents).
-void ServiceHost::OnStop() { w_.StopRequested = true; }
+void ServiceHost::OnStop() { w_.run.StopRequested = true; }
 
 void ServiceHost::Unload() {
   if (w_.FileLogging) {

@@ -17,9 +17,9 @@
 #include "platform/registry/registry.h"
 #include "service/contacts/contact_jobs.h"
 #include "service/export/update_run.h"
-#include "service/host/clock.h"
+#include "service/core/clock.h"
 #include "service/host/program_info.h"
-#include "service/host/run_log.h"
+#include "service/core/run_log.h"
 #include "service/host/run_record.h"
 #include "service/host/service_host.h"
 #include "service/host/service_main.h"
@@ -119,17 +119,19 @@ int main(int argc, char** argv) {
   };
   auto settings = ntservice::SystemdSettings::FromEnvironment();
   ntservice::SystemdServiceControl control(settings);
-  service::ServiceMain w(runLog, control, clock, {});
+  service::ServiceMain w(runLog, control, clock, loop.ProcessPendingOnce());
   auto timer = loop.CreateTimer(service::kBuiltTimerInterval, FirstTickForTests());
-  service::contacts::InstallContactJobs(service::DefaultUpdateRunHooks());
+  // The run's follow-on jobs: the distribution list and the contact jobs.
+  service::UpdateRunHooks hooks = service::StandardUpdateRunHooks();
+  service::contacts::InstallContactJobs(hooks);
   // Each run's outcome is recorded in the home once the check's bookkeeping
   // is done (a one-time run has cleared OneTime by then).
   std::time_t runStart = 0;
   std::optional<service::RunOutcome> finished;
-  service::DefaultUpdateRunHooks().OnOutcome = [&finished](const service::RunOutcome& o) { finished = o; };
-  service::ServiceHost host(w, *timer, [&runStart, &clock](service::ServiceMain& m, bool& result) {
+  hooks.OnOutcome = [&finished](const service::RunOutcome& o) { finished = o; };
+  service::ServiceHost host(w, *timer, [&runStart, &clock, &hooks](service::ServiceMain& m, bool& result) {
     runStart = clock.Now();
-    service::UpdateGAL(m, result);
+    service::UpdateGAL(m, m.run, result, hooks);
   });
   host.AfterRuns = [&] {
     if (!finished) return;
@@ -141,7 +143,6 @@ int main(int argc, char** argv) {
   const auto runLock = options.home / service::kRunLockName;
   host.TryRunLock = [&runLock](std::string& why) { return TryRunLock(runLock, why); };
   host.RequestExit = [&loop](int exitCode) { loop.Quit(exitCode); };
-  w.DoEvents = host.GuardedDoEvents(loop.ProcessPendingOnce());
 
   int exitCode = 0;
   if (auto early = host.Startup(options)) {

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::service {
 

@@ -3,7 +3,7 @@
 // inside the tick; it lets pending messages through once per row, so a
 // tick can arrive while a run is still going (the run's own guard and
 // RunInProgress turn such a tick's run away).
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 #include "service/host/schedule_rules.h"
 #include "service/host/service_host.h"
 
@@ -46,8 +46,8 @@ void ServiceHost::CheckFailed(const std::string& what) {
   w_.WriteLog("Schedule check failed: " + what, LogPriority::Error);
   // Nothing runs outside the outermost tick: its run is over.
   if (tickDepth_ == 1) {
-    w_.isrunning = false;
-    w_.RunInProgress = false;
+    w_.run.isrunning = false;
+    w_.run.RunInProgress = false;
   }
 }
 
@@ -60,7 +60,7 @@ void ServiceHost::CheckSchedule() {
   }
   if (w_.TickCount < kWarmUpTicks) {
     ++w_.TickCount;
-    w_.isrunning = false;
+    w_.run.isrunning = false;
     return;
   }
 
@@ -80,7 +80,7 @@ void ServiceHost::CheckSchedule() {
   // was built) is rebuilt at the first check of the process, whatever the
   // schedule; only once, so a fault that persists cannot start runs back
   // to back.
-  const bool rebuild = !firstCheckDone_ && !w_.RunInProgress &&
+  const bool rebuild = !firstCheckDone_ && !w_.run.RunInProgress &&
                        w_.GetSetting(parameters::kFinalTableIncomplete, "0") == "1";
   if (rebuild) w_.WriteLog("The last run left the final table incomplete: the export runs now");
   if (!rebuild && (kind == kDaily) && !at.lastRun) {
@@ -88,12 +88,12 @@ void ServiceHost::CheckSchedule() {
   }
 
   const auto read = [this](std::string_view name) { return w_.GetSetting(std::string(name), ""); };
-  const int runs = rebuild ? 1 : RunsDue(kind, read, at, w_.StartupRunDone, w_.RunInProgress);
+  const int runs = rebuild ? 1 : RunsDue(kind, read, at, w_.run.StartupRunDone, w_.run.RunInProgress);
   // One run at a time per home: while another process's run holds the
   // lock, this check starts nothing and the kind's bookkeeping waits too.
   // (A tick during this process's own run goes on: the run turns it away.)
   std::shared_ptr<void> lock;
-  if (runs > 0 && !w_.isrunning && TryRunLock) {
+  if (runs > 0 && !w_.run.isrunning && TryRunLock) {
     std::string why;
     lock = TryRunLock(why);
     if (!lock) {
@@ -111,7 +111,7 @@ void ServiceHost::CheckSchedule() {
       w_.WriteLog("NOT: onetime = 1 And DateDiff('s', startDT, Now()) >= 0");
     }
   }
-  if (!rebuild && kind == kOnStartup && runs > 0) w_.StartupRunDone = true;
+  if (!rebuild && kind == kOnStartup && runs > 0) w_.run.StartupRunDone = true;
   if (runs > 0 && AfterRuns) AfterRuns();
 }
 
@@ -130,9 +130,9 @@ void ServiceHost::EndProcess(const EndServiceProcess& end) {
 
 std::function<void()> ServiceHost::GuardedDoEvents(std::function<void()> processPendingOnce) {
   return [this, pump = std::move(processPendingOnce)] {
-    pump();
-    if (w_.StopRequested || exitCode_) {
-      throw EndServiceProcess{w_.StopRequested ? "" : "The service process is ending.", exitCode_.value_or(0)};
+    if (pump) pump();
+    if (w_.run.StopRequested || exitCode_) {
+      throw EndServiceProcess{w_.run.StopRequested ? "" : "The service process is ending.", exitCode_.value_or(0)};
     }
   };
 }

@@ -57,6 +57,8 @@ bool StartsTheService(const std::string& commandLine);
 
 class ServiceHost {
  public:
+  // w.DoEvents, the loop's "process pending messages once", is guarded
+  // from here on (GuardedDoEvents).
   ServiceHost(ServiceMain& w, ntservice::Timer& timer, UpdateRun run);
   ServiceHost(const ServiceHost&) = delete;
   ServiceHost& operator=(const ServiceHost&) = delete;

@@ -8,7 +8,7 @@
 
 #include <fmt/format.h>
 
-#include "service/host/parameters/startup_settings.h"
+#include "service/parameters/startup_settings.h"
 #include "service/host/service_host.h"
 
 namespace corvane::service {
@@ -59,13 +59,13 @@ std::string ComputerName() {
 ServiceHost::ServiceHost(ServiceMain& w, ntservice::Timer& timer, UpdateRun run)
     : w_(w), timer_(timer), run_(std::move(run)) {
   timer_.OnTick = [this] { Tick(); };
+  w_.DoEvents = GuardedDoEvents(std::move(w_.DoEvents));
 }
 
 std::optional<int> ServiceHost::Startup(const StartupOptions& options) {
   auto& control = w_.NTService1;
-  w_.lblversion = fmt::format("Version:{}.{}", kVersionMajor, kVersionMinor);
-  w_.RunInProgress = false;
-  w_.StartupRunDone = false;
+  w_.run.RunInProgress = false;
+  w_.run.StartupRunDone = false;
   w_.FileLogging = false;
   const std::string displayName = control.DisplayName();
 
@@ -131,7 +131,7 @@ std::optional<int> ServiceHost::Startup(const StartupOptions& options) {
     return kExitUsage;
   }
 
-  w_.WriteLog(fmt::format("Corvane {} running on {}", w_.lblversion, options.computerName));
+  w_.WriteLog(fmt::format("Corvane Version:{}.{} running on {}", kVersionMajor, kVersionMinor, options.computerName));
 
   control.SetControlsAccepted(4);
   control.OnStart = [this](bool& success) { OnStart(success); };

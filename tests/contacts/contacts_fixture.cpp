@@ -53,7 +53,7 @@ void JobHarness::SetGal(const std::vector<GalRow>& rows) {
   }
 }
 
-void JobHarness::Run(void (*job)(service::ServiceMain&, service::contacts::ContactJobEnvironment&)) {
+void JobHarness::Run(void (*job)(service::ExportContext&, service::contacts::ContactJobEnvironment&)) {
   failure.reset();
   try {
     job(w, env);

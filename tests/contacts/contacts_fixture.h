@@ -37,7 +37,7 @@ struct JobHarness {
   // (Re)creates the final table with these rows; every row has the same columns.
   void SetGal(const std::vector<GalRow>& rows);
   // Runs a job; the failure that ended it, if any, is kept in `failure`.
-  void Run(void (*job)(service::ServiceMain&, service::contacts::ContactJobEnvironment&));
+  void Run(void (*job)(service::ExportContext&, service::contacts::ContactJobEnvironment&));
   void Sync() { Run(service::contacts::CreatePublicFolderContacts); }
   void Export() { Run(service::contacts::ExportAccessContactsToOutlook); }
   bool Logged(const std::string& line) const;
@@ -55,7 +55,7 @@ struct JobHarness {
   service::FixedClock clock{1798761930};
   service::RunLog log{clock};
   FakeServiceControl control;
-  service::ServiceMain w;
+  service::ExportContext w;
   outlook::MemoryStore store;
   service::contacts::ContactJobEnvironment env;
   std::vector<std::string> entries;

@@ -132,7 +132,7 @@ TEST_P(EndToEnd, SampleDirectoryIntoTheFinalTable) {
   std::string password = GetParam() == "postgres" ? "corvane-test" : "";
   if (!password.empty()) {
     h->log.CloseFile();
-    EXPECT_EQ(h->log.txtlog().find(password), std::string::npos);
+    EXPECT_EQ(h->LogText().find(password), std::string::npos);
     EXPECT_EQ(ReadFile(h->db.dir / "corvane.log").find(password), std::string::npos);
     for (const auto& e : h->control.events) EXPECT_EQ(e.text.find(password), std::string::npos);
     std::string libraryLog = ReadFile(h->db.dir / "CorvaneDLL.log");
@@ -153,7 +153,7 @@ TEST_P(EndToEnd, MailboxThatIsNotInTheDirectoryStopsTheService) {
   EXPECT_EQ(h->Run(), std::nullopt);
   EXPECT_GE(Find("Total GAL entries: 0"), 0);
   EXPECT_TRUE(h->control.stopRequested);
-  EXPECT_FALSE(h->w.RunInProgress);
+  EXPECT_FALSE(h->run.RunInProgress);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, EndToEnd, ::testing::Values("sqlite", "postgres", "mariadb"),

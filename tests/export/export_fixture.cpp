@@ -4,7 +4,7 @@
 #include <cctype>
 #include <sstream>
 
-#include "service/host/parameters/column_switches.h"
+#include "service/parameters/column_switches.h"
 
 namespace corvane::testing {
 
@@ -145,7 +145,7 @@ void Harness::ConfigureDefaults() {
 std::optional<bool> Harness::Run() {
   bool result = true;
   try {
-    service::UpdateGAL(w, result, hooks);
+    service::UpdateGAL(w, run, result, hooks);
   } catch (const service::EndServiceProcess& e) {
     ended = e;
     return std::nullopt;

@@ -20,9 +20,9 @@
 #include "platform/shell/shell.h"
 #include "service/export/gal_library.h"
 #include "service/export/update_run.h"
-#include "service/host/clock.h"
-#include "service/host/run_log.h"
-#include "service/host/service_main.h"
+#include "service/core/clock.h"
+#include "service/core/run_log.h"
+#include "service/export/export_context.h"
 #include "tests/export/connection_wrappers.h"
 #include "tests/export/fake_service_control.h"
 
@@ -179,7 +179,8 @@ struct Harness {
   service::FixedClock clock;
   service::RunLog log{clock};
   FakeServiceControl control;
-  service::ServiceMain w;
+  service::ExportContext w;
+  service::RunState run;
   shell::RecordingShell shell;
   FakeGalLibrary library;
   service::UpdateRunHooks hooks;

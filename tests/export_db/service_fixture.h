@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "platform/ntservice/fake_service_control.h"
-#include "service/host/clock.h"
-#include "service/host/run_log.h"
-#include "service/host/service_main.h"
+#include "service/core/clock.h"
+#include "service/core/run_log.h"
+#include "service/export/export_context.h"
 
 namespace corvane::testing {
 
@@ -22,7 +22,7 @@ struct ServiceWindow {
   service::FixedClock clock{1796637600};  // 12/7/2026 10:40 UTC
   service::RunLog log{clock};
   ntservice::FakeServiceControl control;
-  service::ServiceMain w{log, control, clock, [] {}};
+  service::ExportContext w{log, control, clock, [] {}};
   std::vector<std::string> lines;
 };
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/ntservice/fake_service_control.h"
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 #include "service/host/service_host.h"
 
 namespace corvane::service::testing {
@@ -69,6 +69,7 @@ struct Harness {
 
   Harness() {
     host.RequestExit = [this](int code) { exits.push_back(code); };
+    runLog.OnEntry = [this](const std::string& entry, LogPriority) { entries.push_back(entry.substr(6)); };
     control.Set("ConnectionString", "Driver=SQLite3;Database=/tmp/gal.db");
   }
 
@@ -76,19 +77,9 @@ struct Harness {
     return {std::move(commandLine), home.path() / "bin", home.path(), "HOSTX"};
   }
 
-  // Log entries in txtlog, oldest first, without the time.
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> out;
-    std::string text = runLog.txtlog();
-    size_t end = text.size();
-    while (end > 0) {
-      size_t start = text.rfind("\r\n", end - 3);
-      start = start == std::string::npos ? 0 : start + 2;
-      out.push_back(text.substr(start + 6, end - 2 - start - 6));
-      end = start;
-    }
-    return out;
-  }
+  // Log entries, oldest first, without the time.
+  std::vector<std::string> Entries() const { return entries; }
+  std::vector<std::string> entries;
 };
 
 }  // namespace corvane::service::testing

@@ -43,13 +43,13 @@ struct NestedHarness {
   // until a nested tick has been seen.
   ServiceHost host{w, *timer, [this](ServiceMain& m, bool& result) {
                      ++calls;
-                     if (m.isrunning) {
+                     if (m.run.isrunning) {
                        ++turnedAway;
                        result = true;
                        return;
                      }
-                     m.isrunning = true;
-                     m.RunInProgress = true;
+                     m.run.isrunning = true;
+                     m.run.RunInProgress = true;
                      ++depth;
                      maxDepth = std::max(maxDepth, depth);
                      QElapsedTimer elapsed;
@@ -57,8 +57,8 @@ struct NestedHarness {
                      const int seenBefore = ticksSeen;
                      while (ticksSeen < seenBefore + 2 && elapsed.elapsed() < 5000) m.DoEvents();
                      --depth;
-                     m.RunInProgress = false;
-                     m.isrunning = false;
+                     m.run.RunInProgress = false;
+                     m.run.isrunning = false;
                      timer->SetEnabled(false);  // one full run per test
                      done = true;
                    }};

@@ -20,9 +20,9 @@ TEST(Tick, WarmUpTakesSixTicks) {
   Harness h;
   Start(h, kContinuous);
   for (int i = 0; i < 6; ++i) {
-    h.w.isrunning = true;
+    h.w.run.isrunning = true;
     h.timer.Fire();
-    EXPECT_FALSE(h.w.isrunning) << "warm-up tick " << i + 1 << " clears isrunning";
+    EXPECT_FALSE(h.w.run.isrunning) << "warm-up tick " << i + 1 << " clears isrunning";
   }
   EXPECT_EQ(h.runs, 0);
   EXPECT_EQ(h.Entries().size(), 1u);  // only the start-up line
@@ -65,7 +65,7 @@ TEST(Tick, AHeldRunLockPutsTheRunOffToTheNextCheck) {
   h.timer.Fire();
   EXPECT_EQ(h.runs, 0);
   EXPECT_EQ(h.Entries().back(), "held elsewhere");
-  EXPECT_FALSE(h.w.StartupRunDone);
+  EXPECT_FALSE(h.w.run.StartupRunDone);
   held = false;
   h.timer.Fire();
   EXPECT_EQ(h.runs, 1);
@@ -174,7 +174,7 @@ TEST(Tick, OnStartupRunsOncePerProcess) {
   h.timer.Fire();
   h.timer.Fire();
   EXPECT_EQ(h.runs, 1);
-  EXPECT_TRUE(h.w.StartupRunDone);
+  EXPECT_TRUE(h.w.run.StartupRunDone);
 }
 
 TEST(Tick, MonthlyStartsOneRunPerMatchingEntry) {
@@ -204,14 +204,14 @@ TEST(Tick, AnUnreadableSettingSkipsTheCheckOnly) {
   Harness h;
   Start(h, kContinuous, "-log");
   h.runBody = [](ServiceMain& m, bool&) {
-    m.isrunning = true;
-    m.RunInProgress = true;
+    m.run.isrunning = true;
+    m.run.RunInProgress = true;
     throw std::runtime_error("hive.reg:3: bad line");
   };
   h.timer.Fire();
   EXPECT_EQ(h.Entries().back(), "Schedule check failed: hive.reg:3: bad line");
-  EXPECT_FALSE(h.w.isrunning);
-  EXPECT_FALSE(h.w.RunInProgress);
+  EXPECT_FALSE(h.w.run.isrunning);
+  EXPECT_FALSE(h.w.run.RunInProgress);
   EXPECT_TRUE(h.exits.empty());
 }
 
@@ -261,7 +261,7 @@ TEST(Handlers, StartupRunsTheStartHandler) {
   EXPECT_TRUE(success);
   EXPECT_EQ(h.control.events().size(), 2u);
   h.control.OnStop();
-  EXPECT_TRUE(h.w.StopRequested);
+  EXPECT_TRUE(h.w.run.StopRequested);
 }
 
 TEST(Handlers, NoExtraEventsSilencesOnlyTheStartEvent) {

@@ -110,7 +110,6 @@ TEST(Startup, ReadsTheStartupValues) {
   EXPECT_EQ(h.w.ScheduleType, 6);
   EXPECT_TRUE(h.w.DistList);
   EXPECT_EQ(h.w.DistListFile, "/tmp/dl.csv");
-  EXPECT_EQ(h.w.lblversion, "Version:4.1");
   EXPECT_EQ(h.Entries(), std::vector<std::string>{"Corvane Version:4.1 running on HOSTX"});
 
   Harness defaults;

@@ -55,7 +55,7 @@ class RecordingDatabase {
   // The answer for `text`; statements without a rule run and return no rows.
   ScriptedAnswer AnswerFor(const std::string& text);
 
-  // A factory for ServiceMain::NewConnection.
+  // A factory for ExportContext::NewConnection.
   std::function<std::unique_ptr<Connection>()> Factory();
 
   // Fed like SQL Server: "sp_tables" returns a result.

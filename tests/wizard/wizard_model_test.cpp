@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "service/host/parameters/column_switches.h"
+#include "service/parameters/column_switches.h"
 #include "tests/wizard/wizard_fixture.h"
 
 namespace corvane::wizard::testing {

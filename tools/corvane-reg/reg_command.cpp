@@ -8,7 +8,7 @@
 #include <ostream>
 
 #include "platform/registry/hive_format.h"
-#include "service/host/parameters/parameter_reference.h"
+#include "service/parameters/parameter_reference.h"
 
 namespace corvane::tools {
 

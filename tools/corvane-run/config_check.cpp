@@ -21,9 +21,9 @@
 #include "service/export/import_dl_record.h"
 #include "service/export/profile_check.h"
 #include "service/export/schema.h"
-#include "service/host/parameters/parameter_reference.h"
-#include "service/host/parameters/parameters.h"
-#include "service/host/parameters/startup_settings.h"
+#include "service/parameters/parameter_reference.h"
+#include "service/parameters/parameters.h"
+#include "service/parameters/startup_settings.h"
 #include "service/host/schedule_forecast.h"
 #include "tools/corvane-run/table_count_poller.h"
 

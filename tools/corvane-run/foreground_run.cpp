@@ -8,7 +8,7 @@
 #include "platform/ado/ado.h"
 #include "platform/ntservice/standard_error.h"
 #include "service/export/address_parse.h"
-#include "service/host/parameters/startup_settings.h"
+#include "service/parameters/startup_settings.h"
 #include "service/host/run_record.h"
 #include "tools/corvane-run/table_count_poller.h"
 
@@ -106,7 +106,7 @@ int RunOnce(ServiceMain& w, service::UpdateRunHooks& hooks, std::FILE* out, cons
   int status = kRunCompleted;
   std::string reason;
   try {
-    service::UpdateGAL(w, result, hooks);
+    service::UpdateGAL(w, w.run, result, hooks);
     if (!result) {
       status = kRunRecovered;
       reason = outcome.cause.empty() ? "a database failure ended the run" : outcome.cause;

@@ -19,8 +19,8 @@
 #include "platform/ntservice/systemd_service_control.h"
 #include "platform/registry/registry.h"
 #include "service/contacts/contact_jobs.h"
-#include "service/host/clock.h"
-#include "service/host/run_log.h"
+#include "service/core/clock.h"
+#include "service/core/run_log.h"
 #include "service/host/program_info.h"
 #include "service/host/service_main.h"
 #include "service/export/last_run.h"
@@ -183,13 +183,13 @@ int main(int argc, char** argv) {
       return runtool::kLocked;
     }
     // SIGTERM and SIGINT end the run at its next yield, as they end the service's.
-    systemd.OnStop = [&w] { w.StopRequested = true; };
+    systemd.OnStop = [&w] { w.run.StopRequested = true; };
     systemd.StartService();
     w.DoEvents = [pump = loop.ProcessPendingOnce(), &w] {
       pump();
-      if (w.StopRequested) throw service::EndServiceProcess{"the run was stopped by a signal", runtool::kRunRecovered};
+      if (w.run.StopRequested) throw service::EndServiceProcess{"the run was stopped by a signal", runtool::kRunRecovered};
     };
-    service::UpdateRunHooks hooks = service::DefaultUpdateRunHooks();
+    service::UpdateRunHooks hooks = service::StandardUpdateRunHooks();
     service::contacts::InstallContactJobs(hooks);
     return runtool::RunOnce(w, hooks, stdout, options);
   } catch (const std::exception& e) {

@@ -14,7 +14,7 @@
 #include "service/export/import_dl_record.h"
 #include "service/export/final_table_record.h"
 #include "service/export/last_run.h"
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::runtool {
 namespace {

@@ -16,7 +16,7 @@
 #include "platform/mapi/last_error.h"
 #include "platform/registry/registry.h"
 #include "service/export/import_dl_record.h"
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 #include "service/host/program_info.h"
 #include "tools/dsimport/dsimport.h"
 #include "tools/dsimport/import_lock.h"

@@ -1,12 +1,14 @@
-#include "service/host/service_main.h"
+#include "service/export/export_context.h"
 
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::service {
 
-std::string ServiceMain::Now() const { return parameters::FormatDefaultDateTime(parameters::ToDateTime(clock.Now())); }
+std::string ExportContext::Now() const {
+  return parameters::FormatDefaultDateTime(parameters::ToDateTime(clock.Now()));
+}
 
-void ServiceMain::UseStartupSettings(const parameters::StartupSettings& s) {
+void ExportContext::UseStartupSettings(const parameters::StartupSettings& s) {
   ToDoCount = s.toDoCount;
   NoExtraEvents = s.noExtraEvents;
   NoParse = s.noParse;
@@ -14,7 +16,6 @@ void ServiceMain::UseStartupSettings(const parameters::StartupSettings& s) {
   connectionstring = s.connectionString;
   TableName = s.tableName;
   TempTableName = s.tempTableName;
-  ScheduleType = s.scheduleType;
   DistList = s.distList;
   DistListFile = s.distListFile;
   DOS = s.dos;

@@ -1,4 +1,4 @@
-#include "service/host/parameters/parameter_reference.h"
+#include "service/parameters/parameter_reference.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 #include <fmt/format.h>
 
 #include "platform/registry/hive_format.h"
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::parameters {
 namespace {

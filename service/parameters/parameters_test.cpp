@@ -1,8 +1,8 @@
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 #include <gtest/gtest.h>
 
-#include "service/host/parameters/column_switches.h"
+#include "service/parameters/column_switches.h"
 
 namespace corvane::parameters {
 namespace {

@@ -1,6 +1,7 @@
-// The service's run log (WriteLog): the window text `txtlog`, newest entry
-// first and trimmed to bound its size, and, with file logging on, the log
-// file, oldest entry first with an empty line after each entry.
+// The service's run log (WriteLog): each entry goes to whoever listens
+// (OnEntry, OnAlert) and, with file logging on, to the log file, oldest
+// entry first with an empty line after each entry. It keeps no entries in
+// memory: a run can log millions of statements.
 #pragma once
 
 #include <cstdio>
@@ -8,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "service/host/clock.h"
+#include "service/core/clock.h"
 
 namespace corvane::service {
 
@@ -24,8 +25,8 @@ class RunLog {
   RunLog(const RunLog&) = delete;
   RunLog& operator=(const RunLog&) = delete;
 
-  // Adds "HH:MM message" to txtlog (and the file when open); a warning or
-  // an error also goes to OnAlert. Never fails.
+  // Logs "HH:MM message" (to the file when open, and to OnEntry); a
+  // warning or an error also goes to OnAlert. Never fails.
   void WriteLog(const std::string& message, LogPriority priority = LogPriority::Info);
 
   // A text for the alert sink alone, not a run-log entry (why the process
@@ -34,16 +35,13 @@ class RunLog {
   // set. Never fails.
   void Alert(LogPriority priority, const std::string& text);
 
-  const std::string& txtlog() const { return txtlog_; }
-  void set_txtlog(std::string text) { txtlog_ = std::move(text); }
-
   // Creates (replacing) the log file; false when it cannot be created.
   bool OpenFile(const std::filesystem::path& path);
   void CloseFile();
   bool FileOpen() const { return file_ != nullptr; }
 
   // Called with each entry ("HH:MM message") as it is logged (corvane-run
-  // prints them).
+  // prints them; tests collect them).
   std::function<void(const std::string& entry, LogPriority priority)> OnEntry;
   // Called with the message of each warning and error entry, and with the
   // texts of Alert (at any priority): the service sends them to standard
@@ -52,7 +50,6 @@ class RunLog {
 
  private:
   const Clock& clock_;
-  std::string txtlog_;
   std::FILE* file_ = nullptr;
 };
 

@@ -1,4 +1,4 @@
-#include "service/host/parameters/startup_settings.h"
+#include "service/parameters/startup_settings.h"
 
 #include <gtest/gtest.h>
 

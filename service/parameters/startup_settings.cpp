@@ -1,8 +1,8 @@
-#include "service/host/parameters/startup_settings.h"
+#include "service/parameters/startup_settings.h"
 
 #include <exception>
 
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::parameters {
 namespace {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "service/host/parameters/column_switches.h"
+#include "service/parameters/column_switches.h"
 
 namespace corvane::parameters {
 

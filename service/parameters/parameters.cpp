@@ -1,4 +1,4 @@
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 #include <charconv>
 #include <fmt/format.h>

@@ -1,30 +1,11 @@
-#include "service/host/run_log.h"
+#include "service/core/run_log.h"
 
 #include <fmt/format.h>
 
 #include "platform/atomicfile/atomic_file.h"
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::service {
-namespace {
-
-constexpr size_t kTrimAbove = 60000;  // characters
-constexpr size_t kKeep = 30000;       // characters
-
-// Byte length of the first `count` characters of UTF-8 text, or npos when
-// the text has no more than `count` characters.
-size_t PrefixBytes(const std::string& text, size_t count) {
-  size_t chars = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-      if (chars == count) return i;
-      ++chars;
-    }
-  }
-  return std::string::npos;
-}
-
-}  // namespace
 
 RunLog::RunLog(const Clock& clock) : clock_(clock) {}
 
@@ -32,13 +13,8 @@ RunLog::~RunLog() { CloseFile(); }
 
 void RunLog::WriteLog(const std::string& message, LogPriority priority) {
   try {
-    // Text is UTF-8: lengths count characters, and the cut never splits one.
-    if (txtlog_.size() > kTrimAbove && PrefixBytes(txtlog_, kTrimAbove) != std::string::npos) {
-      txtlog_.resize(PrefixBytes(txtlog_, kKeep));
-    }
     const auto now = parameters::ToDateTime(clock_.Now());
     const std::string entry = fmt::format("{:02}:{:02} {}", now.hour, now.minute, message);
-    txtlog_.insert(0, entry + "\r\n");
     if (file_ != nullptr) {
       // The entry ends in CR LF and is written as a line, which adds
       // another CR LF: each entry in the file is followed by an empty line.

@@ -1,8 +1,8 @@
-#include "service/host/parameters/parameter_reference.h"
+#include "service/parameters/parameter_reference.h"
 
 #include <gtest/gtest.h>
 
-#include "service/host/parameters/parameters.h"
+#include "service/parameters/parameters.h"
 
 namespace corvane::parameters {
 namespace {
