@@ -73,6 +73,8 @@ std::string UnitFileText(const UnitSettings& s) {
       "\n"
       "[Service]\n"
       "Type=simple\n"
+      "# The status line of `systemctl status` comes from the program (sd_notify STATUS=).\n"
+      "NotifyAccess=main\n"
       "{}"
       "ExecStart={}\n"
       "Environment={}\n"

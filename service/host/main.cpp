@@ -14,6 +14,7 @@
 #include "platform/ntservice/standard_error.h"
 #include "platform/ntservice/lock_file.h"
 #include "platform/ntservice/systemd_service_control.h"
+#include "platform/ntservice/systemd_status.h"
 #include "platform/registry/registry.h"
 #include "service/contacts/contact_jobs.h"
 #include "service/export/update_run.h"
@@ -128,7 +129,13 @@ int main(int argc, char** argv) {
   // is done (a one-time run has cleared OneTime by then).
   std::time_t runStart = 0;
   std::optional<service::RunOutcome> finished;
-  hooks.OnOutcome = [&finished](const service::RunOutcome& o) { finished = o; };
+  // `systemctl status` shows what the service is doing: the run's phase,
+  // then how the last run ended.
+  hooks.OnPhase = [](const std::string& phase) { ntservice::PublishStatus("Update In Progress: " + phase); };
+  hooks.OnOutcome = [&finished](const service::RunOutcome& o) {
+    finished = o;
+    ntservice::PublishStatus(o.kind == service::RunOutcome::Kind::Completed ? "Done" : "Not Running: " + o.cause);
+  };
   service::ServiceHost host(w, *timer, [&runStart, &clock, &hooks](service::ServiceMain& m, bool& result) {
     runStart = clock.Now();
     service::UpdateGAL(m, m.run, result, hooks);

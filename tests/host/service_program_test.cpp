@@ -2,11 +2,15 @@
 // and a logging daemon that answers pause, continue and stop signals.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -34,6 +38,7 @@ struct Installation {
   fs::path bin = dir.path() / "bin";
   fs::path units = dir.path() / "units";
   fs::path program = bin / "CorvaneService";
+  std::string notifySocket;  // $NOTIFY_SOCKET of the program; empty: none
 
   Installation() {
     fs::create_directories(bin);
@@ -74,6 +79,10 @@ struct Installation {
       ::setenv("CORVANE_HOME", home.c_str(), 1);
       ::setenv("CORVANE_UNIT_DIR", units.c_str(), 1);
       ::setenv("COMPUTERNAME", "TESTHOST", 1);
+      if (notifySocket.empty())
+        ::unsetenv("NOTIFY_SOCKET");
+      else
+        ::setenv("NOTIFY_SOCKET", notifySocket.c_str(), 1);
       // The first schedule check comes at once instead of after 10 seconds
       // (unless the environment names a delay: 10000 times the old way).
       ::setenv("CORVANE_TEST_FIRST_TICK_MS", "100", 0);
@@ -264,6 +273,13 @@ TEST(ServiceProgram, DaemonExportsTheSampleDirectoryByItself) {
   in.Set("Mailbox", "corvane.service");
   in.Set("Server", (fs::path(source) / "samples" / "directory.ldif").string());
   for (const char* column : {"GIVEN_NAME", "SURNAME", "DISPLAY_NAME", "ACCOUNT"}) in.Set(column, "1");
+  // systemd's notification socket, as the unit's NotifyAccess=main opens it.
+  in.notifySocket = (in.dir.path() / "notify").string();
+  const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", in.notifySocket.c_str());
+  ASSERT_EQ(::bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
   const pid_t pid = in.Start({"-log"});
   ASSERT_TRUE(Eventually([&] { return in.Get("LastSuccessfulRun") != "<missing>"; }, 50s))
@@ -273,6 +289,13 @@ TEST(ServiceProgram, DaemonExportsTheSampleDirectoryByItself) {
   ASSERT_TRUE(Eventually([&] { return Contains(in.Events(), "\tService continued\n"); }));
   ::kill(pid, SIGTERM);
   EXPECT_EQ(Installation::Wait(pid), 0);
+
+  std::vector<std::string> statuses;
+  char datagram[512];
+  for (ssize_t n; (n = ::recv(notify, datagram, sizeof datagram, 0)) > 0;) statuses.emplace_back(datagram, n);
+  ::close(notify);
+  for (const char* status : {"STATUS=Update In Progress: GAL read", "STATUS=Done"})
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), status), statuses.end()) << status;
 
   const std::string events = in.Events();
   EXPECT_TRUE(Contains(events, "\t1\t109\tService paused\n"));
