@@ -1,7 +1,7 @@
 // The two contact jobs that follow an update run: the public-folder sync
 // (CreatePublicFolderContacts / SyncPublicFolderContacts) and the local
 // export (ExportAccessContactsToOutlook), with what they work on besides
-// the window: the mail store and the registry hive for the values read
+// the export context: the mail store and the registry hive for the values read
 // straight from the parameters key.
 #pragma once
 

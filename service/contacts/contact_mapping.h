@@ -17,7 +17,7 @@ enum class MappingPlace {
 };
 
 struct MappingHooks {
-  // Lets the window process its pending messages; called once, after the
+  // Lets the event loop process its pending requests; called once, after the
   // user properties are added (the sync phases).
   std::function<void()> DoEvents;
   // The "NoParse" value read from the parameters key (the add phase reads

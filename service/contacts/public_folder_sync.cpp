@@ -139,7 +139,7 @@ class Sync {
     return root.GetFolders().Add(parent, outlook::olFolderContacts).GetFolders().Add(child, outlook::olFolderContacts);
   }
 
-  // The probe reads the window's connection, which the run has released
+  // The probe reads the context's connection, which the run has released
   // by now; it is lent this sync's own connection for the probe.
   DatabaseDialect ProbeDialect() {
     std::swap(w_.ServiceConnection, conn_);

@@ -1,4 +1,4 @@
-// The service program around its window state: start-up (settings, command
+// The service program around its state (service_main.h): start-up (settings, command
 // line, log file), the Timer's schedule check, and the handlers of the
 // service requests. Plain code: the service control, the Timer, the clock
 // and the update run are handed in.
@@ -78,7 +78,7 @@ class ServiceHost {
   void OnContinue(bool& success);
   void OnStop();
 
-  // The window unloads: the log file is closed.
+  // The program ends: the log file is closed.
   void Unload();
 
   // Wraps the loop's "process pending messages once" for the run: after
