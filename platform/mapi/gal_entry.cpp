@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <functional>
+
+#include <unistd.h>
 
 #include <fmt/format.h>
 
@@ -299,27 +302,86 @@ uint64_t Fnv1a(std::string_view text) {
 
 }  // namespace
 
+NameIndex::NameIndex() : file_(std::tmpfile(), &std::fclose) {}
+
+// A record: the DN's second hash (8 bytes), the name's length (4 bytes),
+// the name, and padding to kRecordAlignment.
 void NameIndex::Add(std::string_view canonicalDn, std::string_view name) {
-  keys_.push_back(Key{std::hash<std::string_view>{}(canonicalDn), Fnv1a(canonicalDn),
-                      static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(name.size())});
-  names_.append(name);
+  const uint64_t offset = fileBytes_ + tail_.size();
+  if (offset / kRecordAlignment > UINT32_MAX) return;  // past 16 GB of names: the rest have none
+  const uint64_t check = Fnv1a(canonicalDn);
+  const auto length = static_cast<uint32_t>(name.size());
+  tail_.append(reinterpret_cast<const char*>(&check), 8);
+  tail_.append(reinterpret_cast<const char*>(&length), 4);
+  tail_.append(name);
+  tail_.resize((tail_.size() + kRecordAlignment - 1) / kRecordAlignment * kRecordAlignment, '\0');
+  keys_.push_back(Key{std::hash<std::string_view>{}(canonicalDn), static_cast<uint32_t>(offset / kRecordAlignment)});
+  if (tail_.size() >= 64 * 1024) WriteOut();
+}
+
+// Moves the records in memory to the end of the file. Where the file
+// cannot take them (a full file system), they stay in memory, and so do
+// all later ones.
+void NameIndex::WriteOut() {
+  if (!file_ || !writable_ || tail_.empty()) return;
+  const int fd = fileno(file_.get());
+  size_t done = 0;
+  while (done < tail_.size()) {
+    const ssize_t n = ::pwrite(fd, tail_.data() + done, tail_.size() - done, static_cast<off_t>(fileBytes_ + done));
+    if (n <= 0) {
+      if (n < 0 && errno == EINTR) continue;
+      writable_ = false;  // the records written before stay readable
+      return;
+    }
+    done += static_cast<size_t>(n);
+  }
+  fileBytes_ += tail_.size();
+  tail_.clear();
 }
 
 void NameIndex::Seal() {
-  // Stable: of two entries with one DN, the first added stays first.
-  std::stable_sort(keys_.begin(), keys_.end(),
-                   [](const Key& a, const Key& b) { return a.hash != b.hash ? a.hash < b.hash : a.check < b.check; });
+  WriteOut();
+  // Records are written in the order added: of two entries with one DN,
+  // the first added comes first.
+  std::sort(keys_.begin(), keys_.end(), [](const Key& a, const Key& b) {
+    const uint64_t ah = a.hash, bh = b.hash;
+    return ah != bh ? ah < bh : a.record < b.record;
+  });
   keys_.shrink_to_fit();
-  names_.shrink_to_fit();
+  tail_.shrink_to_fit();
 }
 
-std::optional<std::string_view> NameIndex::Find(std::string_view canonicalDn) const {
-  const Key wanted{std::hash<std::string_view>{}(canonicalDn), Fnv1a(canonicalDn), 0, 0};
-  const auto it = std::lower_bound(keys_.begin(), keys_.end(), wanted, [](const Key& a, const Key& b) {
-    return a.hash != b.hash ? a.hash < b.hash : a.check < b.check;
-  });
-  if (it == keys_.end() || it->hash != wanted.hash || it->check != wanted.check) return std::nullopt;
-  return std::string_view(names_).substr(it->offset, it->length);
+bool NameIndex::ReadRecord(uint64_t offset, uint64_t& check, std::string& name) const {
+  char head[12];
+  uint32_t length = 0;
+  if (offset < fileBytes_) {
+    const int fd = fileno(file_.get());
+    if (::pread(fd, head, sizeof head, static_cast<off_t>(offset)) != static_cast<ssize_t>(sizeof head)) return false;
+    std::memcpy(&length, head + 8, 4);
+    name.resize(length);
+    if (::pread(fd, name.data(), length, static_cast<off_t>(offset + 12)) != static_cast<ssize_t>(length))
+      return false;
+  } else {
+    offset -= fileBytes_;
+    if (offset + 12 > tail_.size()) return false;
+    std::memcpy(head, tail_.data() + offset, 12);
+    std::memcpy(&length, head + 8, 4);
+    name.assign(tail_, offset + 12, length);
+  }
+  std::memcpy(&check, head, 8);
+  return true;
+}
+
+std::optional<std::string> NameIndex::Find(std::string_view canonicalDn) const {
+  const uint64_t hash = std::hash<std::string_view>{}(canonicalDn);
+  const uint64_t check = Fnv1a(canonicalDn);
+  auto it = std::lower_bound(keys_.begin(), keys_.end(), hash, [](const Key& k, uint64_t h) { return k.hash < h; });
+  std::string name;
+  for (; it != keys_.end() && it->hash == hash; ++it) {
+    uint64_t stored = 0;
+    if (ReadRecord(uint64_t{it->record} * kRecordAlignment, stored, name) && stored == check) return name;
+  }
+  return std::nullopt;
 }
 
 HRESULT BuildGalRow(const DirEntry& e, const NameIndex& names, Row& row) {
@@ -339,7 +401,7 @@ HRESULT BuildGalRow(const DirEntry& e, const NameIndex& names, Row& row) {
   }
   if (const auto* manager = e.First("manager")) {
     if (const auto name = names.Find(CanonicalDn(*manager)))
-      row.push_back(Prop::String(PR_MANAGER_NAME, std::string(*name)));
+      row.push_back(Prop::String(PR_MANAGER_NAME, *name));
   }
   if (const auto* proxies = e.Get("proxyaddresses")) {
     row.push_back(Prop::MvString(PR_EMS_AB_PROXY_ADDRESSES, *proxies));

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,27 +55,37 @@ std::string PermanentEntryId(std::string_view dn, LONG display_type);
 std::string EntryIdOf(const DirEntry& e, LONG display_type);
 
 // Display names by canonical DN, for the manager's name. Every entry of
-// the address list is in it for the whole read, so it is kept compact: a
-// DN is held as two independent 64-bit hashes (24 bytes with the name's
-// place, instead of the DN's text in a hash map), the names in one buffer.
+// the address list is in it for the whole read, so it costs the read's
+// memory no more than 12 bytes an entry: a DN is held in memory as a 64-bit
+// hash and the place of its record in an unnamed temporary file, which
+// keeps the DN's second, independent hash and its name (in memory only
+// where no temporary file can be made).
 class NameIndex {
  public:
+  NameIndex();
   // Adds the name of `canonicalDn`; the first name added for a DN wins.
   void Add(std::string_view canonicalDn, std::string_view name);
   // Makes the index ready for Find; call once after the last Add.
   void Seal();
   // The name of `canonicalDn`, or nullopt.
-  std::optional<std::string_view> Find(std::string_view canonicalDn) const;
+  std::optional<std::string> Find(std::string_view canonicalDn) const;
 
  private:
+#pragma pack(push, 4)
   struct Key {
     uint64_t hash;
-    uint64_t check;
-    uint32_t offset;  // of the name in names_
-    uint32_t length;
+    uint32_t record;  // the record's place, in units of kRecordAlignment bytes
   };
-  std::vector<Key> keys_;
-  std::string names_;
+#pragma pack(pop)
+  static constexpr uint64_t kRecordAlignment = 4;
+  void WriteOut();
+  bool ReadRecord(uint64_t offset, uint64_t& check, std::string& name) const;
+
+  std::deque<Key> keys_;  // no reallocation: no moment with two copies
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file_;  // written and read by its descriptor
+  bool writable_ = true;    // false once the file refused a write
+  uint64_t fileBytes_ = 0;  // records [0, fileBytes_) are in the file
+  std::string tail_;        // the records after them, in memory
 };
 
 // Every attribute read is text, except objectGUID (16 bytes, kept as

@@ -1,6 +1,10 @@
 // The MAPI-shaped layer over LDIF files: profiles, logon, the address
 // book as the GAL reader walks it, row values, and bad input.
 #include <fmt/format.h>
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -545,15 +549,29 @@ TEST(LdapSettings, TheServersDiagnosticStaysOnOneLine) {
 }
 
 // The managers' name index keeps hashes, not DNs: a DN finds its own
-// name, the first one added, and an unknown DN none.
+// name, the first one added, and an unknown DN none; also where its
+// temporary file stops taking records part way (a full file system, here
+// a file-size limit), the rest are kept in memory.
 TEST(NameIndexTest, FindsTheFirstNameOfEachDnAndNothingElse) {
-  NameIndex names;
-  for (int i = 0; i < 1000; ++i) names.Add(fmt::format("uid=u{},dc=example", i), fmt::format("User {}", i));
-  names.Add("uid=u7,dc=example", "Second");
-  names.Seal();
-  EXPECT_EQ(names.Find("uid=u7,dc=example"), "User 7");
-  EXPECT_EQ(names.Find("uid=u999,dc=example"), "User 999");
-  EXPECT_EQ(names.Find("uid=u1000,dc=example"), std::nullopt);
+  for (const bool fileFills : {false, true}) {
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    if (fileFills) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      rlimit small = before;
+      small.rlim_cur = 200 * 1024;
+      ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    NameIndex names;
+    for (int i = 0; i < 30000; ++i) names.Add(fmt::format("uid=u{},dc=example", i), fmt::format("User {}", i));
+    names.Add("uid=u7,dc=example", "Second");
+    names.Seal();
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    int found = 0;
+    for (int i = 0; i < 30000; ++i) found += names.Find(fmt::format("uid=u{},dc=example", i)) == fmt::format("User {}", i);
+    EXPECT_EQ(found, 30000) << fileFills;  // u7 too: the first name added wins
+    EXPECT_EQ(names.Find("uid=u30000,dc=example"), std::nullopt);
+  }
   EXPECT_EQ(NameIndex().Find("uid=u1,dc=example"), std::nullopt);
 }
 
