@@ -300,6 +300,12 @@ uint64_t Fnv1a(std::string_view text) {
   return h;
 }
 
+// The index's key in memory: std::hash folded to 32 bits.
+uint32_t ShortHash(std::string_view text) {
+  const uint64_t h = std::hash<std::string_view>{}(text);
+  return static_cast<uint32_t>(h ^ (h >> 32));
+}
+
 }  // namespace
 
 NameIndex::NameIndex() : file_(std::tmpfile(), &std::fclose) {}
@@ -315,7 +321,7 @@ void NameIndex::Add(std::string_view canonicalDn, std::string_view name) {
   tail_.append(reinterpret_cast<const char*>(&length), 4);
   tail_.append(name);
   tail_.resize((tail_.size() + kRecordAlignment - 1) / kRecordAlignment * kRecordAlignment, '\0');
-  keys_.push_back(Key{std::hash<std::string_view>{}(canonicalDn), static_cast<uint32_t>(offset / kRecordAlignment)});
+  keys_.push_back(Key{ShortHash(canonicalDn), static_cast<uint32_t>(offset / kRecordAlignment)});
   if (tail_.size() >= 64 * 1024) WriteOut();
 }
 
@@ -343,39 +349,45 @@ void NameIndex::Seal() {
   WriteOut();
   // Records are written in the order added: of two entries with one DN,
   // the first added comes first.
-  std::sort(keys_.begin(), keys_.end(), [](const Key& a, const Key& b) {
-    const uint64_t ah = a.hash, bh = b.hash;
-    return ah != bh ? ah < bh : a.record < b.record;
-  });
+  std::sort(keys_.begin(), keys_.end(),
+            [](const Key& a, const Key& b) { return a.hash != b.hash ? a.hash < b.hash : a.record < b.record; });
   keys_.shrink_to_fit();
   tail_.shrink_to_fit();
 }
 
 bool NameIndex::ReadRecord(uint64_t offset, uint64_t& check, std::string& name) const {
-  char head[12];
   uint32_t length = 0;
   if (offset < fileBytes_) {
+    // One read takes the head and a name of usual length.
+    char buffer[256];
     const int fd = fileno(file_.get());
-    if (::pread(fd, head, sizeof head, static_cast<off_t>(offset)) != static_cast<ssize_t>(sizeof head)) return false;
-    std::memcpy(&length, head + 8, 4);
-    name.resize(length);
-    if (::pread(fd, name.data(), length, static_cast<off_t>(offset + 12)) != static_cast<ssize_t>(length))
-      return false;
-  } else {
-    offset -= fileBytes_;
-    if (offset + 12 > tail_.size()) return false;
-    std::memcpy(head, tail_.data() + offset, 12);
-    std::memcpy(&length, head + 8, 4);
-    name.assign(tail_, offset + 12, length);
+    const ssize_t got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(offset));
+    if (got < 12) return false;
+    std::memcpy(&check, buffer, 8);
+    std::memcpy(&length, buffer + 8, 4);
+    const size_t inBuffer = std::min<size_t>(length, static_cast<size_t>(got) - 12);
+    name.assign(buffer + 12, inBuffer);
+    if (inBuffer < length) {
+      name.resize(length);
+      const auto rest = static_cast<ssize_t>(length - inBuffer);
+      if (::pread(fd, name.data() + inBuffer, rest, static_cast<off_t>(offset + 12 + inBuffer)) != rest) return false;
+    }
+    return true;
   }
-  std::memcpy(&check, head, 8);
+  offset -= fileBytes_;
+  if (offset + 12 > tail_.size()) return false;
+  std::memcpy(&check, tail_.data() + offset, 8);
+  std::memcpy(&length, tail_.data() + offset + 8, 4);
+  name.assign(tail_, offset + 12, length);
   return true;
 }
 
 std::optional<std::string> NameIndex::Find(std::string_view canonicalDn) const {
-  const uint64_t hash = std::hash<std::string_view>{}(canonicalDn);
+  const uint32_t hash = ShortHash(canonicalDn);
   const uint64_t check = Fnv1a(canonicalDn);
-  auto it = std::lower_bound(keys_.begin(), keys_.end(), hash, [](const Key& k, uint64_t h) { return k.hash < h; });
+  // Many DNs share a 32-bit hash in a large list: the record's own hash
+  // tells them apart.
+  auto it = std::lower_bound(keys_.begin(), keys_.end(), hash, [](const Key& k, uint32_t h) { return k.hash < h; });
   std::string name;
   for (; it != keys_.end() && it->hash == hash; ++it) {
     uint64_t stored = 0;

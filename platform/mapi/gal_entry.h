@@ -56,10 +56,10 @@ std::string EntryIdOf(const DirEntry& e, LONG display_type);
 
 // Display names by canonical DN, for the manager's name. Every entry of
 // the address list is in it for the whole read, so it costs the read's
-// memory no more than 12 bytes an entry: a DN is held in memory as a 64-bit
-// hash and the place of its record in an unnamed temporary file, which
-// keeps the DN's second, independent hash and its name (in memory only
-// where no temporary file can be made).
+// memory 8 bytes an entry: a DN is held in memory as a 32-bit hash and the
+// place of its record in an unnamed temporary file, which keeps the DN's
+// second, independent 64-bit hash and its name (in memory only where no
+// temporary file can be made or it fills).
 class NameIndex {
  public:
   NameIndex();
@@ -71,12 +71,10 @@ class NameIndex {
   std::optional<std::string> Find(std::string_view canonicalDn) const;
 
  private:
-#pragma pack(push, 4)
   struct Key {
-    uint64_t hash;
+    uint32_t hash;
     uint32_t record;  // the record's place, in units of kRecordAlignment bytes
   };
-#pragma pack(pop)
   static constexpr uint64_t kRecordAlignment = 4;
   void WriteOut();
   bool ReadRecord(uint64_t offset, uint64_t& check, std::string& name) const;

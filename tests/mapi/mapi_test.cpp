@@ -551,8 +551,10 @@ TEST(LdapSettings, TheServersDiagnosticStaysOnOneLine) {
 // The managers' name index keeps hashes, not DNs: a DN finds its own
 // name, the first one added, and an unknown DN none; also where its
 // temporary file stops taking records part way (a full file system, here
-// a file-size limit), the rest are kept in memory.
+// a file-size limit), the rest are kept in memory. So many DNs share
+// some 32-bit hashes in memory.
 TEST(NameIndexTest, FindsTheFirstNameOfEachDnAndNothingElse) {
+  constexpr int kNames = 200000;
   for (const bool fileFills : {false, true}) {
     rlimit before{};
     ::getrlimit(RLIMIT_FSIZE, &before);
@@ -563,14 +565,16 @@ TEST(NameIndexTest, FindsTheFirstNameOfEachDnAndNothingElse) {
       ::setrlimit(RLIMIT_FSIZE, &small);
     }
     NameIndex names;
-    for (int i = 0; i < 30000; ++i) names.Add(fmt::format("uid=u{},dc=example", i), fmt::format("User {}", i));
+    for (int i = 0; i < kNames; ++i) names.Add(fmt::format("uid=u{},dc=example", i), fmt::format("User {}", i));
     names.Add("uid=u7,dc=example", "Second");
+    names.Add("uid=long,dc=example", std::string(1000, 'n'));
     names.Seal();
     ::setrlimit(RLIMIT_FSIZE, &before);
     int found = 0;
-    for (int i = 0; i < 30000; ++i) found += names.Find(fmt::format("uid=u{},dc=example", i)) == fmt::format("User {}", i);
-    EXPECT_EQ(found, 30000) << fileFills;  // u7 too: the first name added wins
-    EXPECT_EQ(names.Find("uid=u30000,dc=example"), std::nullopt);
+    for (int i = 0; i < kNames; ++i) found += names.Find(fmt::format("uid=u{},dc=example", i)) == fmt::format("User {}", i);
+    EXPECT_EQ(found, kNames) << fileFills;  // u7 too: the first name added wins
+    EXPECT_EQ(names.Find(fmt::format("uid=u{},dc=example", kNames)), std::nullopt);
+    EXPECT_EQ(names.Find("uid=long,dc=example"), std::string(1000, 'n'));
   }
   EXPECT_EQ(NameIndex().Find("uid=u1,dc=example"), std::nullopt);
 }
