@@ -299,27 +299,61 @@ uint64_t Fnv1a(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+constexpr size_t kNameChunk = 1 << 20;  // bytes
+
+template <class Key>
+bool KeyBefore(const Key& a, const Key& b) {
+  return a.hash != b.hash ? a.hash < b.hash : a.check < b.check;
+}
+
+}  // namespace
+
 void NameIndex::Add(std::string_view canonicalDn, std::string_view name) {
-  keys_.push_back(Key{std::hash<std::string_view>{}(canonicalDn), Fnv1a(canonicalDn),
-                      static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(name.size())});
-  names_.append(name);
+  const size_t needed = name.size() + 5;
+  if (chunks_.empty() || chunks_.back().size() + needed > chunks_.back().capacity()) {
+    chunks_.emplace_back();
+    chunks_.back().reserve(std::max(kNameChunk, needed));  // a longer name has a chunk of its own
+  }
+  std::string& chunk = chunks_.back();
+  keys_.push_back(Key{std::hash<std::string_view>{}(canonicalDn), static_cast<uint16_t>(Fnv1a(canonicalDn)),
+                      static_cast<uint16_t>(chunks_.size() - 1), static_cast<uint32_t>(chunk.size())});
+  const auto length = static_cast<uint32_t>(name.size());
+  if (length < 0xFF) {
+    chunk += static_cast<char>(length);
+  } else {
+    chunk += static_cast<char>(0xFF);
+    for (int shift = 0; shift < 32; shift += 8) chunk += static_cast<char>((length >> shift) & 0xFF);
+  }
+  chunk.append(name);
 }
 
 void NameIndex::Seal() {
-  // Stable: of two entries with one DN, the first added stays first.
-  std::stable_sort(keys_.begin(), keys_.end(),
-                   [](const Key& a, const Key& b) { return a.hash != b.hash ? a.hash < b.hash : a.check < b.check; });
+  // Of two entries with one DN the first added stays first: chunk and
+  // position grow in the order of Add, and sorting by them too needs no
+  // buffer, as a stable sort would.
+  std::sort(keys_.begin(), keys_.end(), [](const Key& a, const Key& b) {
+    if (KeyBefore(a, b) || KeyBefore(b, a)) return KeyBefore(a, b);
+    return a.chunk != b.chunk ? a.chunk < b.chunk : a.position < b.position;
+  });
   keys_.shrink_to_fit();
-  names_.shrink_to_fit();
+  if (!chunks_.empty()) chunks_.back().shrink_to_fit();
 }
 
 std::optional<std::string_view> NameIndex::Find(std::string_view canonicalDn) const {
-  const Key wanted{std::hash<std::string_view>{}(canonicalDn), Fnv1a(canonicalDn), 0, 0};
-  const auto it = std::lower_bound(keys_.begin(), keys_.end(), wanted, [](const Key& a, const Key& b) {
-    return a.hash != b.hash ? a.hash < b.hash : a.check < b.check;
-  });
+  const Key wanted{std::hash<std::string_view>{}(canonicalDn), static_cast<uint16_t>(Fnv1a(canonicalDn)), 0, 0};
+  const auto it = std::lower_bound(keys_.begin(), keys_.end(), wanted, KeyBefore<Key>);
   if (it == keys_.end() || it->hash != wanted.hash || it->check != wanted.check) return std::nullopt;
-  return std::string_view(names_).substr(it->offset, it->length);
+  const std::string& chunk = chunks_[it->chunk];
+  size_t at = it->position;
+  uint32_t length = static_cast<unsigned char>(chunk[at++]);
+  if (length == 0xFF) {
+    length = 0;
+    for (int shift = 0; shift < 32; shift += 8)
+      length |= static_cast<uint32_t>(static_cast<unsigned char>(chunk[at++])) << shift;
+  }
+  return std::string_view(chunk).substr(at, length);
 }
 
 HRESULT BuildGalRow(const DirEntry& e, const NameIndex& names, Row& row) {

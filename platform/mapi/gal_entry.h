@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,14 +66,18 @@ class NameIndex {
   std::optional<std::string_view> Find(std::string_view canonicalDn) const;
 
  private:
+  // 16 bytes per entry: the DN itself is not kept, only two hashes of it
+  // (80 bits in all), so two DNs share a key only when both collide.
   struct Key {
     uint64_t hash;
-    uint64_t check;
-    uint32_t offset;  // of the name in names_
-    uint32_t length;
+    uint16_t check;
+    uint16_t chunk;     // of the name in chunks_
+    uint32_t position;  // of the name's length prefix in its chunk
   };
-  std::vector<Key> keys_;
-  std::string names_;
+  // Both grow by pieces, never by copying all they hold to a buffer twice
+  // the size (which would double the peak for a large directory).
+  std::deque<Key> keys_;
+  std::vector<std::string> chunks_;  // names, each after its length (one byte, or 0xFF and four)
 };
 
 // Every attribute read is text, except objectGUID (16 bytes, kept as

@@ -550,8 +550,13 @@ TEST(NameIndexTest, FindsTheFirstNameOfEachDnAndNothingElse) {
   NameIndex names;
   for (int i = 0; i < 1000; ++i) names.Add(fmt::format("uid=u{},dc=example", i), fmt::format("User {}", i));
   names.Add("uid=u7,dc=example", "Second");
+  const std::string longName(300, 'L');
+  names.Add("uid=long,dc=example", longName);
+  names.Add("uid=empty,dc=example", "");
   names.Seal();
   EXPECT_EQ(names.Find("uid=u7,dc=example"), "User 7");
+  EXPECT_EQ(names.Find("uid=long,dc=example"), longName);
+  EXPECT_EQ(names.Find("uid=empty,dc=example"), "");
   EXPECT_EQ(names.Find("uid=u999,dc=example"), "User 999");
   EXPECT_EQ(names.Find("uid=u1000,dc=example"), std::nullopt);
   EXPECT_EQ(NameIndex().Find("uid=u1,dc=example"), std::nullopt);
