@@ -54,8 +54,8 @@ std::string EntryIdOf(const DirEntry& e, LONG display_type);
 
 // Display names by canonical DN, for the manager's name. Every entry of
 // the address list is in it for the whole read, so it is kept compact: a
-// DN is held as two independent 64-bit hashes (24 bytes with the name's
-// place, instead of the DN's text in a hash map), the names in one buffer.
+// DN is held as two independent hashes (16 bytes with the name's place,
+// instead of the DN's text in a hash map), the names in pieces of 1 MB.
 class NameIndex {
  public:
   // Adds the name of `canonicalDn`; the first name added for a DN wins.
