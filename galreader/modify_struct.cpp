@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "galreader/corvane_exports.h"
 #include "galreader/export_control.h"
@@ -82,6 +83,17 @@ struct BatchCounts {
   }
 };
 
+// Tells the connection the inserts the batch's rows are about to run, so
+// that it may run them in one exchange with the database.
+void AnnounceInserts(ado::Connection& connection, const std::string& tableName, const SRowSet& rowSet, ULONG rows) {
+  std::vector<std::string> inserts;
+  inserts.reserve(rows);
+  for (ULONG i = 0; i < rows; ++i) {
+    if (auto insert = CombinedInsertOf(tableName, BuildGalRecord(rowSet.aRow[i], false))) inserts.push_back(std::move(*insert));
+  }
+  connection.ExpectStatements(std::move(inserts));
+}
+
 // Reads the GAL in batches of 50 and writes each entry; each batch's rows
 // are committed together (a refused statement makes the batch commit its
 // rows one by one, so every entry ends as it would alone). The number of
@@ -105,6 +117,7 @@ void ExportGalRows(GalSession& s, ado::Connection& connection, const std::string
     BatchCounts counts;
     try {
       ado::Batch batch(connection);
+      if (rows > 1 && connection.RunsStatementsAhead()) AnnounceInserts(connection, tableName, *s.pRows, rows);
       for (ULONG i = 0; i < rows; ++i) {
         if (ToDoCount > 0 && ToDoCount < 50) WriteLibraryLog("ToDoCount is being Used.\n");
         size_t addressesLeftOut = 0;

@@ -170,6 +170,12 @@ std::string BuildColumnUpdate(const std::string& tableName, size_t step, const G
   return statement;
 }
 
+std::optional<std::string> CombinedInsertOf(const std::string& tableName, const GalRecord& record) {
+  std::string statement = BuildCombinedInsert(tableName, EscapeGalRecord(record), false);
+  if (utf8::CharacterCount(statement) > kMaxInsertLength) return std::nullopt;
+  return statement;
+}
+
 RowResult WriteGalRow(ado::Connection& connection, const std::string& tableName, const GalRecord& record,
                       bool debugLog) {
   const GalRecord escaped = EscapeGalRecord(record);

@@ -4,6 +4,7 @@
 // database will not take costs that column only.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,10 @@ enum class RowResult {
   LeftOut,         // the row rules left it out: too long, or its key insert was refused
   ConnectionLost,  // the database connection is gone: nothing more can be written
 };
+
+// The combined insert WriteGalRow runs for `record`; nothing when the
+// record is left out as too long. Writes no log line.
+std::optional<std::string> CombinedInsertOf(const std::string& tableName, const GalRecord& record);
 
 // Writes one record; every database error is logged and absorbed, except
 // a lost connection, which ends the record at once (after its error lines).

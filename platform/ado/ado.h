@@ -149,6 +149,21 @@ class Connection {
   // True while the open batch holds work that is not yet committed.
   virtual bool BatchPending() const { return false; }
 
+  // Announces the statements the caller executes next, in this order, each
+  // through its own Execute: changes that return no rows. Inside a pending
+  // batch a connection to a database that takes several statements at once
+  // (PostgreSQL) may run them together at the first one's Execute, in one
+  // exchange with the database instead of one each; each later Execute of
+  // an announced text then only reports its success. Whatever happens, each
+  // statement ends as it would alone: when the database refuses the group,
+  // the batch falls back as for a refused statement (see BeginBatch) and
+  // the announced statements run one by one as they come. An Execute of any
+  // other text drops what is left of the announcement.
+  virtual void ExpectStatements(std::vector<std::string> texts) { (void)texts; }
+  // True when announcing statements can save exchanges with the database
+  // (the caller may then build them ahead).
+  virtual bool RunsStatementsAhead() const { return false; }
+
  protected:
   Connection() = default;
 };

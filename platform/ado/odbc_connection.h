@@ -35,6 +35,8 @@ class OdbcConnection : public Connection {
   void CommitBatch() override;
   void AbandonBatch() noexcept override;
   bool BatchPending() const override { return batch_ == BatchState::Pending; }
+  void ExpectStatements(std::vector<std::string> texts) override;
+  bool RunsStatementsAhead() const override { return dialect_ == Dialect::PostgreSQL; }
 
   // Runs `write`, a change of the database, as part of the open batch:
   // when the database refuses it, the batch falls back to committing alone
@@ -75,6 +77,13 @@ class OdbcConnection : public Connection {
   void EndTransaction(SQLSMALLINT completion);
   // Rolls the batch back and replays its writes, each committed alone.
   void FallBackToAlone();
+  // Runs the announced statements together; false (the batch fallen back
+  // when the database refused them) when they are to run one by one.
+  bool RunExpectedTogether();
+
+  std::vector<std::string> expected_;  // announced statements (ExpectStatements)
+  size_t expectedNext_ = 0;            // the next one's position
+  bool expectedRan_ = false;           // run together already
 
   // Off: every statement commits alone. Pending: a batch's transaction is
   // open. Alone: a batch that fell back, its statements commit alone.
@@ -84,6 +93,7 @@ class OdbcConnection : public Connection {
   bool inTransaction_ = false;                  // between BeginTrans and its end
 
   Handle dbc_;
+  Handle spareStatement_;  // a statement handle free for the next Execute
   std::vector<ErrorRecord> errors_;
   std::string dbmsName_;
   Dialect dialect_ = Dialect::Other;

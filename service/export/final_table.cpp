@@ -5,6 +5,7 @@
 #include <cctype>
 #include <optional>
 #include <set>
+#include <vector>
 
 #include "service/export/database.h"
 #include "service/export/database_dialect.h"
@@ -128,6 +129,9 @@ void CopyRows(ExportContext& w, Recovery& recovery, const std::set<std::string>&
     w.DoEvents();
     int columns = 0;
     recovery.Try([&] { columns = rs->FieldCount(); });
+    // The row's statements, built from the row read already, then run one
+    // by one; announced first, the database may take them in one exchange.
+    std::vector<std::string> statements;
     std::string id;
     for (int c = 0; c < columns; ++c) {
       std::string name;
@@ -138,11 +142,16 @@ void CopyRows(ExportContext& w, Recovery& recovery, const std::set<std::string>&
       // them in lower case.
       if (SameName(name, "ENTRY_ID")) {
         id = value.value_or("");
-        if (!id.empty()) copy(CopyInsertStatement(table, name, id));
+        if (!id.empty()) statements.push_back(CopyInsertStatement(table, name, id));
       } else if (value && !value->empty() && finalColumns.count(Upper(name))) {
-        copy(CopyUpdateStatement(table, name, *value, id));
+        statements.push_back(CopyUpdateStatement(table, name, *value, id));
       }
     }
+    // Announced as executed: xSQL takes line breaks out of a statement.
+    bool announce = connection.RunsStatementsAhead();
+    for (const std::string& statement : statements) announce = announce && statement.find('\n') == std::string::npos;
+    if (announce) connection.ExpectStatements(statements);
+    for (std::string& statement : statements) copy(std::move(statement));
     recovery.Try([&] { rs->MoveNext(); });
     if (++rows % kCopyBatchRows == 0 && batch) recovery.Try([&] { batch->Commit(); });
     if (rows % kProgressEvery == 0 && progress) progress(rows, false);

@@ -123,6 +123,46 @@ TEST_P(Transactions, ATooLongValueIsRefusedInABatchAsAlone) {
   EXPECT_EQ(Rows(t).size(), Kind() == "sqlite" ? 3u : 2u);
 }
 
+// Statements announced ahead end as they would alone, whether the database
+// runs them together (PostgreSQL) or one by one: a refused one raises its
+// own error at its own Execute and the others stay written; an Execute of
+// another text drops the rest of the announcement unrun.
+TEST_P(Transactions, AnnouncedStatementsEndAsTheyWouldAlone) {
+  auto c = Connect();
+  const std::string t = MakeTable(*c, "ahead");
+  EXPECT_EQ(c->RunsStatementsAhead(), Kind() == "postgres");
+  const auto insert = [&](int k, const std::string& v) {
+    return "insert into " + t + " values (" + std::to_string(k) + ", '" + v + "')";
+  };
+  const auto outcome = [&](const std::string& statement) {
+    try {
+      c->Execute(statement);
+    } catch (const AdoError& e) {
+      return e.Description;
+    }
+    return std::string("ok");
+  };
+  const std::vector<std::string> together = {insert(1, "one"), insert(2, "two")};
+  const std::vector<std::string> refusing = {insert(3, "three"), insert(1, "again"),
+                                             "update " + t + " set v = 'uno' where k = 1", insert(4, "four")};
+  std::vector<std::string> outcomes;
+  {
+    ado::Batch batch(*c);
+    c->Execute(insert(0, "before"));
+    c->ExpectStatements(together);
+    for (const auto& statement : together) outcomes.push_back(outcome(statement));
+    c->ExpectStatements(refusing);
+    for (const auto& statement : refusing) outcomes.push_back(outcome(statement));
+    c->ExpectStatements({insert(5, "five"), insert(6, "six")});
+    outcomes.push_back(outcome(insert(7, "seven")));
+    batch.End();
+  }
+  const std::string refusedAlone = outcome(insert(1, "again"));  // the same statement alone, after the batch
+  EXPECT_NE(refusedAlone, "ok");
+  EXPECT_EQ(outcomes, (std::vector<std::string>{"ok", "ok", "ok", refusedAlone, "ok", "ok", "ok"}));
+  EXPECT_EQ(Rows(t), (std::vector<std::string>{"0=before", "1=uno", "2=two", "3=three", "4=four", "7=seven"}));
+}
+
 }  // namespace
 
 CORVANE_DATABASE_TESTS(Transactions);

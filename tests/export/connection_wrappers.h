@@ -83,6 +83,12 @@ class WrappedConnection : public ado::Connection {
   void CommitBatch() override { inner_->CommitBatch(); }
   void AbandonBatch() noexcept override { inner_->AbandonBatch(); }
   bool BatchPending() const override { return inner_->BatchPending(); }
+  // A chosen statement fails here, before the inner connection sees it:
+  // statements run together ahead of it there would not fail with it.
+  void ExpectStatements(std::vector<std::string> texts) override {
+    if (!*rule_) inner_->ExpectStatements(std::move(texts));
+  }
+  bool RunsStatementsAhead() const override { return !*rule_ && inner_->RunsStatementsAhead(); }
 
   ado::Connection& inner() { return *inner_; }
   long statements = 0;
