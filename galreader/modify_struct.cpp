@@ -83,15 +83,27 @@ struct BatchCounts {
   }
 };
 
-// Tells the connection the inserts the batch's rows are about to run, so
-// that it may run them in one exchange with the database.
-void AnnounceInserts(ado::Connection& connection, const std::string& tableName, const SRowSet& rowSet, ULONG rows) {
+// One entry's record and how many of its proxy addresses were left out.
+struct BuiltRecord {
+  GalRecord record;
+  size_t addressesLeftOut = 0;
+};
+
+// Builds the batch's records ahead and tells the connection the inserts
+// they are about to run, so that it may run them in one exchange with the
+// database. The records are built without the debug log's lines: the
+// caller uses them as they are only when that log is off.
+std::vector<BuiltRecord> AnnounceInserts(ado::Connection& connection, const std::string& tableName,
+                                         const SRowSet& rowSet, ULONG rows) {
+  std::vector<BuiltRecord> built(rows);
   std::vector<std::string> inserts;
   inserts.reserve(rows);
   for (ULONG i = 0; i < rows; ++i) {
-    if (auto insert = CombinedInsertOf(tableName, BuildGalRecord(rowSet.aRow[i], false))) inserts.push_back(std::move(*insert));
+    built[i].record = BuildGalRecord(rowSet.aRow[i], false, &built[i].addressesLeftOut);
+    if (auto insert = CombinedInsertOf(tableName, built[i].record)) inserts.push_back(std::move(*insert));
   }
   connection.ExpectStatements(std::move(inserts));
+  return built;
 }
 
 // Reads the GAL in batches of 50 and writes each entry; each batch's rows
@@ -117,11 +129,17 @@ void ExportGalRows(GalSession& s, ado::Connection& connection, const std::string
     BatchCounts counts;
     try {
       ado::Batch batch(connection);
-      if (rows > 1 && connection.RunsStatementsAhead()) AnnounceInserts(connection, tableName, *s.pRows, rows);
+      std::vector<BuiltRecord> ahead;
+      if (rows > 1 && connection.RunsStatementsAhead()) ahead = AnnounceInserts(connection, tableName, *s.pRows, rows);
       for (ULONG i = 0; i < rows; ++i) {
         if (ToDoCount > 0 && ToDoCount < 50) WriteLibraryLog("ToDoCount is being Used.\n");
-        size_t addressesLeftOut = 0;
-        const GalRecord record = BuildGalRecord(s.pRows->aRow[i], debugLog, &addressesLeftOut);
+        BuiltRecord built;
+        if (!ahead.empty() && !debugLog)
+          built = std::move(ahead[i]);
+        else
+          built.record = BuildGalRecord(s.pRows->aRow[i], debugLog, &built.addressesLeftOut);
+        const GalRecord& record = built.record;
+        const size_t addressesLeftOut = built.addressesLeftOut;
         if (addressesLeftOut > 0) {
           ++counts.shortened;
           DebugLog(debugLog, fmt::format("\nProxy addresses of \"{}\" ({}) cut at {} characters: {} left out\n",
