@@ -1,7 +1,8 @@
 // ModifyStruct: copies every GAL entry into the table through the library's
-// own database connection, 50 rows at a time (each batch committed
-// together), one entry after another, and leaves its report in the
-// export's control file (export_control.h).
+// own database connection, 50 rows at a time (each batch with one insert
+// where the database takes several rows in one, else one entry after
+// another, committed together), and leaves its report in the export's
+// control file (export_control.h).
 #include <fmt/format.h>
 
 #include <cstdint>
@@ -89,29 +90,117 @@ struct BuiltRecord {
   size_t addressesLeftOut = 0;
 };
 
-// Builds the batch's records ahead and tells the connection the inserts
-// they are about to run, so that it may run them in one exchange with the
-// database. The records are built without the debug log's lines: the
-// caller uses them as they are only when that log is off.
-std::vector<BuiltRecord> AnnounceInserts(ado::Connection& connection, const std::string& tableName,
-                                         const SRowSet& rowSet, ULONG rows) {
+// The batch's records, built without the debug log's lines: the caller
+// uses them as they are only when that log is off.
+std::vector<BuiltRecord> BuildRecords(const SRowSet& rowSet, ULONG rows) {
   std::vector<BuiltRecord> built(rows);
-  std::vector<std::string> inserts;
-  inserts.reserve(rows);
-  for (ULONG i = 0; i < rows; ++i) {
+  for (ULONG i = 0; i < rows; ++i)
     built[i].record = BuildGalRecord(rowSet.aRow[i], false, &built[i].addressesLeftOut);
-    if (auto insert = CombinedInsertOf(tableName, built[i].record)) inserts.push_back(std::move(*insert));
-  }
-  connection.ExpectStatements(std::move(inserts));
   return built;
 }
 
-// Reads the GAL in batches of 50 and writes each entry; each batch's rows
-// are committed together (a refused statement makes the batch commit its
-// rows one by one, so every entry ends as it would alone). The number of
+// The combined inserts of the records that are not left out as too long.
+std::vector<std::string> CombinedInserts(const std::string& tableName, const std::vector<BuiltRecord>& built) {
+  std::vector<std::string> inserts;
+  inserts.reserve(built.size());
+  for (const auto& b : built)
+    if (auto insert = CombinedInsertOf(tableName, b.record)) inserts.push_back(std::move(*insert));
+  return inserts;
+}
+
+// Whether the database takes several rows in one insert. One statement
+// for a batch costs far less than one per entry (each is parsed, and on a
+// server answered, on its own).
+bool TakesRowsTogether(ado::Connection& connection) {
+  const ado::Dialect dialect = ado::DialectOf(connection.DbmsName());
+  return dialect == ado::Dialect::SQLite || dialect == ado::Dialect::PostgreSQL || dialect == ado::Dialect::MySQL;
+}
+
+enum class Together { Written, Refused, ConnectionLost };
+
+// Writes the batch's rows with one insert. A statement is written whole or
+// not at all: when the database refuses it, nothing is written and the
+// caller writes the entries one by one, each as it would alone (the same
+// rows, the same lines in the log). Counts the entries only when written.
+Together WriteTogether(ado::Connection& connection, const std::string& tableName, const std::vector<BuiltRecord>& built,
+                       int32_t ToDoCount, BatchCounts& counts) {
+  const std::vector<std::string> inserts = CombinedInserts(tableName, built);
+  if (!inserts.empty()) {
+    try {
+      connection.Execute(JoinCombinedInserts(tableName, inserts));
+    } catch (const ado::AdoError& e) {
+      if (!ado::IsConnectionLost(e)) return Together::Refused;
+      DumpComError(e);
+      return Together::ConnectionLost;
+    }
+  }
+  for (const auto& b : built) {
+    if (ToDoCount > 0 && ToDoCount < 50) WriteLibraryLog("ToDoCount is being Used.\n");
+    ++counts.read;
+    if (b.addressesLeftOut > 0) ++counts.shortened;
+  }
+  counts.written += static_cast<long>(inserts.size());
+  counts.leftOut += static_cast<long>(built.size() - inserts.size());
+  return Together::Written;
+}
+
+// Writes the batch's entries one by one, committed together (a refused
+// statement makes the batch commit its rows one by one, so every entry
+// ends as it would alone); false when the connection was lost. `ahead`
+// holds the entries' records when they were built before, or nothing.
+bool WriteOneByOne(ado::Connection& connection, const SRowSet& rowSet, ULONG rows, std::vector<BuiltRecord> ahead,
+                   const std::string& tableName, bool debugLog, int32_t ToDoCount, ExportReport& report) {
+  BatchCounts counts;
+  try {
+    ado::Batch batch(connection);
+    if (rows > 1 && !debugLog && connection.RunsStatementsAhead()) {
+      // Run the batch's inserts in one exchange with the database.
+      if (ahead.empty()) ahead = BuildRecords(rowSet, rows);
+      connection.ExpectStatements(CombinedInserts(tableName, ahead));
+    }
+    for (ULONG i = 0; i < rows; ++i) {
+      if (ToDoCount > 0 && ToDoCount < 50) WriteLibraryLog("ToDoCount is being Used.\n");
+      BuiltRecord built;
+      if (!ahead.empty() && !debugLog)
+        built = std::move(ahead[i]);
+      else
+        built.record = BuildGalRecord(rowSet.aRow[i], debugLog, &built.addressesLeftOut);
+      const GalRecord& record = built.record;
+      const size_t addressesLeftOut = built.addressesLeftOut;
+      if (addressesLeftOut > 0) {
+        ++counts.shortened;
+        DebugLog(debugLog, fmt::format("\nProxy addresses of \"{}\" ({}) cut at {} characters: {} left out\n",
+                                       record[kDisplayNameValue], record[kDefSmtpValue], kProxyAddressListLimit,
+                                       addressesLeftOut));
+      }
+      const RowResult result = WriteGalRow(connection, tableName, record, debugLog);
+      if (result == RowResult::ConnectionLost) {
+        // The batch's uncommitted rows are gone with the connection.
+        ConnectionLost(connection, report);
+        return false;
+      }
+      ++counts.read;
+      ++(result == RowResult::Written ? counts.written : counts.leftOut);
+      if (!batch.Pending()) counts.AddTo(report);  // committed as it ran
+    }
+    batch.End();
+    counts.AddTo(report);
+  } catch (const ado::AdoError& e) {
+    // Beginning or committing the batch found the connection gone.
+    DumpComError(e);
+    ConnectionLost(connection, report);
+    return false;
+  }
+  return true;
+}
+
+// Reads the GAL in batches of 50 and writes each batch's entries, with one
+// insert where the database takes it, else one by one. The number of
 // batches is fixed by the count taken when the table was opened.
 void ExportGalRows(GalSession& s, ado::Connection& connection, const std::string& tableName, bool debugLog,
                    int32_t ToDoCount, const std::filesystem::path& control, ExportReport& report) {
+  // The debug log has lines for each entry's values as they are written.
+  const bool together = !debugLog && TakesRowsTogether(connection);
   for (ULONG offset = 0; offset < s.ulRowCount; offset += kBatchSize) {
     if (Stopped(control, report)) return;
     const HRESULT hr = s.lpContents->QueryRows(kBatchSize, 0, &s.pRows);
@@ -126,44 +215,21 @@ void ExportGalRows(GalSession& s, ado::Connection& connection, const std::string
       return;
     }
     const ULONG rows = s.pRows != nullptr ? s.pRows->cRows : 0;
-    BatchCounts counts;
-    try {
-      ado::Batch batch(connection);
-      std::vector<BuiltRecord> ahead;
-      if (rows > 1 && connection.RunsStatementsAhead()) ahead = AnnounceInserts(connection, tableName, *s.pRows, rows);
-      for (ULONG i = 0; i < rows; ++i) {
-        if (ToDoCount > 0 && ToDoCount < 50) WriteLibraryLog("ToDoCount is being Used.\n");
-        BuiltRecord built;
-        if (!ahead.empty() && !debugLog)
-          built = std::move(ahead[i]);
-        else
-          built.record = BuildGalRecord(s.pRows->aRow[i], debugLog, &built.addressesLeftOut);
-        const GalRecord& record = built.record;
-        const size_t addressesLeftOut = built.addressesLeftOut;
-        if (addressesLeftOut > 0) {
-          ++counts.shortened;
-          DebugLog(debugLog, fmt::format("\nProxy addresses of \"{}\" ({}) cut at {} characters: {} left out\n",
-                                         record[kDisplayNameValue], record[kDefSmtpValue], kProxyAddressListLimit,
-                                         addressesLeftOut));
-        }
-        const RowResult result = WriteGalRow(connection, tableName, record, debugLog);
-        if (result == RowResult::ConnectionLost) {
-          // The batch's uncommitted rows are gone with the connection.
-          ConnectionLost(connection, report);
-          return;
-        }
-        ++counts.read;
-        ++(result == RowResult::Written ? counts.written : counts.leftOut);
-        if (!batch.Pending()) counts.AddTo(report);  // committed as it ran
-      }
-      batch.End();
+    Together outcome = Together::Refused;
+    std::vector<BuiltRecord> built;
+    if (together && rows > 1) {
+      built = BuildRecords(*s.pRows, rows);
+      BatchCounts counts;
+      outcome = WriteTogether(connection, tableName, built, ToDoCount, counts);
       counts.AddTo(report);
-    } catch (const ado::AdoError& e) {
-      // Beginning or committing the batch found the connection gone.
-      DumpComError(e);
+    }
+    if (outcome == Together::ConnectionLost) {
       ConnectionLost(connection, report);
       return;
     }
+    if (outcome == Together::Refused &&
+        !WriteOneByOne(connection, *s.pRows, rows, std::move(built), tableName, debugLog, ToDoCount, report))
+      return;
     DebugLog(debugLog, "Z\n");
     if (s.pRows != nullptr) {
       FreeProws(s.pRows);

@@ -176,6 +176,20 @@ std::optional<std::string> CombinedInsertOf(const std::string& tableName, const 
   return statement;
 }
 
+std::string JoinCombinedInserts(const std::string& tableName, const std::vector<std::string>& inserts) {
+  // Each insert is this prefix, which ends with its row's opening "('", then the row's values.
+  const size_t prefix = std::string_view("insert into ").size() + tableName.size() + kInsertColumnList.size();
+  size_t length = 0;
+  for (const auto& insert : inserts) length += insert.size() - prefix + 3;
+  std::string statement = inserts.at(0);
+  statement.reserve(length + prefix);
+  for (size_t i = 1; i < inserts.size(); ++i) {
+    statement += ",('";
+    statement.append(inserts[i], prefix);
+  }
+  return statement;
+}
+
 RowResult WriteGalRow(ado::Connection& connection, const std::string& tableName, const GalRecord& record,
                       bool debugLog) {
   const GalRecord escaped = EscapeGalRecord(record);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "galreader/gal_record.h"
 #include "platform/ado/ado.h"
@@ -49,6 +50,11 @@ enum class RowResult {
 // The combined insert WriteGalRow runs for `record`; nothing when the
 // record is left out as too long. Writes no log line.
 std::optional<std::string> CombinedInsertOf(const std::string& tableName, const GalRecord& record);
+
+// One insert of the rows of several combined inserts into `tableName`
+// (CombinedInsertOf's statements, at least one), in their order:
+// "insert into T (…) values ('…'),('…')". It writes what they write.
+std::string JoinCombinedInserts(const std::string& tableName, const std::vector<std::string>& inserts);
 
 // Writes one record; every database error is logged and absorbed, except
 // a lost connection, which ends the record at once (after its error lines).
