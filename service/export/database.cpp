@@ -97,7 +97,10 @@ std::string DetermineDBType(ExportContext& w) {
 }
 
 std::optional<StatementFailure> xSQL(ExportContext& w, std::string& statement, const KnownRefusal& known) {
-  statement = WithoutLineBreaks(statement);
+  // Most statements hold no line break: they run and are logged as they are.
+  const bool lineBreaks = statement.find('\n') != std::string::npos;
+  if (lineBreaks) statement = WithoutLineBreaks(statement);
+  const auto logged = [&] { return lineBreaks ? LoggedText(statement) : statement; };
   std::optional<Failure> failed;
   try {
     Run(w, statement);
@@ -114,9 +117,9 @@ std::optional<StatementFailure> xSQL(ExportContext& w, std::string& statement, c
     for (const auto& record : records)
       w.WriteLog("ConnErr:" + std::to_string(record.Number) + "-" + record.Description, priority);
     w.WriteLog("Error: " + std::to_string(failed->number) + " - " + failed->description, priority);
-    if (expected) w.ExpectedRefusals.push_back(LoggedText(statement) + " (" + failed->description + ")");
+    if (expected) w.ExpectedRefusals.push_back(logged() + " (" + failed->description + ")");
   }
-  w.WriteLog("Xsql:" + LoggedText(statement));
+  w.WriteLog("Xsql:" + logged());
   return failed;
 }
 
