@@ -160,6 +160,15 @@ class Connection {
   // the announced statements run one by one as they come. An Execute of any
   // other text drops what is left of the announcement.
   virtual void ExpectStatements(std::vector<std::string> texts) { (void)texts; }
+  // Announces statements as ExpectStatements does, with one statement that
+  // leaves what they leave together (the caller answers for that). Inside
+  // a pending batch the connection runs `together` at the first one's
+  // Execute in their place, on every database; when the database refuses
+  // it, the group falls back as a refused group does above.
+  virtual void ExpectStatementsDoneBy(std::vector<std::string> texts, std::string together) {
+    (void)texts;
+    (void)together;
+  }
   // True when announcing statements can save exchanges with the database
   // (the caller may then build them ahead).
   virtual bool RunsStatementsAhead() const { return false; }

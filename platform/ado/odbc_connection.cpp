@@ -351,6 +351,7 @@ void OdbcConnection::ExpectStatements(std::vector<std::string> texts) {
   expected_ = std::move(texts);
   expectedNext_ = 0;
   expectedRan_ = false;
+  expectedTogether_.clear();
   // Two or more, in a batch, and none that a comment could join to the next.
   bool together = expected_.size() > 1 && batch_ == BatchState::Pending && RunsStatementsAhead();
   for (const std::string& text : expected_)
@@ -358,19 +359,36 @@ void OdbcConnection::ExpectStatements(std::vector<std::string> texts) {
   if (!together) expected_.clear();
 }
 
+void OdbcConnection::ExpectStatementsDoneBy(std::vector<std::string> texts, std::string together) {
+  expected_ = std::move(texts);
+  expectedNext_ = 0;
+  expectedRan_ = false;
+  expectedTogether_ = std::move(together);
+  if (expected_.empty() || expectedTogether_.empty() || batch_ != BatchState::Pending) {
+    expected_.clear();
+    expectedTogether_.clear();
+  }
+}
+
 bool OdbcConnection::RunExpectedTogether() {
   if (batch_ != BatchState::Pending) return false;
-  std::string joined;
-  for (const std::string& text : expected_) {
-    joined += text;
-    joined += ";";
+  // The one statement that does their work, or else all of them in one text.
+  std::string joined = std::move(expectedTogether_);
+  expectedTogether_.clear();
+  const bool several = joined.empty();
+  if (several) {
+    for (const std::string& text : expected_) {
+      joined += text;
+      joined += ";";
+    }
   }
   try {
     Handle stmt = spareStatement_ ? std::move(spareStatement_) : NewStatement();
     errors_.clear();
     ExecDirect(stmt, joined);
     // A statement after the first one reports its refusal as its result comes.
-    for (SQLRETURN rc = SQLMoreResults(stmt.get()); rc != SQL_NO_DATA; rc = SQLMoreResults(stmt.get())) Check(rc, stmt);
+    if (several)
+      for (SQLRETURN rc = SQLMoreResults(stmt.get()); rc != SQL_NO_DATA; rc = SQLMoreResults(stmt.get())) Check(rc, stmt);
     if (Ok(SQLFreeStmt(stmt.get(), SQL_CLOSE))) spareStatement_ = std::move(stmt);
   } catch (const AdoError& e) {
     expected_.clear();

@@ -36,6 +36,7 @@ class OdbcConnection : public Connection {
   void AbandonBatch() noexcept override;
   bool BatchPending() const override { return batch_ == BatchState::Pending; }
   void ExpectStatements(std::vector<std::string> texts) override;
+  void ExpectStatementsDoneBy(std::vector<std::string> texts, std::string together) override;
   bool RunsStatementsAhead() const override { return dialect_ == Dialect::PostgreSQL; }
 
   // Runs `write`, a change of the database, as part of the open batch:
@@ -84,6 +85,7 @@ class OdbcConnection : public Connection {
   std::vector<std::string> expected_;  // announced statements (ExpectStatements)
   size_t expectedNext_ = 0;            // the next one's position
   bool expectedRan_ = false;           // run together already
+  std::string expectedTogether_;       // the one statement that does their work, or none
 
   // Off: every statement commits alone. Pending: a batch's transaction is
   // open. Alone: a batch that fell back, its statements commit alone.

@@ -69,6 +69,12 @@ class DatabaseDialect {
   bool BuildsBySelect() const { return IsOracle() || IsMssql(); }
   // SQLite refuses "grant"; it is a known refusal there.
   bool RefusesGrant() const { return engine_ == ado::Dialect::SQLite; }
+  // Whether the OTHER kind's row copy may run each row as one insert (see
+  // CopyRowInsert): on the databases whose like and unique index are known
+  // to agree that way.
+  bool TakesCopiedRowAtOnce() const {
+    return engine_ == ado::Dialect::SQLite || engine_ == ado::Dialect::PostgreSQL || engine_ == ado::Dialect::MySQL;
+  }
   // MariaDB and MySQL keep a table's rights by its name.
   bool GrantsByName() const { return publish_ == PublishForm::MySQL; }
   // The work table's index, as the rebuild in place gives it for the kind

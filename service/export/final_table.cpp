@@ -82,6 +82,22 @@ std::string CopyUpdateStatement(const std::string& table, const std::string& col
   return "update " + table + " set " + column + "='" + DoubleApostrophes(value) + "' where entry_id like '" + id + "'";
 }
 
+std::optional<std::string> CopyRowInsert(const std::string& table, const std::vector<CopiedValue>& row) {
+  if (row.empty() || !SameName(row.front().column, "ENTRY_ID")) return std::nullopt;
+  const std::string& id = row.front().value;
+  if (id.empty() || id.find_first_of("%_\\'") != std::string::npos) return std::nullopt;
+  std::string columns, values;
+  for (const CopiedValue& v : row) {
+    if (!columns.empty()) {
+      columns += ", ";
+      values += ", ";
+    }
+    columns += v.column;
+    values += "'" + DoubleApostrophes(v.value) + "'";
+  }
+  return "insert into " + table + "(" + columns + ") values (" + values + ")";
+}
+
 namespace {
 
 // The copy finds each row with `where entry_id like '…'`, which only a
@@ -90,25 +106,35 @@ namespace {
 // switch costs speed only.
 class CaseSensitiveLikeDuringCopy {
  public:
-  explicit CaseSensitiveLikeDuringCopy(ado::Connection& connection) : connection_(connection) { Switch(true); }
+  explicit CaseSensitiveLikeDuringCopy(ado::Connection& connection) : connection_(connection) { on_ = Switch(true); }
   ~CaseSensitiveLikeDuringCopy() { Switch(false); }
+  // Whether the copy's like respects case now.
+  bool On() const { return on_; }
   CaseSensitiveLikeDuringCopy(const CaseSensitiveLikeDuringCopy&) = delete;
   CaseSensitiveLikeDuringCopy& operator=(const CaseSensitiveLikeDuringCopy&) = delete;
 
  private:
-  void Switch(bool on) {
+  bool Switch(bool on) {
     try {
       connection_.CaseSensitiveLike(on);
+      return true;
     } catch (const std::exception&) {
+      return false;
     }
   }
   ado::Connection& connection_;
+  bool on_ = false;
 };
 
 constexpr long kCopyBatchRows = 500;
 
-// The other kind's copy: one insert per row, one update per value.
-void CopyRows(ExportContext& w, Recovery& recovery, const std::set<std::string>& finalColumns,
+// The other kind's copy: one insert per row, one update per value. With
+// `rowAtOnce` (a table just created, with a unique index on entry_id, and
+// a like that respects case) each row's statements are announced with the
+// one insert that leaves what they leave (CopyRowInsert), which the
+// database then runs in their place: one statement per row instead of one
+// per value. The run log shows the statements one by one all the same.
+void CopyRows(ExportContext& w, Recovery& recovery, const std::set<std::string>& finalColumns, bool rowAtOnce,
               const RowProgress& progress) {
   const std::string& table = w.TableName;
   // A copy statement that finds the database gone ends the copy through the
@@ -132,6 +158,7 @@ void CopyRows(ExportContext& w, Recovery& recovery, const std::set<std::string>&
     // The row's statements, built from the row read already, then run one
     // by one; announced first, the database may take them in one exchange.
     std::vector<std::string> statements;
+    std::vector<CopiedValue> copied;  // the row's values in the order of its statements
     std::string id;
     for (int c = 0; c < columns; ++c) {
       std::string name;
@@ -143,14 +170,21 @@ void CopyRows(ExportContext& w, Recovery& recovery, const std::set<std::string>&
       if (SameName(name, "ENTRY_ID")) {
         id = value.value_or("");
         if (!id.empty()) statements.push_back(CopyInsertStatement(table, name, id));
+        if (!id.empty()) copied.push_back({name, id});
       } else if (value && !value->empty() && finalColumns.count(Upper(name))) {
         statements.push_back(CopyUpdateStatement(table, name, *value, id));
+        copied.push_back({name, *value});
       }
     }
     // Announced as executed: xSQL takes line breaks out of a statement.
-    bool announce = connection.RunsStatementsAhead();
-    for (const std::string& statement : statements) announce = announce && statement.find('\n') == std::string::npos;
-    if (announce) connection.ExpectStatements(statements);
+    bool plain = true;
+    for (const std::string& statement : statements) plain = plain && statement.find('\n') == std::string::npos;
+    std::optional<std::string> together;
+    if (plain && rowAtOnce) together = CopyRowInsert(table, copied);
+    if (together)
+      connection.ExpectStatementsDoneBy(statements, std::move(*together));
+    else if (plain && connection.RunsStatementsAhead())
+      connection.ExpectStatements(statements);
     for (std::string& statement : statements) copy(std::move(statement));
     recovery.Try([&] { rs->MoveNext(); });
     if (++rows % kCopyBatchRows == 0 && batch) recovery.Try([&] { batch->Commit(); });
@@ -201,13 +235,16 @@ FinalTableBuild BuildFinalTable(ExportContext& w, Recovery& recovery, const Othe
   if (dialect.IsOther()) {
     xSQL(w, "DROP INDEX " + table + "_index on " + table,
          [&] { return RefusedByDesign(w, FixedStatement::DropIndex); });
-    xSQL(w, "CREATE UNIQUE INDEX " + table + "_index ON " + table + " (entry_id)");
 
     // Only the final table's columns are copied: an update of any other
     // column of the temporary table could only be refused, row after row.
+    const bool uniqueIndex = !xSQL(w, "CREATE UNIQUE INDEX " + table + "_index ON " + table + " (entry_id)");
     if (auto columns = FinalTableColumns(w, lists)) {
       CaseSensitiveLikeDuringCopy caseSensitive(*w.ServiceConnection);
-      CopyRows(w, recovery, *columns, progress);
+      // Only where like finds no row but the one just inserted.
+      const bool rowAtOnce = build.created && !build.createFailure && uniqueIndex && caseSensitive.On() &&
+                             dialect.TakesCopiedRowAtOnce();
+      CopyRows(w, recovery, *columns, rowAtOnce, progress);
     } else {
       w.WriteLog("Final table " + table + " was not created; no rows copied", LogPriority::Error);
     }

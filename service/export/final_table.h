@@ -4,7 +4,9 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "service/export/address_parse.h"
 #include "service/export/database.h"
@@ -65,5 +67,21 @@ std::string FinalTableCreateStatement(const ExportContext& w, const Exclusion& e
 std::string CopyInsertStatement(const std::string& table, const std::string& column, const std::string& id);
 std::string CopyUpdateStatement(const std::string& table, const std::string& column, const std::string& value,
                                 const std::string& id);
+
+// A value of a copied row: its column's name and its text.
+struct CopiedValue {
+  std::string column;
+  std::string value;
+};
+
+// The one insert that leaves what a row's copy statements leave (the
+// insert of the row's entry identifier, the first value, then an update
+// per further value, each finding its row by `entry_id like '<id>'`), in
+// a table that has just been created with a unique index on entry_id and
+// whose like respects case: there each update finds the new row only.
+// nullopt when an update might find another row or none: the row does not
+// start with its identifier, or the identifier holds a wildcard (% _), an
+// escape (\) or an apostrophe.
+std::optional<std::string> CopyRowInsert(const std::string& table, const std::vector<CopiedValue>& row);
 
 }  // namespace corvane::service

@@ -163,6 +163,38 @@ TEST_P(Transactions, AnnouncedStatementsEndAsTheyWouldAlone) {
   EXPECT_EQ(Rows(t), (std::vector<std::string>{"0=before", "1=uno", "2=two", "3=three", "4=four", "7=seven"}));
 }
 
+// Statements announced with one statement that does their work: on every
+// database that one runs in their place (it writes "together" here to show
+// it), and when the database refuses it the statements run one by one,
+// each ending as it would alone. (A refusal later in the same batch would
+// replay the statements, not the one.)
+TEST_P(Transactions, AnnouncedStatementsRunAsTheirOneStatementOrOneByOne) {
+  auto c = Connect();
+  const std::string t = MakeTable(*c, "doneby");
+  const auto insert = [&](int k, const std::string& v) {
+    return "insert into " + t + " values (" + std::to_string(k) + ", '" + v + "')";
+  };
+  const auto update = [&](int k, const std::string& v) {
+    return "update " + t + " set v = '" + v + "' where k = " + std::to_string(k);
+  };
+  // Each announcement in a batch of its own; the last one is cut short by another text.
+  const std::vector<std::vector<std::string>> groups = {
+      {insert(1, "a"), update(1, "b")}, {insert(2, "a"), update(2, "b")}, {insert(3, "a"), insert(0, "again")}};
+  const std::vector<std::string> together = {insert(1, "together"), insert(0, "refused"), insert(3, "together")};
+  c->Execute(insert(0, "before"));
+  for (size_t g = 0; g < groups.size(); ++g) {
+    ado::Batch batch(*c);
+    c->ExpectStatementsDoneBy(groups[g], together[g]);
+    const size_t run = g == 2 ? 1 : groups[g].size();
+    for (size_t i = 0; i < run; ++i) EXPECT_NO_THROW(c->Execute(groups[g][i]));
+    if (g == 2) {
+      EXPECT_NO_THROW(c->Execute(insert(4, "after")));
+    }
+    batch.End();
+  }
+  EXPECT_EQ(Rows(t), (std::vector<std::string>{"0=before", "1=together", "2=b", "3=together", "4=after"}));
+}
+
 }  // namespace
 
 CORVANE_DATABASE_TESTS(Transactions);

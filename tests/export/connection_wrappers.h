@@ -88,6 +88,9 @@ class WrappedConnection : public ado::Connection {
   void ExpectStatements(std::vector<std::string> texts) override {
     if (!*rule_) inner_->ExpectStatements(std::move(texts));
   }
+  void ExpectStatementsDoneBy(std::vector<std::string> texts, std::string together) override {
+    if (!*rule_) inner_->ExpectStatementsDoneBy(std::move(texts), std::move(together));
+  }
   bool RunsStatementsAhead() const override { return !*rule_ && inner_->RunsStatementsAhead(); }
 
   ado::Connection& inner() { return *inner_; }

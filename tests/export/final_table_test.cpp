@@ -296,6 +296,49 @@ TEST_P(OtherKindCopy, LongProxyListsAreCopiedWhole) {
   EXPECT_EQ(rows[0]["EMS_AB_PROXY_ADDRESSES"], proxies);
 }
 
+// Each row goes in with one insert where that leaves what its statements
+// leave; where it would not (an identifier met before, whose updates
+// change the earlier row; a wildcard in the identifier), the row's
+// statements run one by one, as the log shows them for every row.
+TEST_P(OtherKindCopy, RowsEndAsTheirStatementsLeaveThem) {
+  h->w.ServiceConnection->Execute("delete from " + h->w.TempTableName);
+  h->library.entries = {Entry("0D01", "Ann", "O'Hara", "SMTP:a@x.org{;}"), Entry("0D01", "Cy", "Dee", std::nullopt),
+                        Entry("0D_2", "Eve", "Eff", std::nullopt), Entry("0D03", "Gus", "Hay", std::nullopt)};
+  h->library.ModifyStruct(h->db.connectionString, "TWCorvane", h->w.TempTableName, "TRUE", 0);
+  h->entries.clear();
+  service::BuildFinalTable(h->w, recovery, types);
+  auto rows = ReadRows(*h->Db(), "select * from " + h->w.TableName + " order by entry_id");
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0]["GIVEN_NAME"], "Cy");
+  EXPECT_EQ(rows[0]["SURNAME"], "Dee");
+  EXPECT_EQ(rows[0]["DEFSMTP"], "a@x.org");
+  EXPECT_EQ(rows[1]["ENTRY_ID"], "0D03");
+  EXPECT_EQ(rows[1]["GIVEN_NAME"], "Gus");
+  EXPECT_EQ(rows[2]["ENTRY_ID"], "0D_2");
+  EXPECT_EQ(rows[2]["SURNAME"], "Eff");
+  long inserts = 0, refusedInserts = 0;
+  for (size_t i = 0; i < h->entries.size(); ++i) {
+    if (h->entries[i].rfind("Xsql:insert into " + h->w.TableName + "(", 0) == 0) ++inserts;
+    if (h->entries[i].rfind("Error: ", 0) == 0 && i + 1 < h->entries.size() &&
+        h->entries[i + 1].rfind("Xsql:insert into " + h->w.TableName + "(", 0) == 0)
+      ++refusedInserts;
+  }
+  EXPECT_EQ(inserts, 4);
+  EXPECT_EQ(refusedInserts, 1);  // the second 0D01
+}
+
+TEST(FinalTableStatements, ARowGoesInWithOneInsertOnlyWhereItsUpdatesFindItAlone) {
+  using service::CopiedValue;
+  const auto row = [](const std::string& id) {
+    return std::vector<CopiedValue>{{"entry_id", id}, {"SURNAME", "O'Hara"}, {"GIVEN_NAME", "Ann"}};
+  };
+  EXPECT_EQ(service::CopyRowInsert("GAL", row("00AB")),
+            "insert into GAL(entry_id, SURNAME, GIVEN_NAME) values ('00AB', 'O''Hara', 'Ann')");
+  for (const std::string id : {"", "0%", "0_", "0\\", "0'"}) EXPECT_EQ(service::CopyRowInsert("GAL", row(id)), std::nullopt) << id;
+  EXPECT_EQ(service::CopyRowInsert("GAL", {{"SURNAME", "x"}, {"entry_id", "00AB"}}), std::nullopt);
+  EXPECT_EQ(service::CopyRowInsert("GAL", {}), std::nullopt);
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, OtherKindCopy, ::testing::Values("sqlite", "postgres", "mariadb"),
                          [](const auto& info) { return info.param; });
 
