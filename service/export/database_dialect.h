@@ -69,11 +69,13 @@ class DatabaseDialect {
   bool BuildsBySelect() const { return IsOracle() || IsMssql(); }
   // SQLite refuses "grant"; it is a known refusal there.
   bool RefusesGrant() const { return engine_ == ado::Dialect::SQLite; }
-  // Whether the OTHER kind's row copy may run each row as one insert (see
-  // CopyRowInsert): on the databases whose like and unique index are known
-  // to agree that way.
-  bool TakesCopiedRowAtOnce() const {
-    return engine_ == ado::Dialect::SQLite || engine_ == ado::Dialect::PostgreSQL || engine_ == ado::Dialect::MySQL;
+  // How many rows the OTHER kind's row copy may write with one insert (see
+  // CopyRowsInsert), on the databases whose like and unique index are known
+  // to agree that way; 0 elsewhere. SQLite takes no DEFAULT in a row of
+  // values, so there each row has an insert of its own.
+  size_t CopiedRowsPerInsert() const {
+    if (engine_ == ado::Dialect::SQLite) return 1;
+    return engine_ == ado::Dialect::PostgreSQL || engine_ == ado::Dialect::MySQL ? 50 : 0;
   }
   // MariaDB and MySQL keep a table's rights by its name.
   bool GrantsByName() const { return publish_ == PublishForm::MySQL; }

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <set>
@@ -82,20 +83,31 @@ std::string CopyUpdateStatement(const std::string& table, const std::string& col
   return "update " + table + " set " + column + "='" + DoubleApostrophes(value) + "' where entry_id like '" + id + "'";
 }
 
-std::optional<std::string> CopyRowInsert(const std::string& table, const std::vector<CopiedValue>& row) {
-  if (row.empty() || !SameName(row.front().column, "ENTRY_ID")) return std::nullopt;
-  const std::string& id = row.front().value;
-  if (id.empty() || id.find_first_of("%_\\'") != std::string::npos) return std::nullopt;
-  std::string columns, values;
-  for (const CopiedValue& v : row) {
-    if (!columns.empty()) {
-      columns += ", ";
-      values += ", ";
-    }
-    columns += v.column;
-    values += "'" + DoubleApostrophes(v.value) + "'";
+std::optional<std::string> CopyRowsInsert(const std::string& table, const std::vector<std::vector<CopiedValue>>& rows) {
+  // The columns of all rows, in the order they first come.
+  std::vector<std::string> columns;
+  for (const auto& row : rows) {
+    if (row.empty() || !SameName(row.front().column, "ENTRY_ID")) return std::nullopt;
+    const std::string& id = row.front().value;
+    if (id.empty() || id.find_first_of("%_\\'") != std::string::npos) return std::nullopt;
+    for (const CopiedValue& v : row)
+      if (std::find(columns.begin(), columns.end(), v.column) == columns.end()) columns.push_back(v.column);
   }
-  return "insert into " + table + "(" + columns + ") values (" + values + ")";
+  if (columns.empty()) return std::nullopt;
+  std::string statement = "insert into " + table + "(";
+  for (size_t c = 0; c < columns.size(); ++c) statement += (c > 0 ? ", " : "") + columns[c];
+  statement += ") values ";
+  for (size_t r = 0; r < rows.size(); ++r) {
+    statement += r > 0 ? ", (" : "(";
+    for (size_t c = 0; c < columns.size(); ++c) {
+      if (c > 0) statement += ", ";
+      const auto value = std::find_if(rows[r].begin(), rows[r].end(),
+                                      [&](const CopiedValue& v) { return v.column == columns[c]; });
+      statement += value == rows[r].end() ? "DEFAULT" : "'" + DoubleApostrophes(value->value) + "'";
+    }
+    statement += ")";
+  }
+  return statement;
 }
 
 namespace {
@@ -128,13 +140,69 @@ class CaseSensitiveLikeDuringCopy {
 
 constexpr long kCopyBatchRows = 500;
 
-// The other kind's copy: one insert per row, one update per value. With
-// `rowAtOnce` (a table just created, with a unique index on entry_id, and
-// a like that respects case) each row's statements are announced with the
-// one insert that leaves what they leave (CopyRowInsert), which the
-// database then runs in their place: one statement per row instead of one
-// per value. The run log shows the statements one by one all the same.
-void CopyRows(ExportContext& w, Recovery& recovery, const std::set<std::string>& finalColumns, bool rowAtOnce,
+// One row of the temporary table as the copy writes it.
+struct CopiedRow {
+  std::vector<std::string> statements;  // its insert and updates, in order
+  std::vector<CopiedValue> values;      // what they write, in the same order
+};
+
+// The current row's copy statements, built from the row as read.
+CopiedRow ReadCopiedRow(Recovery& recovery, ado::Recordset& rs, const std::string& table,
+                        const std::set<std::string>& finalColumns) {
+  CopiedRow row;
+  int columns = 0;
+  recovery.Try([&] { columns = rs.FieldCount(); });
+  std::string id;
+  for (int c = 0; c < columns; ++c) {
+    std::string name;
+    ado::FieldValue value;
+    if (!recovery.Try([&] { name = rs.FieldName(c); })) continue;
+    recovery.Try([&] { value = rs.GetValue(c); });
+    // Databases compare names without regard to case, and some report
+    // them in lower case.
+    if (SameName(name, "ENTRY_ID")) {
+      id = value.value_or("");
+      if (id.empty()) continue;
+      row.statements.push_back(CopyInsertStatement(table, name, id));
+      row.values.push_back({name, id});
+    } else if (value && !value->empty() && finalColumns.count(Upper(name))) {
+      row.statements.push_back(CopyUpdateStatement(table, name, *value, id));
+      row.values.push_back({name, *value});
+    }
+  }
+  return row;
+}
+
+// Announces the statements of `rows`, about to run one by one, so that
+// the database may take them in one exchange or, with `oneInsert`, as the
+// one insert that leaves what they leave (CopyRowsInsert).
+void AnnounceRows(ado::Connection& connection, const std::string& table, const std::vector<CopiedRow>& rows,
+                  bool oneInsert) {
+  std::vector<std::string> statements;
+  std::vector<std::vector<CopiedValue>> values;
+  for (const CopiedRow& row : rows) {
+    statements.insert(statements.end(), row.statements.begin(), row.statements.end());
+    values.push_back(row.values);
+  }
+  // Announced as executed: xSQL takes line breaks out of a statement.
+  for (const std::string& statement : statements)
+    if (statement.find('\n') != std::string::npos) return;
+  std::optional<std::string> together;
+  if (oneInsert) together = CopyRowsInsert(table, values);
+  if (together)
+    connection.ExpectStatementsDoneBy(std::move(statements), std::move(*together));
+  else if (connection.RunsStatementsAhead())
+    connection.ExpectStatements(std::move(statements));
+}
+
+// The other kind's copy: one insert per row, one update per value, logged
+// one by one. With `rowsPerInsert` (a table just created, with a unique
+// index on entry_id, and a like that respects case: see CopyRowsInsert)
+// up to that many rows are announced with the one insert that leaves what
+// their statements leave, which the database runs in their place. Where
+// the database takes several statements in one exchange, rows are
+// announced together too. A group never spans a commit.
+void CopyRows(ExportContext& w, Recovery& recovery, const std::set<std::string>& finalColumns, size_t rowsPerInsert,
               const RowProgress& progress) {
   const std::string& table = w.TableName;
   // A copy statement that finds the database gone ends the copy through the
@@ -144,51 +212,33 @@ void CopyRows(ExportContext& w, Recovery& recovery, const std::set<std::string>&
     if (failure && failure->number == ado::adErrGeneric) recovery.Fail({failure->number, failure->description});
   };
   ado::Connection& connection = *w.ServiceConnection;
+  constexpr size_t kRowsPerExchange = 50;
+  const size_t groupRows = std::max(rowsPerInsert, connection.RunsStatementsAhead() ? kRowsPerExchange : size_t{1});
   auto rs = connection.CreateRecordset();
   recovery.Try([&] { rs->Open("select * from " + w.TempTableName, connection); });
+  const auto more = [&] { return rs->State() == ado::adStateOpen && !rs->IsEOF(); };
   // The copy is committed per kCopyBatchRows rows, not per statement; a
   // refused statement still fails alone (see ado::Batch).
   std::optional<ado::Batch> batch;
   recovery.Try([&] { batch.emplace(connection); });
   long rows = 0;
-  while (rs->State() == ado::adStateOpen && !rs->IsEOF()) {
+  while (more()) {
     w.DoEvents();
-    int columns = 0;
-    recovery.Try([&] { columns = rs->FieldCount(); });
-    // The row's statements, built from the row read already, then run one
-    // by one; announced first, the database may take them in one exchange.
-    std::vector<std::string> statements;
-    std::vector<CopiedValue> copied;  // the row's values in the order of its statements
-    std::string id;
-    for (int c = 0; c < columns; ++c) {
-      std::string name;
-      ado::FieldValue value;
-      if (!recovery.Try([&] { name = rs->FieldName(c); })) continue;
-      recovery.Try([&] { value = rs->GetValue(c); });
-      // Databases compare names without regard to case, and some report
-      // them in lower case.
-      if (SameName(name, "ENTRY_ID")) {
-        id = value.value_or("");
-        if (!id.empty()) statements.push_back(CopyInsertStatement(table, name, id));
-        if (!id.empty()) copied.push_back({name, id});
-      } else if (value && !value->empty() && finalColumns.count(Upper(name))) {
-        statements.push_back(CopyUpdateStatement(table, name, *value, id));
-        copied.push_back({name, *value});
-      }
+    // The group's rows are read first, up to the next commit.
+    std::vector<CopiedRow> group;
+    bool moved = true;
+    while (moved && more() && group.size() < groupRows &&
+           (group.empty() || (rows + static_cast<long>(group.size())) % kCopyBatchRows != 0)) {
+      group.push_back(ReadCopiedRow(recovery, *rs, table, finalColumns));
+      moved = recovery.Try([&] { rs->MoveNext(); });
     }
-    // Announced as executed: xSQL takes line breaks out of a statement.
-    bool plain = true;
-    for (const std::string& statement : statements) plain = plain && statement.find('\n') == std::string::npos;
-    std::optional<std::string> together;
-    if (plain && rowAtOnce) together = CopyRowInsert(table, copied);
-    if (together)
-      connection.ExpectStatementsDoneBy(statements, std::move(*together));
-    else if (plain && connection.RunsStatementsAhead())
-      connection.ExpectStatements(statements);
-    for (std::string& statement : statements) copy(std::move(statement));
-    recovery.Try([&] { rs->MoveNext(); });
-    if (++rows % kCopyBatchRows == 0 && batch) recovery.Try([&] { batch->Commit(); });
-    if (rows % kProgressEvery == 0 && progress) progress(rows, false);
+    AnnounceRows(connection, table, group, rowsPerInsert > 0 && group.size() <= rowsPerInsert);
+    for (size_t i = 0; i < group.size(); ++i) {
+      if (i > 0) w.DoEvents();
+      for (std::string& statement : group[i].statements) copy(std::move(statement));
+      if (++rows % kCopyBatchRows == 0 && batch) recovery.Try([&] { batch->Commit(); });
+      if (rows % kProgressEvery == 0 && progress) progress(rows, false);
+    }
   }
   if (batch) recovery.Try([&] { batch->End(); });
   if (progress) progress(rows, true);
@@ -242,9 +292,8 @@ FinalTableBuild BuildFinalTable(ExportContext& w, Recovery& recovery, const Othe
     if (auto columns = FinalTableColumns(w, lists)) {
       CaseSensitiveLikeDuringCopy caseSensitive(*w.ServiceConnection);
       // Only where like finds no row but the one just inserted.
-      const bool rowAtOnce = build.created && !build.createFailure && uniqueIndex && caseSensitive.On() &&
-                             dialect.TakesCopiedRowAtOnce();
-      CopyRows(w, recovery, *columns, rowAtOnce, progress);
+      const bool oneInsert = build.created && !build.createFailure && uniqueIndex && caseSensitive.On();
+      CopyRows(w, recovery, *columns, oneInsert ? dialect.CopiedRowsPerInsert() : 0, progress);
     } else {
       w.WriteLog("Final table " + table + " was not created; no rows copied", LogPriority::Error);
     }

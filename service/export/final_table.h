@@ -74,14 +74,15 @@ struct CopiedValue {
   std::string value;
 };
 
-// The one insert that leaves what a row's copy statements leave (the
-// insert of the row's entry identifier, the first value, then an update
-// per further value, each finding its row by `entry_id like '<id>'`), in
-// a table that has just been created with a unique index on entry_id and
-// whose like respects case: there each update finds the new row only.
-// nullopt when an update might find another row or none: the row does not
-// start with its identifier, or the identifier holds a wildcard (% _), an
-// escape (\) or an apostrophe.
-std::optional<std::string> CopyRowInsert(const std::string& table, const std::vector<CopiedValue>& row);
+// The one insert that leaves what the copy statements of `rows` leave
+// (for each row the insert of its entry identifier, its first value, then
+// an update per further value, each finding its row by
+// `entry_id like '<id>'`), in a table that has just been created with a
+// unique index on entry_id and whose like respects case: there each update
+// finds its own new row only. A column that a row has no value for gets
+// its DEFAULT (several rows only). nullopt when an update might find
+// another row or none: a row does not start with its identifier, or the
+// identifier holds a wildcard (% _), an escape (\) or an apostrophe.
+std::optional<std::string> CopyRowsInsert(const std::string& table, const std::vector<std::vector<CopiedValue>>& rows);
 
 }  // namespace corvane::service

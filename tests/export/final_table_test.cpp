@@ -327,16 +327,21 @@ TEST_P(OtherKindCopy, RowsEndAsTheirStatementsLeaveThem) {
   EXPECT_EQ(refusedInserts, 1);  // the second 0D01
 }
 
-TEST(FinalTableStatements, ARowGoesInWithOneInsertOnlyWhereItsUpdatesFindItAlone) {
+TEST(FinalTableStatements, RowsGoInWithOneInsertOnlyWhereTheirUpdatesFindThemAlone) {
   using service::CopiedValue;
+  using Rows = std::vector<std::vector<CopiedValue>>;
   const auto row = [](const std::string& id) {
     return std::vector<CopiedValue>{{"entry_id", id}, {"SURNAME", "O'Hara"}, {"GIVEN_NAME", "Ann"}};
   };
-  EXPECT_EQ(service::CopyRowInsert("GAL", row("00AB")),
+  EXPECT_EQ(service::CopyRowsInsert("GAL", {row("00AB")}),
             "insert into GAL(entry_id, SURNAME, GIVEN_NAME) values ('00AB', 'O''Hara', 'Ann')");
-  for (const std::string id : {"", "0%", "0_", "0\\", "0'"}) EXPECT_EQ(service::CopyRowInsert("GAL", row(id)), std::nullopt) << id;
-  EXPECT_EQ(service::CopyRowInsert("GAL", {{"SURNAME", "x"}, {"entry_id", "00AB"}}), std::nullopt);
-  EXPECT_EQ(service::CopyRowInsert("GAL", {}), std::nullopt);
+  EXPECT_EQ(service::CopyRowsInsert("GAL", Rows{{{"entry_id", "01"}, {"TITLE", "Boss"}}, row("02")}),
+            "insert into GAL(entry_id, TITLE, SURNAME, GIVEN_NAME) values ('01', 'Boss', DEFAULT, DEFAULT), "
+            "('02', DEFAULT, 'O''Hara', 'Ann')");
+  for (const std::string id : {"", "0%", "0_", "0\\", "0'"})
+    EXPECT_EQ(service::CopyRowsInsert("GAL", {row("01"), row(id)}), std::nullopt) << id;
+  EXPECT_EQ(service::CopyRowsInsert("GAL", Rows{{{"SURNAME", "x"}, {"entry_id", "00AB"}}}), std::nullopt);
+  EXPECT_EQ(service::CopyRowsInsert("GAL", Rows{}), std::nullopt);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, OtherKindCopy, ::testing::Values("sqlite", "postgres", "mariadb"),
