@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace corvane::ado {
@@ -81,6 +83,25 @@ class Recordset {
   virtual void SetValue(int index, FieldValue value) = 0;
   void SetValue(const std::string& name, FieldValue value) { SetValue(FieldIndex(name), std::move(value)); }
   virtual void Update() = 0;
+
+  // The fields a row's next Update writes, by position, with their values;
+  // empty for a row left alone.
+  using PlannedChange = std::vector<std::pair<int, FieldValue>>;
+  using UpdatePlan = std::function<PlannedChange(const std::vector<FieldValue>& row)>;
+  // Announces the write-backs the caller makes next, for the current row
+  // and the rows after it that the recordset holds already, `rows` at most:
+  // `plan` tells from a row's values what the caller sets in it before its
+  // Update. The caller writes each such row once, then moves on. Inside a
+  // pending batch a connection that runs statements ahead (PostgreSQL) may
+  // then send the writes in one exchange; each Update still ends as it
+  // would alone (a different change is simply written alone), except that
+  // a row changed meanwhile by another session is not reported missing.
+  // Does nothing where it saves nothing, and while an announcement covers
+  // the current row.
+  virtual void ExpectUpdates(size_t rows, const UpdatePlan& plan) {
+    (void)rows;
+    (void)plan;
+  }
   virtual void MoveFirst() = 0;
   virtual void MoveNext() = 0;
   virtual void Close() = 0;

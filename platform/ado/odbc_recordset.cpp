@@ -316,6 +316,7 @@ void OdbcRecordset::Begin(OdbcConnection& connection, std::unique_ptr<RowSource>
 void OdbcRecordset::LoadBatch() {
   batch_.clear();
   pos_ = 0;
+  announcedUntil_ = 0;
   if (!source_->done) source_->Fetch(batch_, kBatchRows);
   eof_ = batch_.empty();
 }
@@ -323,6 +324,7 @@ void OdbcRecordset::LoadBatch() {
 void OdbcRecordset::ResetBatch() {
   batch_.clear();
   pos_ = 0;
+  announcedUntil_ = 0;
   eof_ = true;
 }
 
@@ -396,6 +398,67 @@ void OdbcRecordset::PrepareUpdate() {
   updateText_ = text;
 }
 
+namespace {
+
+bool HoldsNul(const FieldValue& v) { return v && v->find('\0') != std::string::npos; }
+
+}  // namespace
+
+std::string OdbcRecordset::LiteralUpdate(const Row& row, const std::vector<bool>& changed) const {
+  std::string text = "update " + table_ + " set ";
+  bool firstColumn = true;
+  for (size_t i = 0; i < names_.size(); ++i) {
+    if (!changed[i]) continue;
+    if (!firstColumn) text += ", ";
+    firstColumn = false;
+    text += Quoted(names_[i], conn_->dialect()) + " = ";
+    const FieldValue& v = row.values[i];
+    if (!v) {
+      text += "NULL";
+      continue;
+    }
+    // The session reads backslashes as ordinary characters: only an apostrophe needs doubling.
+    text += '\'';
+    for (const char c : *v) {
+      text += c;
+      if (c == '\'') text += '\'';
+    }
+    text += '\'';
+  }
+  return text + " where ctid = '" + row.locator + "'";
+}
+
+void OdbcRecordset::ExpectUpdates(size_t rows, const UpdatePlan& plan) {
+  if (!open_ || eof_ || !updatable_ || conn_ == nullptr || conn_->dialect() != Dialect::PostgreSQL ||
+      !conn_->RunsStatementsAhead() || !conn_->BatchPending() || pos_ < announcedUntil_)
+    return;
+  try {
+    const size_t end = std::min(batch_.size(), pos_ + rows);
+    std::vector<std::string> texts;
+    std::vector<bool> changed(names_.size());
+    for (size_t i = pos_; i < end; ++i) {
+      Row planned = batch_[i];
+      if (planned.noLocator || planned.locator.empty()) continue;
+      std::fill(changed.begin(), changed.end(), false);
+      bool writable = true;
+      for (auto& [index, value] : plan(planned.values)) {
+        if (index < 0 || static_cast<size_t>(index) >= names_.size() || HoldsNul(value)) writable = false;
+        if (!writable) break;
+        planned.values[static_cast<size_t>(index)] = std::move(value);
+        changed[static_cast<size_t>(index)] = true;
+      }
+      // A row written with bound values instead runs between the
+      // announced ones without disturbing them.
+      if (writable && std::any_of(changed.begin(), changed.end(), [](bool c) { return c; }))
+        texts.push_back(LiteralUpdate(planned, changed));
+    }
+    conn_->ExpectStatements(std::move(texts));
+    announcedUntil_ = end;
+  } catch (...) {
+    // Announcing only saves exchanges: the rows are written one by one.
+  }
+}
+
 void OdbcRecordset::Update() {
   CheckRow(0);
   if (!updatable_)
@@ -404,6 +467,23 @@ void OdbcRecordset::Update() {
                    "selected locktype.");
   if (std::none_of(dirty_.begin(), dirty_.end(), [](bool d) { return d; })) return;
   conn_->ResetErrors();
+  Row& current = batch_[pos_];
+  bool literal = pos_ < announcedUntil_ && !current.noLocator && !current.locator.empty();
+  for (size_t i = 0; i < names_.size() && literal; ++i) literal = !(dirty_[i] && HoldsNul(current.values[i]));
+  if (literal) {
+    // An announced write-back: the connection may have run it already. The
+    // row's new version has a ctid nobody reads back, so it cannot be
+    // written again (the caller said it would not be).
+    try {
+      conn_->Execute(LiteralUpdate(current, dirty_));
+    } catch (...) {
+      std::fill(dirty_.begin(), dirty_.end(), false);
+      throw;
+    }
+    current.noLocator = true;
+    std::fill(dirty_.begin(), dirty_.end(), false);
+    return;
+  }
   try {
     if (!update_ || preparedFor_ != dirty_) PrepareUpdate();
     // In a batch the same change may have to be made again alone: the

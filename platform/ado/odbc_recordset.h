@@ -60,6 +60,7 @@ class OdbcRecordset : public Recordset {
   FieldValue GetValue(int index) const override;
   void SetValue(int index, FieldValue value) override;
   void Update() override;
+  void ExpectUpdates(size_t rows, const UpdatePlan& plan) override;
   void MoveFirst() override;
   void MoveNext() override;
   void Close() override;
@@ -72,6 +73,9 @@ class OdbcRecordset : public Recordset {
   void CheckRow(int index) const;
   void PrepareUpdate();
   void WriteBack();  // Update's work: the changed fields of the current row
+  // The current write-back of `row` as one statement with its values and
+  // locator written out (PostgreSQL), for announced write-backs.
+  std::string LiteralUpdate(const Row& row, const std::vector<bool>& changed) const;
   void ResetBatch();
 
   OdbcConnection* conn_ = nullptr;
@@ -90,6 +94,9 @@ class OdbcRecordset : public Recordset {
   std::vector<bool> preparedFor_;
   std::string updateText_;
   Handle update_;
+  // Rows of the batch before this position have their write-backs
+  // announced (ExpectUpdates): they are written by LiteralUpdate.
+  size_t announcedUntil_ = 0;
 };
 
 }  // namespace corvane::ado::odbc

@@ -14,6 +14,19 @@ constexpr std::string_view kPrimarySmtp = "SMTP:";
 
 bool HasText(const ado::FieldValue& v) { return v.has_value() && !v->empty(); }
 
+// The fields the pass sets in a row of its query (entry_id, proxy
+// addresses, addr1..addr5, smtp): the five address slots and, unless
+// `noSmtp`, the primary SMTP address; nothing for a row without an entry
+// identifier or proxy addresses.
+ado::Recordset::PlannedChange AddressChange(const ado::FieldValue& id, const ado::FieldValue& proxy, bool noSmtp) {
+  ado::Recordset::PlannedChange change;
+  if (!HasText(proxy) || !HasText(id)) return change;
+  ParsedAddresses parsed = ParseProxyAddresses(*proxy);
+  for (int slot = 0; slot < 5; ++slot) change.emplace_back(2 + slot, std::move(parsed.slots[slot]));
+  if (!noSmtp) change.emplace_back(7, std::move(parsed.smtp));
+  return change;
+}
+
 }  // namespace
 
 ParsedAddresses ParseProxyAddresses(std::string text) {
@@ -67,17 +80,22 @@ void AddressParse(ExportContext& w, Recovery& recovery, const RowProgress& progr
   // as before), not one by one: a refused change still costs that row only.
   std::optional<ado::Batch> batch;
   if (!RunDialect(w).CommitsByStatement()) recovery.Try([&] { batch.emplace(connection); });
+  // The rows' changes up to the next commit are announced ahead: the
+  // database may take their write-backs in one exchange.
+  const ado::Recordset::UpdatePlan plan = [noSmtp](const std::vector<ado::FieldValue>& row) {
+    return row.size() < 2 ? ado::Recordset::PlannedChange{} : AddressChange(row[0], row[1], noSmtp);
+  };
   long counter = 0;
   long rows = 0;
   while (!atEnd(*rs)) {
     w.DoEvents();
+    if (batch) rs->ExpectUpdates(static_cast<size_t>(1000 - counter), plan);
     ado::FieldValue id, proxy;
     recovery.Try([&] { id = rs->GetValue(0); });
     recovery.Try([&] { proxy = rs->GetValue(1); });
-    if (HasText(proxy) && HasText(id)) {
-      ParsedAddresses parsed = ParseProxyAddresses(*proxy);
-      for (int slot = 0; slot < 5; ++slot) recovery.Try([&] { rs->SetValue(2 + slot, parsed.slots[slot]); });
-      if (!noSmtp) recovery.Try([&] { rs->SetValue(7, parsed.smtp); });
+    ado::Recordset::PlannedChange change = AddressChange(id, proxy, noSmtp);
+    if (!change.empty()) {
+      for (auto& [field, value] : change) recovery.Try([&] { rs->SetValue(field, std::move(value)); });
       recovery.Try([&] { rs->Update(); });
     } else {
       w.WriteLog("Email not found for entry this entry");

@@ -123,6 +123,44 @@ TEST_P(Transactions, ATooLongValueIsRefusedInABatchAsAlone) {
   EXPECT_EQ(Rows(t).size(), Kind() == "sqlite" ? 3u : 2u);
 }
 
+// Write-backs announced ahead (sent together on PostgreSQL) end as they
+// would alone: a row the caller changes otherwise than announced is
+// written as changed, a refused one raises at its own Update and keeps its
+// value, and the rows around it stay written.
+TEST_P(Transactions, AnnouncedWriteBacksEndAsTheyWouldAlone) {
+  auto c = Connect();
+  const std::string t = MakeTable(*c, "plan");
+  for (int k = 1; k <= 5; ++k) c->Execute("insert into " + t + " values (" + std::to_string(k) + ", 'old')");
+  const std::string tooLong = "a value far longer than twenty";
+  const auto valueFor = [&](const std::string& k) { return k == "4" ? tooLong : "it's " + k; };
+  const ado::Recordset::UpdatePlan plan = [&](const std::vector<ado::FieldValue>& row) {
+    return ado::Recordset::PlannedChange{{1, valueFor(*row[0])}};
+  };
+  auto rs = c->CreateRecordset();
+  rs->Open("select k, v from " + t, *c, ado::adOpenDynamic, ado::adLockOptimistic);
+  std::vector<int> refused;
+  {
+    ado::Batch batch(*c);
+    while (!rs->IsEOF()) {
+      rs->ExpectUpdates(10, plan);
+      const std::string k = *rs->GetValue(0);
+      rs->SetValue(1, k == "3" ? "other" : valueFor(k));
+      try {
+        rs->Update();
+      } catch (const AdoError& e) {
+        refused.push_back(std::stoi(k));
+      }
+      rs->MoveNext();
+    }
+    batch.End();
+  }
+  rs->Close();
+  const bool takesAnyLength = Kind() == "sqlite";
+  EXPECT_EQ(refused, takesAnyLength ? std::vector<int>{} : std::vector<int>{4});
+  EXPECT_EQ(Rows(t), (std::vector<std::string>{"1=it's 1", "2=it's 2", "3=other",
+                                               takesAnyLength ? "4=" + tooLong : "4=old", "5=it's 5"}));
+}
+
 // Statements announced ahead end as they would alone, whether the database
 // runs them together (PostgreSQL) or one by one: a refused one raises its
 // own error at its own Execute and the others stay written; an Execute of
