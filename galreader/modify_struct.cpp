@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -118,16 +119,43 @@ bool TakesRowsTogether(ado::Connection& connection) {
 
 enum class Together { Written, Refused, ConnectionLost };
 
+// The batches' inserts prepared once per number of rows, for a database
+// whose parsing and planning of a statement cost far more than running it
+// (PostgreSQL): each batch then sends only its values.
+class PreparedRowsInserts {
+ public:
+  // The prepared insert of `rows` rows; throws AdoError as Prepare does.
+  ado::Command& For(ado::Connection& connection, const std::string& tableName, size_t rows) {
+    auto& command = commands_[rows];
+    if (!command) command = connection.Prepare(ParameterizedRowsInsert(tableName, rows));
+    return *command;
+  }
+
+ private:
+  std::map<size_t, std::unique_ptr<ado::Command>> commands_;
+};
+
 // Writes the batch's rows with one insert. A statement is written whole or
 // not at all: when the database refuses it, nothing is written and the
 // caller writes the entries one by one, each as it would alone (the same
 // rows, the same lines in the log). Counts the entries only when written.
+// With `prepared` the insert is a prepared one with the values bound.
 Together WriteTogether(ado::Connection& connection, const std::string& tableName, const std::vector<BuiltRecord>& built,
-                       int32_t ToDoCount, BatchCounts& counts) {
+                       int32_t ToDoCount, PreparedRowsInserts* prepared, BatchCounts& counts) {
   const std::vector<std::string> inserts = CombinedInserts(tableName, built);
   if (!inserts.empty()) {
     try {
-      connection.Execute(JoinCombinedInserts(tableName, inserts));
+      if (prepared != nullptr) {
+        std::vector<ado::FieldValue> values;
+        values.reserve(inserts.size() * kGalValueCount);
+        for (const auto& b : built) {
+          if (!CombinedInsertOf(tableName, b.record)) continue;  // left out as too long
+          for (auto& value : StoredValuesOf(b.record)) values.push_back(std::move(value));
+        }
+        prepared->For(connection, tableName, inserts.size()).Execute(values);
+      } else {
+        connection.Execute(JoinCombinedInserts(tableName, inserts));
+      }
     } catch (const ado::AdoError& e) {
       if (!ado::IsConnectionLost(e)) return Together::Refused;
       DumpComError(e);
@@ -201,6 +229,8 @@ void ExportGalRows(GalSession& s, ado::Connection& connection, const std::string
                    int32_t ToDoCount, const std::filesystem::path& control, ExportReport& report) {
   // The debug log has lines for each entry's values as they are written.
   const bool together = !debugLog && TakesRowsTogether(connection);
+  PreparedRowsInserts prepared;
+  const bool prepare = together && ado::DialectOf(connection.DbmsName()) == ado::Dialect::PostgreSQL;
   for (ULONG offset = 0; offset < s.ulRowCount; offset += kBatchSize) {
     if (Stopped(control, report)) return;
     const HRESULT hr = s.lpContents->QueryRows(kBatchSize, 0, &s.pRows);
@@ -220,7 +250,7 @@ void ExportGalRows(GalSession& s, ado::Connection& connection, const std::string
     if (together && rows > 1) {
       built = BuildRecords(*s.pRows, rows);
       BatchCounts counts;
-      outcome = WriteTogether(connection, tableName, built, ToDoCount, counts);
+      outcome = WriteTogether(connection, tableName, built, ToDoCount, prepare ? &prepared : nullptr, counts);
       counts.AddTo(report);
     }
     if (outcome == Together::ConnectionLost) {

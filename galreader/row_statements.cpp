@@ -190,6 +190,36 @@ std::string JoinCombinedInserts(const std::string& tableName, const std::vector<
   return statement;
 }
 
+std::string ParameterizedRowsInsert(const std::string& tableName, size_t rows) {
+  // The column list without the opening "('" of the first row's values.
+  const std::string_view columns = kInsertColumnList.substr(0, kInsertColumnList.size() - 2);
+  std::string row = "(";
+  for (size_t i = 0; i < kGalValueCount; ++i) row += i > 0 ? ",?" : "?";
+  row += ")";
+  std::string statement = "insert into " + tableName;
+  statement += columns;
+  statement.reserve(statement.size() + rows * (row.size() + 1));
+  for (size_t r = 0; r < rows; ++r) statement += (r > 0 ? "," : "") + row;
+  return statement;
+}
+
+std::vector<ado::FieldValue> StoredValuesOf(const GalRecord& record) {
+  std::vector<ado::FieldValue> values;
+  values.reserve(kGalValueCount);
+  for (size_t i = 0; i < kGalValueCount; ++i) {
+    // The country's literal doubles each apostrophe: it stores the value as
+    // it is. Elsewhere the escaped value's "''" joins store one apostrophe.
+    if (i == kCountryValue) {
+      values.emplace_back(record[i]);
+      continue;
+    }
+    std::string stored = EscapeSqlText(record[i]);
+    for (size_t at = stored.find("''"); at != std::string::npos; at = stored.find("''", at + 1)) stored.erase(at, 1);
+    values.emplace_back(std::move(stored));
+  }
+  return values;
+}
+
 RowResult WriteGalRow(ado::Connection& connection, const std::string& tableName, const GalRecord& record,
                       bool debugLog) {
   const GalRecord escaped = EscapeGalRecord(record);

@@ -56,6 +56,13 @@ std::optional<std::string> CombinedInsertOf(const std::string& tableName, const 
 // "insert into T (…) values ('…'),('…')". It writes what they write.
 std::string JoinCombinedInserts(const std::string& tableName, const std::vector<std::string>& inserts);
 
+// The insert of `rows` rows that JoinCombinedInserts writes, with a `?`
+// parameter in place of each value, and a record's parameters for it: the
+// values its combined insert stores (its literals as the database reads
+// them), in the same order.
+std::string ParameterizedRowsInsert(const std::string& tableName, size_t rows);
+std::vector<ado::FieldValue> StoredValuesOf(const GalRecord& record);
+
 // Writes one record; every database error is logged and absorbed, except
 // a lost connection, which ends the record at once (after its error lines).
 RowResult WriteGalRow(ado::Connection& connection, const std::string& tableName, const GalRecord& record,
