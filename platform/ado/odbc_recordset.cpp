@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 #include "platform/ado/odbc_connection.h"
@@ -368,15 +369,21 @@ void OdbcRecordset::SetValue(int index, FieldValue value) {
   dirty_[static_cast<size_t>(index)] = true;
 }
 
-void OdbcRecordset::PrepareUpdate() {
+std::string OdbcRecordset::UpdateOf(const std::vector<bool>& changed,
+                                    const std::function<std::string(size_t)>& valueOf) const {
   std::string text = "update " + table_ + " set ";
   bool firstColumn = true;
   for (size_t i = 0; i < names_.size(); ++i) {
-    if (!dirty_[i]) continue;
+    if (!changed[i]) continue;
     if (!firstColumn) text += ", ";
     firstColumn = false;
-    text += Quoted(names_[i], conn_->dialect()) + " = ?";
+    text += Quoted(names_[i], conn_->dialect()) + " = " + valueOf(i);
   }
+  return text;
+}
+
+void OdbcRecordset::PrepareUpdate() {
+  std::string text = UpdateOf(dirty_, [](size_t) { return "?"; });
   switch (conn_->dialect()) {
     case Dialect::SQLite:
       text += " where rowid = ?";
@@ -405,27 +412,20 @@ bool HoldsNul(const FieldValue& v) { return v && v->find('\0') != std::string::n
 }  // namespace
 
 std::string OdbcRecordset::LiteralUpdate(const Row& row, const std::vector<bool>& changed) const {
-  std::string text = "update " + table_ + " set ";
-  bool firstColumn = true;
-  for (size_t i = 0; i < names_.size(); ++i) {
-    if (!changed[i]) continue;
-    if (!firstColumn) text += ", ";
-    firstColumn = false;
-    text += Quoted(names_[i], conn_->dialect()) + " = ";
-    const FieldValue& v = row.values[i];
-    if (!v) {
-      text += "NULL";
-      continue;
-    }
-    // The session reads backslashes as ordinary characters: only an apostrophe needs doubling.
-    text += '\'';
-    for (const char c : *v) {
-      text += c;
-      if (c == '\'') text += '\'';
-    }
-    text += '\'';
-  }
-  return text + " where ctid = '" + row.locator + "'";
+  return UpdateOf(changed,
+                  [&](size_t i) {
+                    const FieldValue& v = row.values[i];
+                    if (!v) return std::string("NULL");
+                    // The session reads backslashes as ordinary characters:
+                    // only an apostrophe needs doubling.
+                    std::string literal = "'";
+                    for (const char c : *v) {
+                      literal += c;
+                      if (c == '\'') literal += '\'';
+                    }
+                    return literal + "'";
+                  }) +
+         " where ctid = '" + row.locator + "'";
 }
 
 void OdbcRecordset::ExpectUpdates(size_t rows, const UpdatePlan& plan) {

@@ -11,6 +11,7 @@
 // the row, which costs the same whatever the table's size.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,6 +74,8 @@ class OdbcRecordset : public Recordset {
   void CheckRow(int index) const;
   void PrepareUpdate();
   void WriteBack();  // Update's work: the changed fields of the current row
+  // "update <table> set <name> = <valueOf(i)>, …" for the `changed` fields.
+  std::string UpdateOf(const std::vector<bool>& changed, const std::function<std::string(size_t)>& valueOf) const;
   // The current write-back of `row` as one statement with its values and
   // locator written out (PostgreSQL), for announced write-backs.
   std::string LiteralUpdate(const Row& row, const std::vector<bool>& changed) const;
