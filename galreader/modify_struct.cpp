@@ -142,16 +142,18 @@ class PreparedRowsInserts {
 // With `prepared` the insert is a prepared one with the values bound.
 Together WriteTogether(ado::Connection& connection, const std::string& tableName, const std::vector<BuiltRecord>& built,
                        int32_t ToDoCount, PreparedRowsInserts* prepared, BatchCounts& counts) {
-  const std::vector<std::string> inserts = CombinedInserts(tableName, built);
+  std::vector<std::string> inserts;
+  std::vector<ado::FieldValue> values;  // the prepared insert's parameters
+  for (const auto& b : built) {
+    auto insert = CombinedInsertOf(tableName, b.record);
+    if (!insert) continue;  // left out as too long
+    inserts.push_back(std::move(*insert));
+    if (prepared != nullptr)
+      for (auto& value : StoredValuesOf(b.record)) values.push_back(std::move(value));
+  }
   if (!inserts.empty()) {
     try {
       if (prepared != nullptr) {
-        std::vector<ado::FieldValue> values;
-        values.reserve(inserts.size() * kGalValueCount);
-        for (const auto& b : built) {
-          if (!CombinedInsertOf(tableName, b.record)) continue;  // left out as too long
-          for (auto& value : StoredValuesOf(b.record)) values.push_back(std::move(value));
-        }
         prepared->For(connection, tableName, inserts.size()).Execute(values);
       } else {
         connection.Execute(JoinCombinedInserts(tableName, inserts));
