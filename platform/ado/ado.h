@@ -179,7 +179,8 @@ class Connection {
   // statement ends as it would alone: when the database refuses the group,
   // the batch falls back as for a refused statement (see BeginBatch) and
   // the announced statements run one by one as they come. An Execute of any
-  // other text drops what is left of the announcement.
+  // other text, a new announcement or the batch's commit drops what is left
+  // of the announcement unrun: where it ran ahead, the batch falls back so.
   virtual void ExpectStatements(std::vector<std::string> texts) { (void)texts; }
   // Announces statements as ExpectStatements does, with one statement that
   // leaves what they leave together (the caller answers for that). Inside

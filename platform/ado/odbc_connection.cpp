@@ -133,11 +133,12 @@ void OdbcConnection::CaseSensitiveLike(bool on) {
 std::unique_ptr<Recordset> OdbcConnection::Execute(const std::string& text) {
   if (expectedNext_ < expected_.size()) {
     if (text == expected_[expectedNext_] && (expectedRan_ || RunExpectedTogether())) {
+      // Replayed as it comes: a fallback redoes only what the caller reached.
+      if (batch_ == BatchState::Pending) replays_.push_back([this, text] { ExecuteNow(text); });
       ++expectedNext_;
       return std::make_unique<OdbcRecordset>();
     }
-    expected_.clear();
-    expectedNext_ = 0;
+    DropAnnouncement();
   }
   if (batch_ != BatchState::Pending) return ExecuteNow(text);
   std::unique_ptr<Recordset> rs;
@@ -295,7 +296,14 @@ void OdbcConnection::BeginBatch() {
 }
 
 void OdbcConnection::CommitBatch() {
-  expected_.clear();
+  try {
+    DropAnnouncement();
+  } catch (const AdoError&) {
+    // The connection is gone, and the batch with it.
+    batch_ = BatchState::Off;
+    replays_.clear();
+    throw;
+  }
   const BatchState state = batch_;
   batch_ = BatchState::Off;
   if (state != BatchState::Pending) return;
@@ -315,7 +323,7 @@ void OdbcConnection::CommitBatch() {
 }
 
 void OdbcConnection::AbandonBatch() noexcept {
-  expected_.clear();
+  ClearAnnouncement();
   const BatchState state = batch_;
   batch_ = BatchState::Off;
   replays_.clear();
@@ -347,11 +355,30 @@ void OdbcConnection::BatchedWrite(const std::function<void()>& write, std::funct
   if (replay) replays_.push_back(std::move(replay));
 }
 
-void OdbcConnection::ExpectStatements(std::vector<std::string> texts) {
-  expected_ = std::move(texts);
+void OdbcConnection::ClearAnnouncement() noexcept {
+  expected_.clear();
   expectedNext_ = 0;
   expectedRan_ = false;
   expectedTogether_.clear();
+}
+
+void OdbcConnection::DropAnnouncement() {
+  const bool ranAhead = expectedRan_ && expectedNext_ < expected_.size();
+  ClearAnnouncement();
+  if (ranAhead && batch_ == BatchState::Pending) FallBackToAlone();
+}
+
+void OdbcConnection::DropAnnouncementBeforeAnother() {
+  try {
+    DropAnnouncement();
+  } catch (const AdoError&) {
+    // The connection is gone: the next statement reports it.
+  }
+}
+
+void OdbcConnection::ExpectStatements(std::vector<std::string> texts) {
+  DropAnnouncementBeforeAnother();
+  expected_ = std::move(texts);
   // Two or more, in a batch, and none that a comment could join to the next.
   bool together = expected_.size() > 1 && batch_ == BatchState::Pending && RunsStatementsAhead();
   for (const std::string& text : expected_)
@@ -360,9 +387,8 @@ void OdbcConnection::ExpectStatements(std::vector<std::string> texts) {
 }
 
 void OdbcConnection::ExpectStatementsDoneBy(std::vector<std::string> texts, std::string together) {
+  DropAnnouncementBeforeAnother();
   expected_ = std::move(texts);
-  expectedNext_ = 0;
-  expectedRan_ = false;
   expectedTogether_ = std::move(together);
   if (expected_.empty() || expectedTogether_.empty() || batch_ != BatchState::Pending) {
     expected_.clear();
@@ -398,7 +424,6 @@ bool OdbcConnection::RunExpectedTogether() {
     FallBackToAlone();
     return false;
   }
-  for (const std::string& text : expected_) replays_.push_back([this, text] { ExecuteNow(text); });
   expectedRan_ = true;
   return true;
 }

@@ -81,6 +81,13 @@ class OdbcConnection : public Connection {
   // Runs the announced statements together; false (the batch fallen back
   // when the database refused them) when they are to run one by one.
   bool RunExpectedTogether();
+  // Ends the announcement. Statements it ran ahead that the caller never
+  // reached are undone: the batch falls back to the writes really made.
+  void DropAnnouncement();
+  // The same before a new announcement; a lost connection is left for the
+  // next statement to report.
+  void DropAnnouncementBeforeAnother();
+  void ClearAnnouncement() noexcept;
 
   std::vector<std::string> expected_;  // announced statements (ExpectStatements)
   size_t expectedNext_ = 0;            // the next one's position
